@@ -1,0 +1,135 @@
+#include "launcher/launcher_config.h"
+
+#include "launcher/run_log.h"
+#include "platform/main_bundle.h"
+#include "platform/preferred_languages.h"
+
+LauncherConfig launcherConfig;
+std::vector<std::string> configProblems;
+
+namespace {
+
+std::string languageCode;
+
+} // namespace
+
+std::string preferredLanguageCode() {
+    if (!languageCode.empty()) {
+        return languageCode;
+    }
+    languageCode = "en";
+    const std::vector<std::string> languages = preferredLanguages();
+    if (!languages.empty()) {
+        languageCode = languages.front().substr(0, 2);
+    }
+    return languageCode;
+}
+
+std::string configFilePath() { return mainBundleResourcePath() + "/config.plist"; }
+
+ConfigFile openConfigFile() {
+    ConfigFile file;
+    file.problems = &configProblems;
+    std::string problem;
+    file.dictionary = loadPropertyListDictionary(configFilePath(), problem);
+    if (!file.dictionary) {
+        configProblems.push_back("config.plist not used, compiled-in settings stand: " + problem);
+    }
+    return file;
+}
+
+void readConfigString(const ConfigFile& file, const std::string& key, std::string& field) {
+    if (!file.dictionary) {
+        return;
+    }
+    if (auto value = propertyListString(*file.dictionary, key)) {
+        field = std::move(*value);
+        return;
+    }
+    if (propertyListValueKind(*file.dictionary, key) != PropertyListValueKind::Absent) {
+        file.problems->push_back("config.plist key " + key +
+                                 " is not a string; keeping " + field);
+    }
+}
+
+std::int32_t readConfigInt(const ConfigFile& file, const std::string& key) {
+    if (!file.dictionary) {
+        return 0;
+    }
+    if (auto value = propertyListIntValue(*file.dictionary, key)) {
+        return *value;
+    }
+    file.problems->push_back("config.plist key " + key + " holds no number; reading it as 0");
+    return 0;
+}
+
+void loadLauncherConfig(const std::string& code) {
+    const ConfigFile file = openConfigFile();
+    if (!file.dictionary) {
+        return;
+    }
+    LauncherConfig& c = launcherConfig;
+    readConfigString(file, "latestVersionEndpoint", c.latestVersionEndpoint);
+    readConfigString(file, "launcherVersion", c.launcherVersion);
+    readConfigString(file, "companyFolderName", c.companyFolderName);
+    readConfigString(file, "appFolderName", c.appFolderName);
+    readConfigString(file, "appDisplayName", c.appDisplayName);
+    c.launcherImageWidth = readConfigInt(file, "launcherImageWidth");
+    c.launcherImageHeight = readConfigInt(file, "launcherImageHeight");
+
+    std::string englishText = c.checkingForUpdatesText;
+    readConfigString(file, "checkingForUpdatesText-en", englishText);
+    c.checkingForUpdatesText = englishText;
+    readConfigString(file, "checkingForUpdatesText-" + code, c.checkingForUpdatesText);
+
+    readConfigString(file, "launcherFontFileName", c.launcherFontFileName);
+    c.launcherFontPointSizeOrIndex = readConfigInt(file, "launcherFontPointSizeOrIndex");
+    c.launcherFontColorR = readConfigInt(file, "launcherFontColorR");
+    c.launcherFontColorG = readConfigInt(file, "launcherFontColorG");
+    c.launcherFontColorB = readConfigInt(file, "launcherFontColorB");
+    c.launcherDisplayTextX = readConfigInt(file, "launcherDisplayTextX");
+    c.launcherDisplayTextY = readConfigInt(file, "launcherDisplayTextY");
+    c.launcherDisplayTextWidth = readConfigInt(file, "launcherDisplayTextWidth");
+    c.launcherDisplayTextHeight = readConfigInt(file, "launcherDisplayTextHeight");
+}
+
+void loadContentInstallerConfig() {
+    const ConfigFile file = openConfigFile();
+    if (!file.dictionary) {
+        return;
+    }
+    LauncherConfig& c = launcherConfig;
+    readConfigString(file, "latestVersionEndpoint", c.latestVersionEndpoint);
+    readConfigString(file, "companyFolderName", c.companyFolderName);
+    readConfigString(file, "appFolderName", c.appFolderName);
+    readConfigString(file, "appDisplayName", c.appDisplayName);
+    c.contentInstallerImageWidth = readConfigInt(file, "contentInstallerImageWidth");
+    c.contentInstallerImageHeight = readConfigInt(file, "contentInstallerImageHeight");
+    readConfigString(file, "contentInstallerFontFileName", c.contentInstallerFontFileName);
+    c.contentInstallerFontPointSizeOrIndex =
+        readConfigInt(file, "contentInstallerFontPointSizeOrIndex");
+    c.contentInstallerFontColorR =
+        static_cast<std::uint8_t>(readConfigInt(file, "contentInstallerFontColorR") & 0xFF);
+    c.contentInstallerFontColorG =
+        static_cast<std::uint8_t>(readConfigInt(file, "contentInstallerFontColorG") & 0xFF);
+    c.contentInstallerFontColorB =
+        static_cast<std::uint8_t>(readConfigInt(file, "contentInstallerFontColorB") & 0xFF);
+    c.contentInstallerPercentDisplayTextX =
+        readConfigInt(file, "contentInstallerPercentDisplayTextX");
+    c.contentInstallerPercentDisplayTextY =
+        readConfigInt(file, "contentInstallerPercentDisplayTextY");
+    c.contentInstallerPercentDisplayTextWidth =
+        readConfigInt(file, "contentInstallerPercentDisplayTextWidth");
+    c.contentInstallerPercentDisplayTextHeight =
+        readConfigInt(file, "contentInstallerPercentDisplayTextHeight");
+    readConfigString(file, "previousInstallPath", c.previousInstallPath);
+    readConfigString(file, "previousInstallCompanyFolderName", c.previousInstallCompanyFolderName);
+    readConfigString(file, "previousInstallAppFolderName", c.previousInstallAppFolderName);
+}
+
+void logConfigProblems() {
+    for (const std::string& problem : configProblems) {
+        writeToLog(problem);
+    }
+    configProblems.clear();
+}

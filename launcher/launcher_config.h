@@ -1,0 +1,74 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/property_list.h"
+
+struct LauncherConfig {
+    std::string latestVersionEndpoint =
+        "http://updates.quillmere.example/divodazuradedadu/win32/LatestVersion.ini";
+    std::string launcherVersion;
+    std::string companyFolderName = "Quillmere";
+    std::string appFolderName = "Driftmoor";
+    std::string appDisplayName = "Drift Moor";
+
+    std::int32_t launcherImageWidth = 300;
+    std::int32_t launcherImageHeight = 250;
+    std::string checkingForUpdatesText = "CHECKING FOR UPDATES";
+    std::string launcherFontFileName = "Tiki Island.ttf";
+    std::int32_t launcherFontPointSizeOrIndex = 0;
+    std::int32_t launcherFontColorR = 0;
+    std::int32_t launcherFontColorG = 0;
+    std::int32_t launcherFontColorB = 0;
+    std::int32_t launcherDisplayTextX = 0;
+    std::int32_t launcherDisplayTextY = 0;
+    std::int32_t launcherDisplayTextWidth = 0;
+    std::int32_t launcherDisplayTextHeight = 0;
+
+    std::int32_t contentInstallerImageWidth = 430;
+    std::int32_t contentInstallerImageHeight = 389;
+    std::string contentInstallerFontFileName = "Tiki Island.ttf";
+    std::int32_t contentInstallerFontPointSizeOrIndex = 25;
+    std::uint8_t contentInstallerFontColorR = 255;
+    std::uint8_t contentInstallerFontColorG = 255;
+    std::uint8_t contentInstallerFontColorB = 255;
+    std::int32_t contentInstallerPercentDisplayTextX = 395;
+    std::int32_t contentInstallerPercentDisplayTextY = 360;
+    std::int32_t contentInstallerPercentDisplayTextWidth = 15;
+    std::int32_t contentInstallerPercentDisplayTextHeight = 15;
+    std::string previousInstallPath;
+    std::string previousInstallCompanyFolderName;
+    std::string previousInstallAppFolderName;
+};
+
+extern LauncherConfig launcherConfig;
+
+// Two-letter (at most) code of the user's first preferred language; "en" when there is none.
+std::string preferredLanguageCode();
+
+// Fills the launcher group of launcherConfig from config.plist. Logs nothing: the run log does
+// not exist yet. What could not be read is kept for logConfigProblems.
+void loadLauncherConfig(const std::string& languageCode);
+
+// Fills the content installer's group and the four shared strings from config.plist.
+void loadContentInstallerConfig();
+
+// Writes one run-log line per problem met while reading config.plist, then forgets them.
+void logConfigProblems();
+
+// config.plist opened for one reading; readers note what they could not use.
+struct ConfigFile {
+    std::optional<PropertyList> dictionary;
+    std::vector<std::string>* problems = nullptr;
+};
+
+std::string configFilePath();
+ConfigFile openConfigFile();
+// A string key replaces field only when it holds a string; another kind is noted as a problem.
+void readConfigString(const ConfigFile& file, const std::string& key, std::string& field);
+// An integer key reads as 0 when absent; a kind without an integer reading is noted and reads 0.
+std::int32_t readConfigInt(const ConfigFile& file, const std::string& key);
+
+// Settings problems waiting for the run log.
+extern std::vector<std::string> configProblems;

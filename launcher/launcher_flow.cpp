@@ -1,0 +1,159 @@
+#include "launcher/launcher_flow.h"
+
+#include "launcher/launcher_config.h"
+#include "launcher/run_log.h"
+#include "platform/app_support_folder.h"
+#include "platform/application_launch.h"
+#include "platform/main_bundle.h"
+#include "platform/path_component.h"
+#include "platform/standard_folders.h"
+#include "relocation/app_relocator.h"
+#include "ui/content_installer.h"
+#include "uninstall/uninstaller.h"
+#include "update/installed_version.h"
+#include "update/self_update.h"
+#include "update/version_manifest.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+int launcherResult = 0;
+bool launcherDone = false;
+
+namespace {
+
+bool exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+bool runsFromTemporaryPlace(const std::string& bundlePath, const std::string& temporaryFolder) {
+    for (const std::string& prefix : {temporaryFolder, std::string("/private/var/folders"),
+                                      std::string("/Volumes/")}) {
+        if (bundlePath.starts_with(prefix)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A self-update leaves its installer in the temporary folder; once the launcher is current
+// that copy has served its purpose.
+void removeLeftoverSelfUpdateFolder(const std::string& temporaryFolder) {
+    const std::string& name = launcherConfig.appFolderName;
+    if (!isSingleFolderName(name)) {
+        writeToLog("Not removing a leftover self-update folder: appFolderName '" + name +
+                   "' is not a single folder name");
+        return;
+    }
+    const std::string path = temporaryFolder + "/" + name;
+    if (!exists(path)) {
+        return;
+    }
+    std::error_code error;
+    fs::remove_all(path, error);
+    if (error) {
+        writeToLog("ERROR! Unable to remove folder at " + path + ": " + error.message());
+    }
+}
+
+std::string contentApplicationPath() {
+    const std::string bundleName =
+        latestVersionInfo.ApplicationExecutablePrefix + launcherConfig.appDisplayName + ".app";
+    return appendPathComponent(appSupportFolder, bundleName);
+}
+
+} // namespace
+
+bool asksForUninstall(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-u") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int launchOrUpdateContent() {
+    const LatestVersionInfo& latest = latestVersionInfo;
+    writeToLog("comparing latest endpoint version: " + latest.ApplicationVersion +
+               " to app CurrentVersion appVersion: " + currentAppVersion);
+    int result = 0;
+    if (latest.ApplicationVersion == currentAppVersion) {
+        result = launchApplication(contentApplicationPath());
+    } else {
+        writeToLog("Current appVersion:" + currentAppVersion + " is different than latest:" +
+                   latest.ApplicationVersion + "\nStarting content installer...");
+        result = runContentInstaller();
+    }
+    launcherResult = result;
+    launcherDone = true;
+    return result;
+}
+
+int launcherMain(int argc, char** argv) {
+    if (asksForUninstall(argc, argv)) {
+        return runUninstaller(argc, argv);
+    }
+
+    const std::string temporaryFolder = temporaryDirectory();
+    if (runsFromTemporaryPlace(mainBundlePath(), temporaryFolder)) {
+        relocateToApplicationsFolder();
+    }
+
+    loadLauncherConfig(preferredLanguageCode());
+    const std::string resourcePath = mainBundleResourcePath();
+    const LauncherConfig& config = launcherConfig;
+
+    const auto dataFolder = createAppSupportFolder(config.companyFolderName, config.appFolderName);
+    if (!dataFolder) {
+        std::fputs("The launcher's data folder could not be created; see the line above.\n",
+                   stderr);
+        return 1;
+    }
+    setupLogFile(*dataFolder);
+    logConfigProblems();
+
+    writeToLog("mainBundle resourcePath:" + resourcePath);
+    writeToLog("Config loaded from config.plist: latestVersionEndpoint=" +
+               config.latestVersionEndpoint + ", launcherVersion=" + config.launcherVersion +
+               ", companyFolderName=" + config.companyFolderName +
+               ", appFolderName=" + config.appFolderName +
+               ", appDisplayName=" + config.appDisplayName);
+
+    launcherResult = fetchLatestVersionInfo(latestVersionInfo, config.latestVersionEndpoint, nullptr);
+    if (launcherResult != 0) {
+        writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
+                   config.latestVersionEndpoint);
+        return 1;
+    }
+
+    writeToLog("comparing endpoint launcher version:" + latestVersionInfo.LauncherVersion +
+               " to config installer version:" + config.launcherVersion + "...");
+    if (latestVersionInfo.LauncherVersion != config.launcherVersion) {
+        launcherResult = selfUpdateLauncher();
+        return launcherResult;
+    }
+
+    removeLeftoverSelfUpdateFolder(temporaryFolder);
+
+    const bool contentPresent = exists(contentApplicationPath());
+    const bool versionRecorded = exists(*dataFolder + "/CurrentVersion.ini");
+    if (!contentPresent || !versionRecorded) {
+        return runContentInstaller();
+    }
+
+    if (!loadCurrentVersionIni(*dataFolder)) {
+        writeToLog("Can't load CurrentVersion.ini from '" + *dataFolder + "'");
+        return 1;
+    }
+    writeToLog("CurrentVersion.ini loaded from '" + *dataFolder + "': appVersion=" +
+               currentAppVersion);
+
+    launchOrUpdateContent();
+    return launcherResult;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+// The result of the road the launcher took, and whether its content step has ended.
+extern int launcherResult;
+extern bool launcherDone;
+
+// The launcher's entry function: takes exactly one road and returns the exit status.
+int launcherMain(int argc, char** argv);
+
+// Starts the installed game when it is current, else runs the content installer.
+int launchOrUpdateContent();
+
+// Whether any argument after the program name is exactly "-u".
+bool asksForUninstall(int argc, char** argv);

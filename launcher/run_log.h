@@ -1,0 +1,17 @@
+#pragma once
+#include <ctime>
+#include <string>
+
+// Points standard output at folder + "/out.log" (started over once it has reached
+// 1,000,000 bytes) and writes the set-up header.
+void setupLogFile(const std::string& folder);
+
+// One entry: "<asctime text>:<message>\n". Ends the process with status 1 when the log was
+// never set up. Safe to call from several threads at once.
+void writeToLog(const std::string& message);
+
+// The 24-character asctime() form of a local time, without the line end.
+std::string asctimeText(const std::tm& local);
+
+// The size at which setupLogFile starts the log over.
+inline constexpr long long logRestartBytes = 1000000;

@@ -1,0 +1,14 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Starts executable with arguments (without the program name) in a session of its own, so
+// that it outlives the launcher and its terminal. Environment, working folder and standard
+// streams are inherited. None when the system refuses the start.
+std::optional<pid_t> startDetachedProcess(const std::string& executable,
+                                          const std::vector<std::string>& arguments);
+
+// Whether a child started above has not ended yet; an ended child is reaped.
+bool childIsRunning(pid_t child);

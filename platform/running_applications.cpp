@@ -1,0 +1,70 @@
+#include "platform/running_applications.h"
+
+#include "platform/application_bundle.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isProcessFolderName(const std::string& name) {
+    if (name.empty()) {
+        return false;
+    }
+    for (const char c : name) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string commandName(const fs::path& processFolder) {
+    std::ifstream comm(processFolder / "comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+// The kernel marks a replaced executable with " (deleted)"; the path it names is still the one.
+std::string liveExecutablePath(const fs::path& processFolder) {
+    std::error_code error;
+    std::string path = fs::read_symlink(processFolder / "exe", error).string();
+    if (error) {
+        return {};
+    }
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.ends_with(deleted)) {
+        path.resize(path.size() - deleted.size());
+    }
+    return path;
+}
+
+} // namespace
+
+std::vector<RunningApplication> runningApplications() {
+    std::vector<RunningApplication> applications;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (!isProcessFolderName(name)) {
+            continue;
+        }
+        RunningApplication application;
+        application.processIdentifier = static_cast<pid_t>(std::stol(name));
+        application.executablePath = liveExecutablePath(entry.path());
+        application.bundlePath = bundleContainingExecutable(application.executablePath);
+        application.localizedName = application.bundlePath.empty()
+                                        ? commandName(entry.path())
+                                        : bundleDisplayName(application.bundlePath);
+        if (application.localizedName.empty() && application.executablePath.empty()) {
+            continue; // ended while we looked
+        }
+        applications.push_back(std::move(application));
+    }
+    return applications;
+}

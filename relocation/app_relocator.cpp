@@ -1,0 +1,3 @@
+#include "relocation/app_relocator.h"
+
+void relocateToApplicationsFolder() {}

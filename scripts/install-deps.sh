@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need from Debian's packages.
+# Safe to run again: when every package is present it changes nothing.
+set -euo pipefail
+
+PACKAGES=(
+    # build
+    build-essential cmake pkg-config clang libclang-rt-14-dev
+    # libraries the launcher calls
+    libcurl4-openssl-dev libinih-dev libplist-dev libzip-dev libgif-dev
+    libsdl2-dev libsdl2-image-dev libsdl2-ttf-dev
+    # tests
+    libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl
+    xvfb xauth libgl1-mesa-dri libegl-mesa0 mesa-utils
+    imagemagick gifsicle zip unzip p7zip-full
+    # demo and end-to-end runs
+    nginx curl xdg-utils fonts-dejavu-core procps
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all packages present"
+    exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,21 @@
+# Sourced by the scripts that open windows: when no X display is there, starts Xvfb (with
+# Mesa's GLX, so SDL gets an accelerated renderer) on a free display number and stops it on exit.
+start_virtual_display() {
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+        return 0
+    fi
+    local number=99
+    while [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":${number}" -screen 0 1280x1024x24 +extension GLX -nolisten tcp >/dev/null 2>&1 &
+    VIRTUAL_DISPLAY_PID=$!
+    trap 'kill "$VIRTUAL_DISPLAY_PID" 2>/dev/null || true; wait "$VIRTUAL_DISPLAY_PID" 2>/dev/null || true' EXIT
+    export DISPLAY=":${number}"
+    for _ in $(seq 1 100); do
+        [ -e "/tmp/.X11-unix/X${number}" ] && return 0
+        sleep 0.1
+    done
+    echo "with-display: Xvfb did not start" >&2
+    return 1
+}

@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+
+// The installed content version read from CurrentVersion.ini; "1.0.1" until read.
+extern std::string currentAppVersion;
+// The manifest text exactly as the content installer fetched it; saved as CurrentVersion.ini.
+extern std::string latestVersionText;
+
+// False when folder + "/CurrentVersion.ini" cannot be opened; otherwise sets currentAppVersion.
+bool loadCurrentVersionIni(const std::string& folder);
+
+// Records latestVersionText as folder + "/CurrentVersion.ini": 0 on success, 1 (after a log
+// line) when the record could not be written whole.
+int saveCurrentVersionIni(const std::string& folder);

@@ -1,0 +1,35 @@
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <curl/curl.h>
+#include <string>
+
+struct LatestVersionInfo {
+    std::string ApplicationVersion;
+    std::string ApplicationDownloadUrl;
+    std::string ApplicationExecutablePrefix;
+    std::string LauncherVersion;
+    std::string LauncherInstallerDownloadUrl;
+};
+
+extern LatestVersionInfo latestVersionInfo;
+
+// Percentage of the current download, written by every transfer that knows its size.
+extern std::atomic<std::int32_t> downloadProgressPercent;
+
+// Fetches url and parses it into info: 0 when parsed cleanly, 1 when the transfer failed,
+// otherwise the number of the first malformed line. rawText (optional) receives the text.
+int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std::string* rawText);
+
+// GET url into text (up to the body's first NUL): 0 when the transfer completed, else 1.
+int performInMemoryCurl(std::string& text, const std::string& url);
+
+struct ReceiveBuffer {
+    std::string bytes;
+};
+
+std::size_t writeToMemoryCallback(char* data, std::size_t size, std::size_t count, void* buffer);
+int transferProgressCallback(void* userData, curl_off_t downloadTotal, curl_off_t downloaded,
+                             curl_off_t uploadTotal, curl_off_t uploaded);
+int latestVersionKeyHandler(void* info, const char* section, const char* name, const char* value);
