@@ -17,21 +17,23 @@ std::string preferredLanguageCode() {
     if (!languageCode.empty()) {
         return languageCode;
     }
-    languageCode = "en";
-    const std::vector<std::string> languages = preferredLanguages();
-    if (!languages.empty()) {
-        languageCode = languages.front().substr(0, 2);
-    }
+    languageCode = languageCodeFor(preferredLanguages());
     return languageCode;
 }
 
-std::string configFilePath() { return mainBundleResourcePath() + "/config.plist"; }
+std::string languageCodeFor(const std::vector<std::string>& languages) {
+    return languages.empty() ? std::string("en") : languages.front().substr(0, 2);
+}
 
-ConfigFile openConfigFile() {
+std::string configFilePath() {
+    return mainBundleResourcePath() + "/config.plist";
+}
+
+ConfigFile openConfigFile(const std::string& path) {
     ConfigFile file;
     file.problems = &configProblems;
     std::string problem;
-    file.dictionary = loadPropertyListDictionary(configFilePath(), problem);
+    file.dictionary = loadPropertyListDictionary(path, problem);
     if (!file.dictionary) {
         configProblems.push_back("config.plist not used, compiled-in settings stand: " + problem);
     }
@@ -47,8 +49,7 @@ void readConfigString(const ConfigFile& file, const std::string& key, std::strin
         return;
     }
     if (propertyListValueKind(*file.dictionary, key) != PropertyListValueKind::Absent) {
-        file.problems->push_back("config.plist key " + key +
-                                 " is not a string; keeping " + field);
+        file.problems->push_back("config.plist key " + key + " is not a string; keeping " + field);
     }
 }
 
@@ -64,7 +65,15 @@ std::int32_t readConfigInt(const ConfigFile& file, const std::string& key) {
 }
 
 void loadLauncherConfig(const std::string& code) {
-    const ConfigFile file = openConfigFile();
+    loadLauncherConfigFrom(configFilePath(), code);
+}
+
+void loadContentInstallerConfig() {
+    loadContentInstallerConfigFrom(configFilePath());
+}
+
+void loadLauncherConfigFrom(const std::string& path, const std::string& code) {
+    const ConfigFile file = openConfigFile(path);
     if (!file.dictionary) {
         return;
     }
@@ -93,8 +102,8 @@ void loadLauncherConfig(const std::string& code) {
     c.launcherDisplayTextHeight = readConfigInt(file, "launcherDisplayTextHeight");
 }
 
-void loadContentInstallerConfig() {
-    const ConfigFile file = openConfigFile();
+void loadContentInstallerConfigFrom(const std::string& path) {
+    const ConfigFile file = openConfigFile(path);
     if (!file.dictionary) {
         return;
     }

@@ -54,6 +54,13 @@ void loadLauncherConfig(const std::string& languageCode);
 // Fills the content installer's group and the four shared strings from config.plist.
 void loadContentInstallerConfig();
 
+// The same readings from a given file.
+void loadLauncherConfigFrom(const std::string& path, const std::string& languageCode);
+void loadContentInstallerConfigFrom(const std::string& path);
+
+// The code for a preferred-languages list: its first entry's first two bytes, else "en".
+std::string languageCodeFor(const std::vector<std::string>& languages);
+
 // Writes one run-log line per problem met while reading config.plist, then forgets them.
 void logConfigProblems();
 
@@ -64,7 +71,7 @@ struct ConfigFile {
 };
 
 std::string configFilePath();
-ConfigFile openConfigFile();
+ConfigFile openConfigFile(const std::string& path);
 // A string key replaces field only when it holds a string; another kind is noted as a problem.
 void readConfigString(const ConfigFile& file, const std::string& key, std::string& field);
 // An integer key reads as 0 when absent; a kind without an integer reading is noted and reads 0.

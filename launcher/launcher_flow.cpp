@@ -32,8 +32,8 @@ bool exists(const std::string& path) {
 }
 
 bool runsFromTemporaryPlace(const std::string& bundlePath, const std::string& temporaryFolder) {
-    for (const std::string& prefix : {temporaryFolder, std::string("/private/var/folders"),
-                                      std::string("/Volumes/")}) {
+    for (const std::string& prefix :
+         {temporaryFolder, std::string("/private/var/folders"), std::string("/Volumes/")}) {
         if (bundlePath.starts_with(prefix)) {
             return true;
         }
@@ -121,11 +121,11 @@ int launcherMain(int argc, char** argv) {
     writeToLog("mainBundle resourcePath:" + resourcePath);
     writeToLog("Config loaded from config.plist: latestVersionEndpoint=" +
                config.latestVersionEndpoint + ", launcherVersion=" + config.launcherVersion +
-               ", companyFolderName=" + config.companyFolderName +
-               ", appFolderName=" + config.appFolderName +
-               ", appDisplayName=" + config.appDisplayName);
+               ", companyFolderName=" + config.companyFolderName + ", appFolderName=" +
+               config.appFolderName + ", appDisplayName=" + config.appDisplayName);
 
-    launcherResult = fetchLatestVersionInfo(latestVersionInfo, config.latestVersionEndpoint, nullptr);
+    launcherResult =
+        fetchLatestVersionInfo(latestVersionInfo, config.latestVersionEndpoint, nullptr);
     if (launcherResult != 0) {
         writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
                    config.latestVersionEndpoint);
@@ -151,8 +151,8 @@ int launcherMain(int argc, char** argv) {
         writeToLog("Can't load CurrentVersion.ini from '" + *dataFolder + "'");
         return 1;
     }
-    writeToLog("CurrentVersion.ini loaded from '" + *dataFolder + "': appVersion=" +
-               currentAppVersion);
+    writeToLog("CurrentVersion.ini loaded from '" + *dataFolder +
+               "': appVersion=" + currentAppVersion);
 
     launchOrUpdateContent();
     return launcherResult;

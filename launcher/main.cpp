@@ -1,3 +1,5 @@
 #include "launcher/launcher_flow.h"
 
-int main(int argc, char** argv) { return launcherMain(argc, argv); }
+int main(int argc, char** argv) {
+    return launcherMain(argc, argv);
+}

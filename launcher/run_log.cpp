@@ -32,7 +32,8 @@ void setupLogFile(const std::string& folder) {
     std::lock_guard lock(logMutex);
     logFilePath = folder + "/out.log";
     struct stat status {};
-    const bool startOver = stat(logFilePath.c_str(), &status) == 0 && status.st_size >= logRestartBytes;
+    const bool startOver =
+        stat(logFilePath.c_str(), &status) == 0 && status.st_size >= logRestartBytes;
     logStream = std::freopen(logFilePath.c_str(), startOver ? "w" : "a", stdout);
     const std::string header = "\n\n[" + executablePath() + " setup for logging]\n";
     std::fputs(header.c_str(), stdout);

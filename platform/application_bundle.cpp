@@ -16,7 +16,8 @@ bool isExecutableFile(const fs::path& path) {
 
 std::string infoPlistString(const fs::path& bundle, const std::string& key) {
     std::string problem;
-    const auto info = loadPropertyListDictionary((bundle / "Contents" / "Info.plist").string(), problem);
+    const auto info =
+        loadPropertyListDictionary((bundle / "Contents" / "Info.plist").string(), problem);
     if (!info) {
         return {};
     }

@@ -24,6 +24,10 @@ std::string resourcePathForExecutable(const std::string& executable) {
                           : (fs::path(bundle) / "Contents" / "Resources").string();
 }
 
-std::string mainBundlePath() { return bundlePathForExecutable(executablePath()); }
+std::string mainBundlePath() {
+    return bundlePathForExecutable(executablePath());
+}
 
-std::string mainBundleResourcePath() { return resourcePathForExecutable(executablePath()); }
+std::string mainBundleResourcePath() {
+    return resourcePathForExecutable(executablePath());
+}

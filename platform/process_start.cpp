@@ -36,8 +36,8 @@ std::optional<pid_t> startDetachedProcess(const std::string& executable,
     argv.push_back(nullptr);
 
     pid_t child = 0;
-    if (posix_spawn(&child, executable.c_str(), nullptr, &spawn.attributes, argv.data(),
-                    environ) != 0) {
+    if (posix_spawn(&child, executable.c_str(), nullptr, &spawn.attributes, argv.data(), environ) !=
+        0) {
         return std::nullopt;
     }
     return child;

@@ -9,7 +9,9 @@
 #include <limits>
 #include <plist/plist.h>
 
-void PropertyListNodeDeleter::operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+void PropertyListNodeDeleter::operator()(void* node) const {
+    plist_free(static_cast<plist_t>(node));
+}
 
 namespace {
 
@@ -71,7 +73,8 @@ std::optional<PropertyList> loadPropertyListDictionary(const std::string& path,
     return list;
 }
 
-PropertyListValueKind propertyListValueKind(const PropertyList& dictionary, const std::string& key) {
+PropertyListValueKind propertyListValueKind(const PropertyList& dictionary,
+                                            const std::string& key) {
     plist_t value = valueFor(dictionary, key);
     if (value == nullptr) {
         return PropertyListValueKind::Absent;

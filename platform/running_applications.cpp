@@ -23,6 +23,15 @@ bool isProcessFolderName(const std::string& name) {
     return true;
 }
 
+// A process that has ended but not been reaped yet no longer runs.
+bool isZombie(const fs::path& processFolder) {
+    std::ifstream stat(processFolder / "stat");
+    std::string text;
+    std::getline(stat, text);
+    const auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
 std::string commandName(const fs::path& processFolder) {
     std::ifstream comm(processFolder / "comm");
     std::string name;
@@ -51,7 +60,7 @@ std::vector<RunningApplication> runningApplications() {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
         const std::string name = entry.path().filename().string();
-        if (!isProcessFolderName(name)) {
+        if (!isProcessFolderName(name) || isZombie(entry.path())) {
             continue;
         }
         RunningApplication application;

@@ -39,7 +39,8 @@ int saveCurrentVersionIni(const std::string& folder) {
     // half a record behind.
     const std::string path = folder + "/CurrentVersion.ini";
     const std::string partial = path + ".partial";
-    if (!writeWhole(partial, latestVersionText) || std::rename(partial.c_str(), path.c_str()) != 0) {
+    if (!writeWhole(partial, latestVersionText) ||
+        std::rename(partial.c_str(), path.c_str()) != 0) {
         std::remove(partial.c_str());
         writeToLog("failed to save CurrentVersion.ini! contentAppPath: " + folder);
         return 1;

@@ -12,7 +12,9 @@ std::atomic<std::int32_t> downloadProgressPercent{0};
 
 namespace {
 
-std::string textUpToFirstNul(const std::string& bytes) { return std::string(bytes.c_str()); }
+std::string textUpToFirstNul(const std::string& bytes) {
+    return std::string(bytes.c_str());
+}
 
 } // namespace
 

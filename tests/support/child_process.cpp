@@ -71,7 +71,8 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
     auto argv = pointers(words);
     auto envp = pointers(env);
     pid_t child = 0;
-    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int spawned =
+        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);
@@ -141,6 +142,8 @@ void killAndForget(int pid) {
     }
     kill(pid, SIGKILL);
     for (int i = 0; i < 100 && processIsAlive(pid); ++i) {
+        waitpid(pid, nullptr, WNOHANG); // reaps it when it is this test's own child
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    waitpid(pid, nullptr, WNOHANG);
 }

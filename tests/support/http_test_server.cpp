@@ -22,7 +22,7 @@ void HttpTestServer::start() {
         throw std::runtime_error("cannot bind a loopback port");
     }
     worker = std::thread([this] { instance->listen_after_bind(); });
-    instance->wait_until_ready();
+    // The socket listens from bind on, so early connections wait in its backlog.
 }
 
 std::string HttpTestServer::url(const std::string& path) const {

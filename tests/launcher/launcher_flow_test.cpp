@@ -1,0 +1,249 @@
+// The launcher's decision flow, run as players run it: the built bundle copied to a folder of its
+// own, started as a child process with its own HOME, XDG_DATA_HOME and TMPDIR, against a manifest
+// served on loopback.
+#include "tests/support/child_process.h"
+#include "tests/support/game_bundle.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/plist_files.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <regex>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* gameBundleName = "Drift Moor.app";
+
+class LauncherFlowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        bundle = root / "it's a bundle folder" / "Launcher.app";
+        fs::create_directories(bundle.parent_path());
+        fs::copy(LAUNCHER_BUNDLE_DIR, bundle, fs::copy_options::recursive);
+        fs::create_directories(root / "home");
+        fs::create_directories(root / "tmp");
+        dataFolder = root / "data" / "Test Company" / "Test App";
+
+        http.server().Get("/LatestVersion.ini",
+                          [this](const httplib::Request&, httplib::Response& res) {
+                              ++manifestRequests;
+                              res.set_content(manifest, "text/plain");
+                          });
+        http.start();
+        writeConfig(http.url("/LatestVersion.ini"), "1.2");
+    }
+
+    void TearDown() override {
+        for (int pid : startedGames) {
+            killAndForget(pid);
+        }
+    }
+
+    void writeConfig(const std::string& endpoint, const std::string& launcherVersion,
+                     PlistEntries extra = {}) {
+        PlistEntries entries = {{"latestVersionEndpoint", "<string>" + endpoint + "</string>"},
+                                {"launcherVersion", "<string>" + launcherVersion + "</string>"},
+                                {"companyFolderName", "<string>Test Company</string>"},
+                                {"appFolderName", "<string>Test App</string>"},
+                                {"appDisplayName", "<string>Drift Moor</string>"}};
+        entries.insert(entries.end(), extra.begin(), extra.end());
+        writeXmlPlist((bundle / "Contents" / "Resources" / "config.plist").string(), entries);
+    }
+
+    void installGame(const std::string& version) {
+        makeGameBundle((dataFolder / gameBundleName).string(), "Drift Moor");
+        writeFile(dataFolder / "CurrentVersion.ini", "ApplicationVersion=" + version + "\n");
+    }
+
+    std::string gameExecutable() const {
+        return (dataFolder / gameBundleName / "Contents" / "MacOS" / "Drift Moor").string();
+    }
+
+    ChildResult runLauncher(const std::vector<std::string>& arguments = {}) {
+        return runChild((bundle / "Contents" / "MacOS" / "launcher").string(), arguments,
+                        {{"HOME", (root / "home").string()},
+                         {"XDG_DATA_HOME", (root / "data").string()},
+                         {"TMPDIR", (root / "tmp").string() + "/"}},
+                        std::chrono::seconds(120));
+    }
+
+    std::string logText() const { return readFile(dataFolder / "out.log"); }
+
+    // The messages of the log's entries, time stamps taken off; continuation lines as they are.
+    std::vector<std::string> logMessages() const {
+        static const std::regex stamp(R"(^\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}:)");
+        std::vector<std::string> messages;
+        std::istringstream lines(logText());
+        for (std::string line; std::getline(lines, line);) {
+            messages.push_back(std::regex_replace(line, stamp, ""));
+        }
+        return messages;
+    }
+
+    bool logHas(const std::string& message) const {
+        const auto messages = logMessages();
+        return std::find(messages.begin(), messages.end(), message) != messages.end();
+    }
+
+    bool logMentions(const std::string& text) const {
+        return logText().find(text) != std::string::npos;
+    }
+
+    TempFolder root{LAUNCHER_BINARY_DIR};
+    fs::path bundle;
+    fs::path dataFolder;
+    HttpTestServer http;
+    std::string manifest = "ApplicationVersion=1.0\nLauncherVersion=1.2\n"
+                           "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n";
+    std::atomic<int> manifestRequests{0};
+    std::vector<int> startedGames;
+};
+
+} // namespace
+
+TEST_F(LauncherFlowTest, CurrentContentStartsTheGameWhichOutlivesTheLauncher) {
+    installGame("1.0");
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+
+    const GameRecord game = waitForGameRecord(gameExecutable());
+    startedGames.push_back(game.pid);
+    EXPECT_TRUE(processIsAlive(game.pid));
+    EXPECT_TRUE(game.arguments.empty());
+
+    const std::string resources = (bundle / "Contents" / "Resources").string();
+    EXPECT_TRUE(logMentions("\n\n[" + (bundle / "Contents" / "MacOS" / "launcher").string() +
+                            " setup for logging]\n"));
+    EXPECT_TRUE(logHas("mainBundle resourcePath:" + resources));
+    EXPECT_TRUE(logHas(
+        "Config loaded from config.plist: latestVersionEndpoint=" + http.url("/LatestVersion.ini") +
+        ", launcherVersion=1.2, companyFolderName=Test Company, "
+        "appFolderName=Test App, appDisplayName=Drift Moor"));
+    EXPECT_TRUE(
+        logHas("comparing endpoint launcher version:1.2 to config installer version:1.2..."));
+    EXPECT_TRUE(
+        logHas("CurrentVersion.ini loaded from '" + dataFolder.string() + "': appVersion=1.0"));
+    EXPECT_TRUE(
+        logHas("comparing latest endpoint version: 1.0 to app CurrentVersion appVersion: 1.0"));
+    EXPECT_FALSE(logMentions("Starting content installer"));
+    EXPECT_EQ(manifestRequests.load(), 1);
+}
+
+TEST_F(LauncherFlowTest, UninstallIsChosenOnlyByAnExactDashU) {
+    manifest = "LauncherVersion=other\n"; // any run that reads it ends quickly in the self-update
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"-u"}, {"-s", "-u"}, {"-u", "-s"}, {"anything", "-u"}}) {
+        manifestRequests = 0;
+        runLauncher(arguments);
+        EXPECT_EQ(manifestRequests.load(), 0) << arguments.back();
+        EXPECT_FALSE(logMentions("mainBundle resourcePath:")) << arguments.back();
+    }
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"-U"}, {"--u"}, {"-u1"}, {"u"}}) {
+        manifestRequests = 0;
+        runLauncher(arguments);
+        EXPECT_EQ(manifestRequests.load(), 1) << arguments.front();
+    }
+}
+
+TEST_F(LauncherFlowTest, AManifestThatCannotBeFetchedEndsWithOneAndTouchesNothing) {
+    installGame("1.0");
+    writeConfig("http://127.0.0.1:1/LatestVersion.ini", "1.2");
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(logHas("curl_easy_perform() failed: Couldn't connect to server"));
+    EXPECT_TRUE(logHas("performed installer version in-memory curl and got status: 1..."));
+    EXPECT_TRUE(logHas("Couldn't download http://127.0.0.1:1/LatestVersion.ini"));
+    EXPECT_TRUE(logHas("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:"
+                       "http://127.0.0.1:1/LatestVersion.ini"));
+    EXPECT_FALSE(logMentions("comparing"));
+    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), "ApplicationVersion=1.0\n");
+}
+
+TEST_F(LauncherFlowTest, AMalformedManifestIsAFailureToo) {
+    installGame("1.0");
+    manifest = "ApplicationVersion=1.0\nLauncherVersion=1.2\nthis line has no separator\n";
+    EXPECT_EQ(runLauncher().exitStatus, 1);
+    EXPECT_TRUE(logHas("performed installer version in-memory curl and got status: 0..."));
+    EXPECT_TRUE(logMentions("Error getting or parsing LatestVersion.ini!"));
+    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+}
+
+TEST_F(LauncherFlowTest, AnyLauncherVersionDifferenceTakesTheSelfUpdateRoad) {
+    installGame("1.0");
+    writeConfig(http.url("/LatestVersion.ini"), "1.2 ");
+    const ChildResult result = runLauncher();
+    EXPECT_NE(result.exitStatus, 0);
+    EXPECT_TRUE(
+        logHas("comparing endpoint launcher version:1.2 to config installer version:1.2 ..."));
+    EXPECT_FALSE(logMentions("comparing latest endpoint version"));
+    EXPECT_FALSE(logMentions("CurrentVersion.ini loaded"));
+    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+}
+
+TEST_F(LauncherFlowTest, MissingContentOrRecordRunsTheInstallerWithoutComparing) {
+    makeGameBundle((dataFolder / gameBundleName).string(), "Drift Moor");
+    runLauncher();
+    EXPECT_FALSE(logMentions("comparing latest endpoint version"));
+    EXPECT_FALSE(logMentions("CurrentVersion.ini loaded"));
+    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+
+    fs::remove_all(dataFolder);
+    fs::create_directories(dataFolder);
+    writeFile(dataFolder / "CurrentVersion.ini", "ApplicationVersion=1.0\n");
+    runLauncher();
+    EXPECT_FALSE(logMentions("comparing latest endpoint version"));
+    EXPECT_TRUE(logMentions("comparing endpoint launcher version:"));
+}
+
+TEST_F(LauncherFlowTest, DifferingContentVersionsStartTheInstaller) {
+    installGame("1.0.9");
+    manifest = "ApplicationVersion=1.0.10\nLauncherVersion=1.2\n"
+               "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n";
+    runLauncher();
+    const auto messages = logMessages();
+    const auto at = std::find(messages.begin(), messages.end(),
+                              "Current appVersion:1.0.9 is different than latest:1.0.10");
+    ASSERT_NE(at, messages.end());
+    ASSERT_NE(at + 1, messages.end());
+    EXPECT_EQ(*(at + 1), "Starting content installer...");
+    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+}
+
+TEST_F(LauncherFlowTest, ALeftoverSelfUpdateFolderIsRemovedOnceTheLauncherIsCurrent) {
+    installGame("1.0");
+    writeFile(root / "tmp" / "Test App" / "Drift Moor.app" / "Contents" / "old", "installer");
+    EXPECT_EQ(runLauncher().exitStatus, 0);
+    startedGames.push_back(waitForGameRecord(gameExecutable()).pid);
+    EXPECT_FALSE(fs::exists(root / "tmp" / "Test App"));
+    EXPECT_TRUE(fs::exists(root / "tmp"));
+}
+
+TEST_F(LauncherFlowTest, SettingsOfTheWrongKindAreNamedInTheLog) {
+    installGame("1.0");
+    writeConfig(http.url("/LatestVersion.ini"), "1.2", {{"uninstallExitURL", "<string/>"}});
+    auto config = readFile(bundle / "Contents" / "Resources" / "config.plist");
+    config.replace(config.find("<string>Drift Moor</string>"), 27, "<integer>5</integer>");
+    writeFile(bundle / "Contents" / "Resources" / "config.plist", config);
+    EXPECT_EQ(runLauncher().exitStatus, 0);
+    startedGames.push_back(waitForGameRecord(gameExecutable()).pid);
+    EXPECT_TRUE(logMentions("appDisplayName is not a string"));
+    EXPECT_TRUE(logMentions("appDisplayName=Drift Moor"));
+}
+
+TEST_F(LauncherFlowTest, ADataFolderThatCannotBeMadeEndsWithOne) {
+    writeFile(root / "data" / "Test Company", "a file in the way");
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.standardError.find("Unable to create folder at " +
+                                        (root / "data" / "Test Company" / "Test App").string()),
+              std::string::npos)
+        << result.standardError;
+    EXPECT_EQ(manifestRequests.load(), 0);
+}

@@ -1,0 +1,226 @@
+#include "tests/support/http_test_server.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_folder.h"
+#include "update/curl_session.h"
+#include "update/version_manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+class ManifestTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        http.server().Get("/LatestVersion.ini",
+                          [this](const httplib::Request&, httplib::Response& res) {
+                              std::lock_guard lock(servedMutex);
+                              res.set_content(served, "text/plain");
+                          });
+        http.start();
+    }
+
+    // Serves body as the manifest and fetches it into info.
+    int fetch(const std::string& body, std::string* rawText = nullptr) {
+        {
+            std::lock_guard lock(servedMutex);
+            served = body;
+        }
+        return fetchLatestVersionInfo(info, http.url("/LatestVersion.ini"), rawText);
+    }
+
+    TempFolder folder;
+    LogCapture log{folder.str()};
+    HttpTestServer http;
+    LatestVersionInfo info;
+    std::mutex servedMutex;
+    std::string served;
+};
+
+} // namespace
+
+TEST_F(ManifestTest, ReadsTheFiveKeysWithEitherSeparator) {
+    EXPECT_EQ(fetch("ApplicationVersion=2.0\n"
+                    "ApplicationDownloadUrl = http://127.0.0.1:8/game.zip ; the content\n"
+                    "ApplicationExecutablePrefix: The \n"
+                    "LauncherVersion=1.5;no blank before the semicolon\n"
+                    "LauncherInstallerDownloadUrl=http://h/i.zip\n"
+                    "SomethingElse=ignored\n"),
+              0);
+    EXPECT_EQ(info.ApplicationVersion, "2.0");
+    EXPECT_EQ(info.ApplicationDownloadUrl, "http://127.0.0.1:8/game.zip");
+    EXPECT_EQ(info.ApplicationExecutablePrefix, "The");
+    EXPECT_EQ(info.LauncherVersion, "1.5;no blank before the semicolon");
+    EXPECT_EQ(info.LauncherInstallerDownloadUrl, "http://h/i.zip");
+    const std::string contents = log.contents();
+    EXPECT_NE(contents.find(":performed installer version in-memory curl and got status: 0...\n"),
+              std::string::npos);
+    EXPECT_NE(contents.find(":got data: ApplicationVersion=2.0\nApplicationDownloadUrl"),
+              std::string::npos);
+}
+
+TEST_F(ManifestTest, OnlyKeysOutsideNamedSectionsCountAndNamesAreCaseSensitive) {
+    info.LauncherVersion = "kept";
+    EXPECT_EQ(fetch("ApplicationVersion=1\n"
+                    "applicationversion=lower\n"
+                    "[Game]\n"
+                    "ApplicationVersion=in a section\n"
+                    "LauncherVersion=in a section\n"
+                    "[]\n"
+                    "ApplicationDownloadUrl=after the empty header\n"
+                    "ApplicationVersion=second\n"),
+              0);
+    EXPECT_EQ(info.ApplicationVersion, "second");
+    EXPECT_EQ(info.ApplicationDownloadUrl, "after the empty header");
+    EXPECT_EQ(info.LauncherVersion, "kept");
+}
+
+TEST_F(ManifestTest, IndentedLinesReplaceThePreviousValue) {
+    EXPECT_EQ(fetch("ApplicationDownloadUrl=http://old/\n"
+                    "  http://new/game.zip\n"
+                    "ApplicationVersion=1.0\n"
+                    "\tLauncherVersion=2.0\n"),
+              0);
+    EXPECT_EQ(info.ApplicationDownloadUrl, "http://new/game.zip");
+    EXPECT_EQ(info.ApplicationVersion, "LauncherVersion=2.0");
+    EXPECT_EQ(info.LauncherVersion, "");
+}
+
+TEST_F(ManifestTest, ReportsTheFirstMalformedLineAndKeepsTheRest) {
+    std::string raw;
+    EXPECT_EQ(fetch("ApplicationVersion=3\nLauncherVersion=4\nno separator here\n"
+                    "ApplicationExecutablePrefix=P\n[unclosed\n",
+                    &raw),
+              3);
+    EXPECT_EQ(info.ApplicationVersion, "3");
+    EXPECT_EQ(info.LauncherVersion, "4");
+    EXPECT_EQ(info.ApplicationExecutablePrefix, "P");
+    EXPECT_EQ(raw.substr(0, 20), "ApplicationVersion=3");
+}
+
+TEST_F(ManifestTest, LongLinesAreReadInPiecesOf199Bytes) {
+    const std::string url = "http://127.0.0.1/" + std::string(250 - 23 - 17, 'a');
+    const std::string line = "ApplicationDownloadUrl=" + url; // 250 bytes
+    ASSERT_EQ(line.size(), 250u);
+    EXPECT_EQ(fetch("ApplicationVersion=1\n" + line + "\n"), 3);
+    EXPECT_EQ(info.ApplicationDownloadUrl, line.substr(23, 199 - 23));
+}
+
+TEST_F(ManifestTest, LineEndsByteOrderMarkAndNulBytes) {
+    EXPECT_EQ(fetch("\xEF\xBB\xBF"
+                    "ApplicationVersion=5\r\nLauncherVersion=6\r\n"),
+              0);
+    EXPECT_EQ(info.ApplicationVersion, "5");
+    EXPECT_EQ(info.LauncherVersion, "6");
+
+    std::string raw;
+    info = {};
+    static constexpr char withNul[] = "ApplicationVersion=7\n\0LauncherVersion=8\n";
+    EXPECT_EQ(fetch(std::string(withNul, sizeof withNul - 1), &raw), 0);
+    EXPECT_EQ(raw, "ApplicationVersion=7\n");
+    EXPECT_EQ(info.ApplicationVersion, "7");
+    EXPECT_EQ(info.LauncherVersion, "");
+}
+
+TEST_F(ManifestTest, EmptyBodyChangesNothing) {
+    info.ApplicationVersion = "9";
+    std::string raw = "old";
+    EXPECT_EQ(fetch("", &raw), 0);
+    EXPECT_EQ(info.ApplicationVersion, "9");
+    EXPECT_EQ(raw, "");
+}
+
+TEST_F(ManifestTest, RedirectsAreFollowed) {
+    http.server().Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/LatestVersion.ini");
+    });
+    fetch("ApplicationVersion=redirected\n");
+    info = {};
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/moved"), nullptr), 0);
+    EXPECT_EQ(info.ApplicationVersion, "redirected");
+}
+
+TEST_F(ManifestTest, ErrorPagesAreParsedLikeAnyBody) {
+    http.server().Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("<html>\nNot Found\n</html>\n", "text/html");
+    });
+    std::string raw;
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/missing"), &raw), 1);
+    EXPECT_EQ(raw, "<html>\nNot Found\n</html>\n");
+}
+
+TEST_F(ManifestTest, SizedTransfersLeaveTheProgressAt100) {
+    downloadProgressPercent = 0;
+    fetch("ApplicationVersion=1\n" + std::string(4000, '#') + "\n");
+    EXPECT_EQ(downloadProgressPercent.load(), 100);
+}
+
+TEST_F(ManifestTest, RefusedConnectionGivesOneAndLeavesEverythingAlone) {
+    const std::string url = "http://127.0.0.1:1/LatestVersion.ini";
+    info.ApplicationVersion = "unchanged";
+    std::string raw = "unchanged";
+    EXPECT_EQ(fetchLatestVersionInfo(info, url, &raw), 1);
+    EXPECT_EQ(info.ApplicationVersion, "unchanged");
+    EXPECT_EQ(raw, "unchanged");
+    const std::string contents = log.contents();
+    const auto failed = contents.find(":curl_easy_perform() failed: Couldn't connect to server\n");
+    const auto status =
+        contents.find(":performed installer version in-memory curl and got status: 1...\n");
+    const auto download = contents.find(":Couldn't download " + url + "\n");
+    ASSERT_NE(failed, std::string::npos);
+    ASSERT_NE(status, std::string::npos);
+    ASSERT_NE(download, std::string::npos);
+    EXPECT_LT(failed, status);
+    EXPECT_LT(status, download);
+}
+
+TEST_F(ManifestTest, AServerThatGoesQuietIsAbandoned) {
+    const long saved = transferStallSeconds;
+    transferStallSeconds = 1;
+    http.server().Get("/quiet", [](const httplib::Request&, httplib::Response& res) {
+        std::this_thread::sleep_for(std::chrono::seconds(4));
+        res.set_content("ApplicationVersion=late\n", "text/plain");
+    });
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/quiet"), nullptr), 1);
+    transferStallSeconds = saved;
+    EXPECT_EQ(info.ApplicationVersion, "");
+    EXPECT_NE(log.contents().find(":curl_easy_perform() failed: Timeout was reached\n"),
+              std::string::npos);
+}
+
+TEST(ManifestOverHttps, SelfSignedCertificatesAreAccepted) {
+    TempFolder folder;
+    LogCapture log(folder.str());
+    std::string certificate;
+    std::string key;
+    ASSERT_TRUE(makeSelfSignedCertificate(folder.str(), certificate, key));
+    HttpTestServer https(certificate, key);
+    https.server().Get("/LatestVersion.ini", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("ApplicationVersion=secure\n", "text/plain");
+    });
+    https.start();
+    LatestVersionInfo info;
+    EXPECT_EQ(fetchLatestVersionInfo(info, https.url("/LatestVersion.ini"), nullptr), 0);
+    EXPECT_EQ(info.ApplicationVersion, "secure");
+}
+
+TEST(ManifestKeyHandler, NeverReportsALineAsMalformed) {
+    LatestVersionInfo info;
+    EXPECT_EQ(latestVersionKeyHandler(&info, "", "ApplicationVersion", "1"), 1);
+    EXPECT_EQ(latestVersionKeyHandler(&info, "S", "LauncherVersion", "2"), 1);
+    EXPECT_EQ(latestVersionKeyHandler(&info, "", "Unknown", "3"), 1);
+    EXPECT_EQ(info.ApplicationVersion, "1");
+    EXPECT_EQ(info.LauncherVersion, "");
+}
+
+TEST(TransferProgress, UnknownTotalsChangeNothing) {
+    downloadProgressPercent = 42;
+    EXPECT_EQ(transferProgressCallback(nullptr, 0, 500, 0, 0), 0);
+    EXPECT_EQ(downloadProgressPercent.load(), 42);
+    EXPECT_EQ(transferProgressCallback(nullptr, 3, 1, 0, 0), 0);
+    EXPECT_EQ(downloadProgressPercent.load(), 33);
+}
