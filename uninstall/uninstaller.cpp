@@ -1,8 +1,73 @@
 #include "uninstall/uninstaller.h"
 
-#include <cstdio>
+#include "launcher/launcher_config.h"
+#include "launcher/run_log.h"
+#include "platform/app_support_folder.h"
+#include "uninstall/exit_page.h"
+#include "uninstall/running_application_stop.h"
+#include "uninstall/uninstall_config.h"
+#include "uninstall/uninstall_window.h"
+#include "uninstall/user_data_removal.h"
 
-int runUninstaller(int, char**) {
-    std::fputs("Uninstall mode is not available in this build\n", stderr);
-    return 1;
+#include <cstring>
+
+namespace {
+
+void logUninstallConfig(const UninstallConfig& c) {
+    writeToLog("Config loaded from Info.plist: appDisplayName=" + c.appDisplayName +
+               ", appFolderName=" + c.appFolderName + ", companyFolderName=" + c.companyFolderName +
+               ", previousExecutableName=" + c.previousExecutableName +
+               ", uninstallExitURL=" + c.uninstallExitURL);
+}
+
+void stopGames(const UninstallConfig& c) {
+    stopRunningApplication(c.appDisplayName);
+    if (!c.previousExecutableName.empty() && c.previousExecutableName != c.appDisplayName) {
+        stopRunningApplication(c.previousExecutableName);
+    }
+}
+
+} // namespace
+
+bool asksForSilence(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-s") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int runUninstaller(int argc, char** argv) {
+    const bool silent = asksForSilence(argc, argv);
+    loadUninstallConfig();
+    const UninstallConfig& config = uninstallConfig;
+
+    // Without a data folder there is no place for the run log and nothing that may be removed;
+    // createAppSupportFolder has already said why on the platform log.
+    const auto dataFolder = createAppSupportFolder(config.companyFolderName, config.appFolderName);
+    if (!dataFolder) {
+        return 1;
+    }
+    appSupportFolder = *dataFolder;
+    setupLogFile(*dataFolder);
+    logConfigProblems();
+    logUninstallConfig(config);
+
+    std::unique_ptr<UninstallWindow> window;
+    if (!silent) {
+        window = openUninstallWindow(config.appDisplayName);
+        if (!window) {
+            return 1;
+        }
+    }
+    stopGames(config);
+    const int result = removeUserDataFolder();
+    if (silent) {
+        return result;
+    }
+    if (!config.uninstallExitURL.empty()) {
+        openExitPage(config.uninstallExitURL);
+    }
+    return result;
 }

@@ -1,5 +1,6 @@
 #include "tests/support/http_test_server.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -22,7 +23,13 @@ void HttpTestServer::start() {
         throw std::runtime_error("cannot bind a loopback port");
     }
     worker = std::thread([this] { instance->listen_after_bind(); });
-    // The socket listens from bind on, so early connections wait in its backlog.
+    // Debian 12's cpp-httplib (0.11) has no wait_until_ready(); wait for the listener instead.
+    for (int i = 0; i < 10000 && !instance->is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!instance->is_running()) {
+        throw std::runtime_error("the test server did not start listening");
+    }
 }
 
 std::string HttpTestServer::url(const std::string& path) const {

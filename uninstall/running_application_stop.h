@@ -1,0 +1,6 @@
+#pragma once
+#include <string>
+
+// Force-stops the first running application of this user whose name is exactly name (no case
+// folding, no trimming) and logs it; later matches keep running. Does not wait for the end.
+void stopRunningApplication(const std::string& name);

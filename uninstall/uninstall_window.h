@@ -1,0 +1,34 @@
+#pragma once
+#include <memory>
+#include <string>
+
+struct SDL_Window;
+struct SDL_Renderer;
+
+// SDL's video subsystem for as long as the object lives.
+struct SdlVideo {
+    SdlVideo() = default;
+    SdlVideo(const SdlVideo&) = delete;
+    SdlVideo& operator=(const SdlVideo&) = delete;
+    ~SdlVideo();
+    bool started = false;
+};
+
+struct WindowDeleter {
+    void operator()(SDL_Window* window) const;
+};
+struct RendererDeleter {
+    void operator()(SDL_Renderer* renderer) const;
+};
+
+// The empty window that stands on the screen while uninstalling. Members are declared in this
+// order so that tearing down runs renderer, window, then SDL_Quit.
+struct UninstallWindow {
+    SdlVideo video;
+    std::unique_ptr<SDL_Window, WindowDeleter> window;
+    std::unique_ptr<SDL_Renderer, RendererDeleter> renderer;
+};
+
+// Starts SDL video and opens a centred, borderless 430 x 389 window titled title with an
+// accelerated vsync renderer; nothing is ever drawn. None after logging the failing call.
+std::unique_ptr<UninstallWindow> openUninstallWindow(const std::string& title);
