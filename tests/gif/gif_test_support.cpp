@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+#include <unistd.h>
 #include <unordered_set>
 
 namespace fs = std::filesystem;
@@ -31,8 +32,26 @@ fs::path writePpm(const fs::path& path, const Picture& picture) {
     return path;
 }
 
+namespace {
+
+std::string onPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    for (size_t start = 0, end = 0; start <= folders.size(); start = end + 1) {
+        end = folders.find(':', start);
+        end = end == std::string::npos ? folders.size() : end;
+        const fs::path candidate = fs::path(folders.substr(start, end - start)) / program;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate.string();
+        }
+    }
+    return program;
+}
+
+} // namespace
+
 void runTool(const std::string& program, const std::vector<std::string>& arguments) {
-    const ChildResult result = runChild(program, arguments);
+    const ChildResult result = runChild(onPath(program), arguments);
     if (result.exitStatus != 0) {
         throw std::runtime_error(program + " failed: " + result.standardError);
     }
@@ -152,7 +171,7 @@ std::vector<fs::path> makeSampleFiles(const fs::path& folder) {
     runTool("convert", {b.string(), bGif});
 
     const fs::path interlaced = folder / "interlaced.gif";
-    runTool("convert", {a.string(), "-interlace", "GIF", interlaced.string()});
+    runTool("gifsicle", {"--interlace", aGif, "-o", interlaced.string()});
     const fs::path localPalettes = folder / "local_palettes.gif";
     runTool("convert", {"-delay", "7", "-dispose", "Previous", a.string(), "-dispose", "Background",
                         "-page", "+4+3", b.string(), "-loop", "0", localPalettes.string()});
