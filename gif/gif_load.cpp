@@ -133,6 +133,13 @@ void drawIndices(SDL_Surface* surface, const GifByteType* indices, const PixelVa
     for (int y = 0; y < surface->h; ++y) {
         Uint8* row = static_cast<Uint8*>(surface->pixels) + static_cast<size_t>(y) * surface->pitch;
         const GifByteType* source = indices + static_cast<size_t>(y) * surface->w;
+        if (bytesPerPixel == 4) { // every surface the loader makes; kept apart for speed
+            auto* target = reinterpret_cast<Uint32*>(row);
+            for (int x = 0; x < surface->w; ++x) {
+                target[x] = values[source[x]];
+            }
+            continue;
+        }
         for (int x = 0; x < surface->w; ++x) {
             storePixel(row + static_cast<size_t>(x) * bytesPerPixel, bytesPerPixel,
                        values[source[x]]);
