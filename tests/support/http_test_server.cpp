@@ -1,5 +1,6 @@
 #include "tests/support/http_test_server.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -22,7 +23,10 @@ void HttpTestServer::start() {
         throw std::runtime_error("cannot bind a loopback port");
     }
     worker = std::thread([this] { instance->listen_after_bind(); });
-    instance->wait_until_ready();
+    // Debian's cpp-httplib (0.11) has no wait_until_ready(); poll until the loop runs.
+    while (!instance->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 std::string HttpTestServer::url(const std::string& path) const {
