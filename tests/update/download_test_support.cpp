@@ -101,16 +101,19 @@ std::vector<std::string> listTree(const fs::path& folder) {
     return names;
 }
 
-int waitForPid(const fs::path& pidFile) {
-    for (int attempt = 0; attempt < 200; ++attempt) {
+int waitForPid(const fs::path& pidFile, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (true) {
         std::ifstream file(pidFile);
         int pid = 0;
         if (file >> pid && pid > 0) {
             return pid;
         }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return 0;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
-    return 0;
 }
 
 GameReaper::~GameReaper() {
@@ -119,6 +122,76 @@ GameReaper::~GameReaper() {
     if (file >> pid) {
         killAndForget(pid);
     }
+}
+
+ContentServer::ContentServer(std::string archive, std::map<std::string, std::string> files) {
+    state->archive = std::move(archive);
+    state->files = std::move(files);
+    auto& server = http.server();
+    server.Get("/game.zip",
+               [s = state](const httplib::Request& request, httplib::Response& response) {
+                   ++s->archiveRequests;
+                   const std::lock_guard lock(s->mutex);
+                   s->userAgent = request.get_header_value("User-Agent");
+                   response.set_content(s->archive, "application/zip");
+               });
+    server.Get("/nolength.zip", [s = state](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("application/zip",
+                                              [s](std::size_t, httplib::DataSink& sink) {
+                                                  sink.write(s->archive.data(), s->archive.size());
+                                                  sink.done();
+                                                  return true;
+                                              });
+    });
+    server.Get("/redirect", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect(url("/game.zip"));
+        response.set_content("<html>moved</html>", "text/html");
+    });
+    server.Get("/missing", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 404;
+        response.set_content("<html>Not Found</html>", "text/html");
+    });
+    server.Get("/drop", [s = state](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(
+            s->archive.size(), "application/zip",
+            [s](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset > 0) {
+                    return false; // hang up after half the body
+                }
+                sink.write(s->archive.data(), s->archive.size() / 2);
+                return true;
+            });
+    });
+    server.Get("/stall", [s = state](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(
+            1000, "application/zip", [s](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset == 0) {
+                    sink.write("PK", 2);
+                    return true;
+                }
+                while (!s->release) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                return false;
+            });
+    });
+    for (const auto& [path, body] : state->files) {
+        server.Get(path,
+                   [s = state, path = path](const httplib::Request&, httplib::Response& response) {
+                       response.set_content(s->files.at(path), "application/octet-stream");
+                   });
+    }
+    http.start();
+}
+
+// Lets a stalled answer end, so that the server can stop.
+ContentServer::~ContentServer() {
+    state->release = true;
+}
+
+std::string ContentServer::userAgent() const {
+    const std::lock_guard lock(state->mutex);
+    return state->userAgent;
 }
 
 void LoggedTest::SetUp() {

@@ -1,10 +1,16 @@
 #pragma once
+#include "tests/support/http_test_server.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -36,13 +42,41 @@ ZipEntrySpec gameExecutableEntry(const std::string& name, const std::filesystem:
 // Every name below folder (relative, sorted), links not followed.
 std::vector<std::string> listTree(const std::filesystem::path& folder);
 
-// The pid a started game script wrote to pidFile, waiting for it a few seconds; 0 when none.
-int waitForPid(const std::filesystem::path& pidFile);
+// The pid a started game script wrote to pidFile, waiting for it up to limit; 0 when none.
+int waitForPid(const std::filesystem::path& pidFile,
+               std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 // Ends the game that wrote pidFile, if any, when the test ends.
 struct GameReaper {
     std::filesystem::path pidFile;
     ~GameReaper();
+};
+
+// What the loopback server hands out and what it saw; shared with its handler threads.
+struct ServedState {
+    std::string archive;
+    std::map<std::string, std::string> files;
+    std::atomic<bool> release{false};
+    std::atomic<int> archiveRequests{0};
+    std::mutex mutex;
+    std::string userAgent;
+};
+
+// A real HTTP server on loopback with the answers a content host can give: /game.zip with a
+// length, /nolength.zip without one, /redirect, /missing (404), /drop (hangs up half-way),
+// /stall (goes quiet after two bytes), and any further files given by path.
+class ContentServer {
+  public:
+    explicit ContentServer(std::string archive, std::map<std::string, std::string> files = {});
+    ~ContentServer();
+
+    std::string url(const std::string& path) const { return http.url(path); }
+    int archiveRequests() const { return state->archiveRequests; }
+    std::string userAgent() const;
+
+  private:
+    std::shared_ptr<ServedState> state = std::make_shared<ServedState>();
+    HttpTestServer http;
 };
 
 // Sets up the run log in its own folder (writeToLog ends the process otherwise) and resets the
