@@ -3,13 +3,17 @@
 #include "tests/support/child_process.h"
 #include "tests/update/download_test_support.h"
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstring>
+#include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
+#include <zip.h>
 
 namespace fs = std::filesystem;
 
@@ -370,6 +374,92 @@ TEST_F(UnzipArchiveTest, AFailedWriteFailsTheUnpack) {
     EXPECT_NE(log().find("unzip: entry 'large.bin' of " + (scratch / "big.zip").string() +
                          " not unpacked: cannot write it: "),
               std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// An entry just over 4 GiB, produced on the fly for libzip's writer: zeros with a marker at
+// its end, so that the archive stays small but needs ZIP64 and the marker's place is checked.
+constexpr zip_uint64_t hugeEntryBytes = (4ULL << 30) + (1 << 20);
+const std::string hugeEntryMarker = "end of the huge entry";
+
+struct ZeroSource {
+    zip_uint64_t offset = 0;
+};
+
+zip_int64_t zeroSourceCallback(void* state, void* data, zip_uint64_t length,
+                               zip_source_cmd_t command) {
+    auto& source = *static_cast<ZeroSource*>(state);
+    switch (command) {
+    case ZIP_SOURCE_OPEN:
+        source.offset = 0;
+        return 0;
+    case ZIP_SOURCE_READ: {
+        const zip_uint64_t count = std::min(length, hugeEntryBytes - source.offset);
+        auto* bytes = static_cast<char*>(data);
+        std::memset(bytes, 0, count);
+        const zip_uint64_t markerStart = hugeEntryBytes - hugeEntryMarker.size();
+        for (zip_uint64_t i = 0; i < count; ++i) {
+            if (source.offset + i >= markerStart) {
+                bytes[i] = hugeEntryMarker[source.offset + i - markerStart];
+            }
+        }
+        source.offset += count;
+        return static_cast<zip_int64_t>(count);
+    }
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        auto* status = static_cast<zip_stat_t*>(data);
+        zip_stat_init(status);
+        status->valid = ZIP_STAT_SIZE;
+        status->size = hugeEntryBytes;
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+        return 2 * sizeof(int);
+    case ZIP_SOURCE_FREE:
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              -1);
+    default:
+        return -1;
+    }
+}
+
+long peakResidentKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST_F(UnzipArchiveTest, StreamsAnEntryLargerThanFourGiBInBoundedMemory) {
+    ZeroSource state;
+    int error = 0;
+    zip_t* writer = zip_open((scratch / "huge.zip").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    ASSERT_NE(writer, nullptr);
+    zip_source_t* source = zip_source_function(writer, zeroSourceCallback, &state);
+    const zip_int64_t index = zip_file_add(writer, "huge.bin", source, 0);
+    ASSERT_GE(index, 0);
+    zip_set_file_compression(writer, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
+    ASSERT_EQ(zip_close(writer), 0);
+
+    const long before = peakResidentKiB();
+    ASSERT_TRUE(unzipQuietly(scratch / "huge.zip", destination()));
+    const long after = peakResidentKiB();
+
+    const fs::path unpacked = destination() / "huge.bin";
+    EXPECT_EQ(fs::file_size(unpacked), hugeEntryBytes);
+    std::ifstream file(unpacked, std::ios::binary);
+    file.seekg(static_cast<std::streamoff>(hugeEntryBytes - hugeEntryMarker.size() - 1));
+    std::string tail(hugeEntryMarker.size() + 1, '?');
+    file.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+    EXPECT_EQ(tail, std::string(1, '\0') + hugeEntryMarker);
+    EXPECT_LT(after - before, 64 * 1024) << "peak memory grew by " << (after - before) << " KiB";
 }
 
 } // namespace
