@@ -30,7 +30,7 @@ words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.rand
 text = b" ".join(rng.choice(words) for _ in range(1_000_000))  # ~6 MB of word soup
 def body(size):
     # Game data mixes what compresses (text, tables) with what does not (textures, audio).
-    if rng.random() < 0.45:
+    if rng.random() < 0.55:
         return os.urandom(size)
     start = rng.randrange(0, len(text) - 1)
     out = bytearray()
@@ -40,11 +40,11 @@ def body(size):
     return bytes(out)
 total = 0
 count = 0
-while total < 1_300_000_000:
+while total < 1_400_000_000:
     kind = rng.random()
-    if kind < 0.70:
+    if kind < 0.79:
         size = rng.randint(512, 64 * 1024)
-    elif kind < 0.97:
+    elif kind < 0.99:
         size = rng.randint(64 * 1024, 2 * 1024 * 1024)
     else:
         size = rng.randint(8 * 1024 * 1024, 48 * 1024 * 1024)
