@@ -1,0 +1,111 @@
+#include "update/content_install_worker.h"
+
+#include "launcher/launcher_config.h"
+#include "platform/app_support_folder.h"
+#include "tests/support/child_process.h"
+#include "tests/update/download_test_support.h"
+#include "update/download_and_launch.h"
+#include "update/installed_version.h"
+#include "update/version_manifest.h"
+
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Observed {
+    bool percentagesInRange = true;
+    bool unzipNeverFell = true;
+    int polls = 0;
+};
+
+// The installer window's side: polls the four shared values until the worker is done, the way
+// the window reads them between frames.
+Observed pollUntilDone() {
+    Observed observed;
+    std::int32_t lastUnzip = 0;
+    while (!installerDone.load(std::memory_order_acquire)) {
+        const std::int32_t download = downloadProgressPercent.load(std::memory_order_relaxed);
+        const std::int32_t unzip = unzipProgressPercent.load(std::memory_order_relaxed);
+        const std::int32_t result = installerResult.load(std::memory_order_relaxed);
+        observed.percentagesInRange &=
+            download >= 0 && download <= 100 && unzip >= 0 && unzip <= 100;
+        observed.unzipNeverFell &= unzip >= lastUnzip;
+        lastUnzip = unzip;
+        (void)result;
+        ++observed.polls;
+        std::this_thread::yield();
+    }
+    return observed;
+}
+
+class ContentInstallWorkerTest : public LoggedTest {
+  protected:
+    TempFolder data;
+    TempFolder scratch;
+    GameReaper game{scratch / "game.pid"};
+    const std::string manifest = "ApplicationVersion=2.0\n; the served text, comments and all\n";
+
+    void SetUp() override {
+        LoggedTest::SetUp();
+        appSupportFolder = data.str();
+        launcherConfig.appDisplayName = "Drift Moor";
+        latestVersionInfo.ApplicationExecutablePrefix = "Play ";
+        latestVersionText = manifest;
+        installerResult.store(-1);
+        installerDone.store(false);
+    }
+
+    std::string gameArchive() const {
+        return zipBytes(scratch, {gameExecutableEntry("Play Drift Moor", scratch / "game.pid"),
+                                  fileEntry("Play Drift Moor.app/Contents/Resources/a.dat", "a")});
+    }
+
+    Observed runWorker(const std::string& url) {
+        latestVersionInfo.ApplicationDownloadUrl = url;
+        std::thread worker(contentInstallWorker);
+        const Observed observed = pollUntilDone();
+        worker.join();
+        return observed;
+    }
+};
+
+TEST_F(ContentInstallWorkerTest, InstallsStartsTheGameRecordsTheVersionAndRaisesDone) {
+    ContentServer server(gameArchive());
+    const Observed observed = runWorker(server.url("/game.zip"));
+
+    EXPECT_EQ(installerResult.load(), 0) << log();
+    EXPECT_TRUE(observed.percentagesInRange);
+    EXPECT_TRUE(observed.unzipNeverFell);
+    EXPECT_GT(waitForPid(scratch / "game.pid"), 0);
+    EXPECT_EQ(readFile(data / "CurrentVersion.ini"), manifest);
+    EXPECT_FALSE(fs::exists(data / "Drift Moor.zip"));
+    EXPECT_EQ(unzipProgressPercent.load(), 100);
+    EXPECT_EQ(downloadProgressPercent.load(), 100);
+}
+
+TEST_F(ContentInstallWorkerTest, AFailedInstallRecordsNothingAndStillRaisesDone) {
+    writeFile(data / "CurrentVersion.ini", "ApplicationVersion=1.0\n");
+    ContentServer server(gameArchive());
+    runWorker(server.url("/missing"));
+
+    EXPECT_TRUE(installerDone.load());
+    EXPECT_EQ(installerResult.load(), 1);
+    EXPECT_EQ(readFile(data / "CurrentVersion.ini"), "ApplicationVersion=1.0\n");
+    EXPECT_TRUE(logged("failed to unzip file"));
+}
+
+TEST_F(ContentInstallWorkerTest, ARecordThatCannotBeSavedFailsTheInstallAfterTheStart) {
+    // A folder where the record belongs: the game starts, but the version cannot be recorded.
+    fs::create_directories(data / "CurrentVersion.ini/blocked");
+    ContentServer server(gameArchive());
+    runWorker(server.url("/game.zip"));
+
+    EXPECT_TRUE(installerDone.load());
+    EXPECT_EQ(installerResult.load(), 1);
+    EXPECT_GT(waitForPid(scratch / "game.pid"), 0);
+    EXPECT_TRUE(logged("failed to save CurrentVersion.ini! contentAppPath: " + data.str()));
+}
+
+} // namespace

@@ -1,0 +1,161 @@
+#include "update/self_update.h"
+
+#include "launcher/launcher_config.h"
+#include "tests/support/child_process.h"
+#include "tests/update/download_test_support.h"
+#include "update/version_manifest.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Points the temporary directory somewhere of the test's own for the test's length.
+struct TemporaryDirectoryOverride {
+    std::string saved;
+    bool hadValue = false;
+    explicit TemporaryDirectoryOverride(const std::string& folder) {
+        if (const char* value = std::getenv("TMPDIR")) {
+            saved = value;
+            hadValue = true;
+        }
+        setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~TemporaryDirectoryOverride() {
+        if (hadValue) {
+            setenv("TMPDIR", saved.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+    }
+};
+
+class SelfUpdateTest : public LoggedTest {
+  protected:
+    TempFolder scratch;
+    GameReaper installer{scratch / "installer.pid"};
+    fs::path temporary = scratch / "tmp";
+
+    void SetUp() override {
+        LoggedTest::SetUp();
+        fs::create_directories(temporary);
+        launcherConfig.appFolderName = "Driftmoor";
+        launcherConfig.appDisplayName = "Drift Moor";
+    }
+
+    // Where the installer lands: the temporary directory's "/" and one more.
+    std::string updateFolder() const { return temporary.string() + "//Driftmoor"; }
+
+    std::string installerArchive(const std::string& version) const {
+        return zipBytes(scratch, {gameExecutableEntry("Drift Moor", scratch / "installer.pid"),
+                                  fileEntry("Drift Moor.app/Contents/Resources/version", version)});
+    }
+};
+
+TEST_F(SelfUpdateTest, AnEmptyInstallerUrlFailsWithBothLines) {
+    const TemporaryDirectoryOverride tmp(temporary.string());
+    latestVersionInfo.LauncherInstallerDownloadUrl.clear();
+
+    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_TRUE(logged("curl_easy_perform() failed: URL using bad/illegal format or missing URL"))
+        << log();
+    EXPECT_TRUE(logged("Failed to curl and install from launcher"));
+    EXPECT_TRUE(fs::is_directory(updateFolder()));
+}
+
+TEST_F(SelfUpdateTest, ABundleNamedOtherwiseIsNotFound) {
+    const TemporaryDirectoryOverride tmp(temporary.string());
+    ContentServer server(
+        zipBytes(scratch, {fileEntry("Launcher.app/Contents/MacOS/Launcher", "x", 0755)}));
+    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
+
+    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_TRUE(logged("app executable not found after unzipping! appExecutableNS: " +
+                       updateFolder() + "/Drift Moor.app"))
+        << log();
+    EXPECT_TRUE(logged("Failed to curl and install from launcher"));
+}
+
+TEST_F(SelfUpdateTest, ASecondUpdateOverTheLeftoverFolderReplacesTheInstaller) {
+    const TemporaryDirectoryOverride tmp(temporary.string());
+    ContentServer first(installerArchive("1"));
+    latestVersionInfo.LauncherInstallerDownloadUrl = first.url("/game.zip");
+    ASSERT_EQ(selfUpdateLauncher(), 0) << log();
+    const int firstPid = waitForPid(scratch / "installer.pid");
+    ASSERT_GT(firstPid, 0);
+    killAndForget(firstPid);
+    fs::remove(scratch / "installer.pid");
+
+    ContentServer second(installerArchive("2"));
+    latestVersionInfo.LauncherInstallerDownloadUrl = second.url("/game.zip");
+    EXPECT_EQ(selfUpdateLauncher(), 0) << log();
+    EXPECT_GT(waitForPid(scratch / "installer.pid"), 0);
+    EXPECT_EQ(readFile(updateFolder() + "/Drift Moor.app/Contents/Resources/version"), "2");
+    EXPECT_FALSE(fs::exists(updateFolder() + "/Drift Moor.zip"));
+}
+
+TEST_F(SelfUpdateTest, AnUncreatableTemporaryFolderFails) {
+    writeFile(scratch / "not-a-folder", "x");
+    const TemporaryDirectoryOverride tmp((scratch / "not-a-folder").string());
+    latestVersionInfo.LauncherInstallerDownloadUrl = "http://127.0.0.1:1/never.zip";
+
+    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_TRUE(logged("Failed to create temporary folder!"));
+    EXPECT_FALSE(log().find("performToFileCurlAndExecute start") != std::string::npos);
+}
+
+// The launcher as users run it: its own bundle copy, settings pointing at the loopback server.
+struct LauncherCopy {
+    fs::path bundle;
+    LauncherCopy(const fs::path& folder, const std::string& manifestUrl)
+        : bundle(folder / "Launcher.app") {
+        fs::create_directories(folder);
+        fs::copy(LAUNCHER_BUNDLE_DIR, bundle, fs::copy_options::recursive);
+        const fs::path config = bundle / "Contents/Resources/config.plist";
+        std::string text = readFile(config);
+        const std::string key = "<key>latestVersionEndpoint</key>";
+        const auto start = text.find("<string>", text.find(key)) + 8;
+        text.replace(start, text.find("</string>", start) - start, manifestUrl);
+        writeFile(config, text);
+    }
+    ChildResult run(const fs::path& home) const {
+        return runChild((bundle / "Contents/MacOS/launcher").string(), {},
+                        {{"HOME", home.string()},
+                         {"XDG_DATA_HOME", (home / "data").string()},
+                         {"TMPDIR", (home / "tmp").string()}});
+    }
+};
+
+TEST_F(SelfUpdateTest, TheLauncherStartsTheInstallerAndEndsWithItsResult) {
+    ContentServer installers(installerArchive("2"),
+                             {{"/broken.zip", zipBytes(scratch, {fileEntry("readme.txt", "x")})}});
+    const std::string manifest = "ApplicationVersion=1.0\nLauncherVersion=2.0\n"
+                                 "LauncherInstallerDownloadUrl=" +
+                                 installers.url("/game.zip") + "\n";
+    const std::string brokenManifest =
+        "LauncherVersion=2.0\nLauncherInstallerDownloadUrl=" + installers.url("/broken.zip") + "\n";
+    ContentServer manifests("",
+                            {{"/LatestVersion.ini", manifest}, {"/Broken.ini", brokenManifest}});
+    fs::create_directories(scratch / "home/tmp");
+    fs::create_directories(scratch / "home2/tmp");
+
+    const LauncherCopy launcher(scratch / "apps", manifests.url("/LatestVersion.ini"));
+    const ChildResult updated = launcher.run(scratch / "home");
+    EXPECT_EQ(updated.exitStatus, 0) << updated.standardError;
+    const int pid = waitForPid(scratch / "installer.pid");
+    EXPECT_GT(pid, 0);
+    EXPECT_TRUE(
+        fs::exists(scratch / "home/tmp/Driftmoor/Drift Moor.app/Contents/MacOS/Drift Moor"));
+    killAndForget(pid);
+
+    const LauncherCopy broken(scratch / "apps2", manifests.url("/Broken.ini"));
+    const ChildResult failed = broken.run(scratch / "home2");
+    EXPECT_EQ(failed.exitStatus, 1);
+    const std::string runLog = readFile(scratch / "home2/data/Quillmere/Driftmoor/out.log");
+    EXPECT_NE(runLog.find(":Failed to curl and install from launcher\n"), std::string::npos)
+        << runLog;
+}
+
+} // namespace

@@ -1,0 +1,43 @@
+#include "update/content_install_worker.h"
+
+#include "launcher/launcher_config.h"
+#include "launcher/run_log.h"
+#include "platform/app_support_folder.h"
+#include "update/download_and_launch.h"
+#include "update/installed_version.h"
+#include "update/version_manifest.h"
+
+#include <exception>
+#include <string>
+
+std::atomic<std::int32_t> installerResult{0};
+std::atomic<bool> installerDone{false};
+
+namespace {
+
+int installContent() {
+    const std::string& appDisplayName = launcherConfig.appDisplayName;
+    std::string downloadFolder = appSupportFolder;
+    const int result = performToFileCurlAndExecute(
+        latestVersionInfo.ApplicationDownloadUrl, downloadFolder, appDisplayName + ".zip",
+        latestVersionInfo.ApplicationExecutablePrefix + appDisplayName + ".app");
+    if (result != 0) {
+        return result;
+    }
+    // Recorded only once the game runs, so that an interrupted install is tried again.
+    return saveCurrentVersionIni(appSupportFolder) == 1 ? 1 : 0;
+}
+
+} // namespace
+
+void contentInstallWorker() {
+    int result = 1;
+    try {
+        result = installContent();
+    } catch (const std::exception& error) {
+        // Nothing may escape a thread body, and the window waits for installerDone.
+        writeToLog(std::string("content installation failed: ") + error.what());
+    }
+    installerResult.store(result, std::memory_order_relaxed);
+    installerDone.store(true, std::memory_order_release);
+}

@@ -1,0 +1,14 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// The worker's result (0 success, 1 failure), final once installerDone reads true with acquire
+// ordering.
+extern std::atomic<std::int32_t> installerResult;
+// Raised by the worker as its last act on every path, and by the installer window when the user
+// closes it.
+extern std::atomic<bool> installerDone;
+
+// Thread body of the content installer: downloads, unpacks and starts the game in the data
+// folder, then records the installed version once the game runs.
+void contentInstallWorker();

@@ -1,0 +1,24 @@
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Percentage of the current unpack: 0..99 while entries are written, 100 once it succeeded.
+extern std::atomic<std::int32_t> unzipProgressPercent;
+
+// Downloads url into downloadToFilePath + downloadToFileName, unpacks it into the same folder,
+// deletes it and starts the application downloadedExecutableToRun found there: 0 when it is
+// running, 1 on any failure (after a run-log line). downloadToFilePath gets a trailing "/".
+int performToFileCurlAndExecute(const std::string& url, std::string& downloadToFilePath,
+                                const std::string& downloadToFileName,
+                                const std::string& downloadedExecutableToRun);
+
+// libcurl write callback; file is the open output FILE*. Returns what fwrite wrote, so that a
+// short write ends the transfer with libcurl's write error.
+std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count, void* file);
+
+// The unpack handlers: progress scales entryNumber / total to 0..99, completion sets 100 on
+// success and leaves the value alone otherwise.
+void unzipProgressHandler(const std::string& entryPath, long long entryNumber, long long total);
+void unzipCompletionHandler(const std::string& path, bool succeeded);

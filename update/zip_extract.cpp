@@ -1,0 +1,508 @@
+#include "update/zip_extract.h"
+
+#include "launcher/run_log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+#include <zip.h>
+
+namespace {
+
+struct ArchiveCloser {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct EntryCloser {
+    void operator()(zip_file_t* entry) const { zip_fclose(entry); }
+};
+using ArchiveHandle = std::unique_ptr<zip_t, ArchiveCloser>;
+using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
+
+// An owned file descriptor.
+struct Descriptor {
+    int fd = -1;
+
+    Descriptor() = default;
+    explicit Descriptor(int value) : fd(value) {}
+    Descriptor(Descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd = std::exchange(other.fd, -1);
+        }
+        return *this;
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+
+    bool valid() const { return fd >= 0; }
+    void reset() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        fd = -1;
+    }
+};
+
+// Why an entry could not be unpacked; empty while all is well.
+using Problem = std::string;
+
+// Streaming through one buffer of this size keeps memory flat whatever the entries weigh.
+constexpr std::size_t copyBufferBytes = 256 * 1024;
+// A link's target is a path; anything longer than a path can be is not a link we make.
+constexpr zip_uint64_t longestLinkTarget = 4096;
+
+enum class EntryKind { Folder, File, Link };
+
+struct Entry {
+    zip_uint64_t index = 0;
+    std::string name;
+    std::vector<std::string> components; // the path below the destination
+    EntryKind kind = EntryKind::File;
+    mode_t permissions = 0;
+    std::optional<time_t> modified;
+    zip_uint64_t size = 0;
+};
+
+std::string errorText(const std::string& what) {
+    return what + ": " + std::error_code(errno, std::generic_category()).message();
+}
+
+std::vector<std::string> split(const std::string& text, const char* separators) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find_first_of(separators, start);
+        pieces.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) {
+            return pieces;
+        }
+        start = end + 1;
+    }
+}
+
+std::string joined(const std::vector<std::string>& components, std::size_t count) {
+    std::string path;
+    for (std::size_t i = 0; i < count; ++i) {
+        path += (i == 0 ? "" : "/") + components[i];
+    }
+    return path;
+}
+
+// The entry's path below the destination; none when the name is absolute or climbs with "..".
+// Backslashes count as separators for that check only, so that a name written by a Windows tool
+// cannot climb either.
+std::optional<std::vector<std::string>> entryComponents(const std::string& name) {
+    if (name.empty() || name.front() == '/' || name.front() == '\\') {
+        return std::nullopt;
+    }
+    for (const std::string& piece : split(name, "/\\")) {
+        if (piece == "..") {
+            return std::nullopt;
+        }
+    }
+    std::vector<std::string> components;
+    for (std::string& piece : split(name, "/")) {
+        if (!piece.empty() && piece != ".") {
+            components.push_back(std::move(piece));
+        }
+    }
+    return components;
+}
+
+// The Unix mode an archive recorded, or 0. p7zip keeps it in the same place but names another
+// host system and marks it with 0x8000 instead.
+mode_t storedMode(zip_uint8_t system, zip_uint32_t attributes) {
+    const bool unixHost = system == ZIP_OPSYS_UNIX;
+    const bool unixExtension = (attributes & 0x8000U) != 0;
+    return unixHost || unixExtension ? static_cast<mode_t>(attributes >> 16) : 0;
+}
+
+EntryKind entryKind(const std::string& name, mode_t mode) {
+    if (S_ISLNK(mode)) {
+        return EntryKind::Link;
+    }
+    if (name.back() == '/' || S_ISDIR(mode)) {
+        return EntryKind::Folder;
+    }
+    return EntryKind::File;
+}
+
+// Set-id and sticky bits are dropped: an archive from the network does not get to make set-id
+// programs. Folders keep full rights for their owner, or the next update and the uninstaller
+// could not change them.
+mode_t entryPermissions(EntryKind kind, mode_t mode) {
+    const mode_t permissions = mode & 0777;
+    if (kind == EntryKind::Folder) {
+        return permissions == 0 ? 0755 : (permissions | S_IRWXU);
+    }
+    return permissions == 0 ? 0644 : permissions;
+}
+
+std::optional<Entry> describeEntry(zip_t* archive, zip_uint64_t index, Problem& problem) {
+    const char* rawName = zip_get_name(archive, index, 0);
+    zip_stat_t status;
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (rawName == nullptr || zip_stat_index(archive, index, 0, &status) != 0 ||
+        zip_file_get_external_attributes(archive, index, 0, &system, &attributes) != 0) {
+        problem = std::string("cannot read the entry: ") + zip_strerror(archive);
+        return std::nullopt;
+    }
+    Entry entry;
+    entry.index = index;
+    entry.name = rawName;
+    auto components = entryComponents(entry.name);
+    if (!components) {
+        problem = "its name leads outside the destination";
+        return std::nullopt;
+    }
+    entry.components = std::move(*components);
+    const mode_t mode = storedMode(system, attributes);
+    entry.kind = entryKind(entry.name, mode);
+    if (entry.components.empty() && entry.kind != EntryKind::Folder) {
+        problem = "it has no name to unpack to";
+        return std::nullopt;
+    }
+    entry.permissions = entryPermissions(entry.kind, mode);
+    if ((status.valid & ZIP_STAT_MTIME) != 0) {
+        entry.modified = status.mtime;
+    }
+    entry.size = (status.valid & ZIP_STAT_SIZE) != 0 ? status.size : 0;
+    return entry;
+}
+
+Problem blockedFolderProblem(int folder, const std::string& name, const std::string& shown) {
+    const int openError = errno;
+    struct stat status {};
+    if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(status.st_mode)) {
+        return "it would be written through the link " + shown;
+    }
+    errno = openError;
+    return errorText("cannot open the folder " + shown);
+}
+
+// Opens the folder made of the first count components below root, creating what is missing.
+// Never follows a link: whatever an earlier entry or an earlier install left there, nothing is
+// written through it to another place.
+Descriptor openFolder(int root, const std::vector<std::string>& components, std::size_t count,
+                      Problem& problem) {
+    Descriptor current(fcntl(root, F_DUPFD_CLOEXEC, 0));
+    if (!current.valid()) {
+        problem = errorText("cannot open the destination");
+        return {};
+    }
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char* name = components[i].c_str();
+        Descriptor next(openat(current.fd, name, flags));
+        if (!next.valid() && errno == ENOENT) {
+            if (mkdirat(current.fd, name, 0755) != 0 && errno != EEXIST) {
+                problem = errorText("cannot create the folder " + joined(components, i + 1));
+                return {};
+            }
+            next = Descriptor(openat(current.fd, name, flags));
+        }
+        if (!next.valid()) {
+            problem = blockedFolderProblem(current.fd, name, joined(components, i + 1));
+            return {};
+        }
+        current = std::move(next);
+    }
+    return current;
+}
+
+// Entries are written under this name beside their own and then renamed into place: a failed
+// entry never leaves a half-written file under its real name, a link already standing there is
+// replaced instead of written through, and a running program's file is swapped, not rewritten.
+std::string partialName(zip_uint64_t index) {
+    return ".unzip-" + std::to_string(getpid()) + "-" + std::to_string(index) + ".partial";
+}
+
+Descriptor createPartial(int folder, const std::string& name, Problem& problem) {
+    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    Descriptor file(openat(folder, name.c_str(), flags, 0600));
+    if (!file.valid() && errno == EEXIST && unlinkat(folder, name.c_str(), 0) == 0) {
+        file = Descriptor(openat(folder, name.c_str(), flags, 0600));
+    }
+    if (!file.valid()) {
+        problem = errorText("cannot create a file");
+    }
+    return file;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// libzip checks the entry's CRC and size as the last bytes are read, so a damaged entry fails
+// here rather than landing on disk as if whole.
+Problem copyEntryData(zip_file_t* data, int fd, std::vector<char>& buffer) {
+    while (true) {
+        const zip_int64_t read = zip_fread(data, buffer.data(), buffer.size());
+        if (read < 0) {
+            return std::string("cannot read it from the archive: ") + zip_file_strerror(data);
+        }
+        if (read == 0) {
+            return {};
+        }
+        if (!writeAll(fd, buffer.data(), static_cast<std::size_t>(read))) {
+            return errorText("cannot write it");
+        }
+    }
+}
+
+timespec fileTime(const Entry& entry) {
+    return entry.modified ? timespec{*entry.modified, 0} : timespec{0, UTIME_OMIT};
+}
+
+Problem finishFile(Descriptor& file, const Entry& entry) {
+    const timespec times[2] = {fileTime(entry), fileTime(entry)};
+    if (fchmod(file.fd, entry.permissions) != 0 || futimens(file.fd, times) != 0) {
+        return errorText("cannot set its attributes");
+    }
+    const int fd = std::exchange(file.fd, -1);
+    // A delayed write error (a full disk, a quota) shows only here.
+    if (::close(fd) != 0) {
+        return errorText("cannot write it");
+    }
+    return {};
+}
+
+Problem writeFileEntry(zip_t* archive, const Entry& entry, int folder, std::vector<char>& buffer) {
+    EntryHandle data(zip_fopen_index(archive, entry.index, 0));
+    if (!data) {
+        return std::string("cannot open it in the archive: ") + zip_strerror(archive);
+    }
+    const std::string partial = partialName(entry.index);
+    Problem problem;
+    Descriptor file = createPartial(folder, partial, problem);
+    if (!file.valid()) {
+        return problem;
+    }
+    problem = copyEntryData(data.get(), file.fd, buffer);
+    if (problem.empty()) {
+        problem = finishFile(file, entry);
+    }
+    const std::string& leaf = entry.components.back();
+    if (problem.empty() && renameat(folder, partial.c_str(), folder, leaf.c_str()) != 0) {
+        problem = errorText("cannot put it in place");
+    }
+    if (!problem.empty()) {
+        file.reset();
+        unlinkat(folder, partial.c_str(), 0);
+    }
+    return problem;
+}
+
+Problem readLinkTarget(zip_t* archive, const Entry& entry, std::string& target) {
+    if (entry.size >= longestLinkTarget) {
+        return "its link target is too long";
+    }
+    EntryHandle data(zip_fopen_index(archive, entry.index, 0));
+    if (!data) {
+        return std::string("cannot open it in the archive: ") + zip_strerror(archive);
+    }
+    char chunk[longestLinkTarget];
+    while (true) {
+        const zip_int64_t read = zip_fread(data.get(), chunk, sizeof chunk);
+        if (read < 0) {
+            return std::string("cannot read it from the archive: ") + zip_file_strerror(data.get());
+        }
+        if (read == 0) {
+            return {};
+        }
+        target.append(chunk, static_cast<std::size_t>(read));
+        if (target.size() >= longestLinkTarget) {
+            return "its link target is too long";
+        }
+    }
+}
+
+// A link must lead to a place inside the destination. ".." may only open the target: after a
+// name it could climb back out through a link that the name turns out to be.
+bool linkStaysInside(const Entry& entry, const std::string& target) {
+    if (target.empty() || target.front() == '/' || target.find('\0') != std::string::npos) {
+        return false;
+    }
+    long depth = static_cast<long>(entry.components.size()) - 1;
+    bool descended = false;
+    for (const std::string& piece : split(target, "/")) {
+        if (piece.empty() || piece == ".") {
+            continue;
+        }
+        if (piece != "..") {
+            descended = true;
+            continue;
+        }
+        if (descended || --depth < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Problem writeLinkEntry(zip_t* archive, const Entry& entry, int folder) {
+    std::string target;
+    Problem problem = readLinkTarget(archive, entry, target);
+    if (!problem.empty()) {
+        return problem;
+    }
+    if (!linkStaysInside(entry, target)) {
+        return "its link target '" + target + "' leads outside the destination";
+    }
+    const std::string partial = partialName(entry.index);
+    const std::string& leaf = entry.components.back();
+    unlinkat(folder, partial.c_str(), 0);
+    if (symlinkat(target.c_str(), folder, partial.c_str()) != 0) {
+        return errorText("cannot create the link");
+    }
+    if (renameat(folder, partial.c_str(), folder, leaf.c_str()) != 0) {
+        problem = errorText("cannot put the link in place");
+        unlinkat(folder, partial.c_str(), 0);
+        return problem;
+    }
+    const timespec times[2] = {fileTime(entry), fileTime(entry)};
+    utimensat(folder, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return {};
+}
+
+Problem unpackEntry(zip_t* archive, const Entry& entry, int root, std::vector<char>& buffer) {
+    Problem problem;
+    const std::size_t depth = entry.components.size();
+    const std::size_t folderDepth = entry.kind == EntryKind::Folder ? depth : depth - 1;
+    const Descriptor folder = openFolder(root, entry.components, folderDepth, problem);
+    if (!folder.valid() || entry.kind == EntryKind::Folder) {
+        return problem;
+    }
+    if (entry.kind == EntryKind::Link) {
+        return writeLinkEntry(archive, entry, folder.fd);
+    }
+    return writeFileEntry(archive, entry, folder.fd, buffer);
+}
+
+// Folder modes and times are applied last and deepest first: writing into a folder changes its
+// time, and a folder stored without write permission would refuse its own files.
+Problem finishFolders(int root, std::vector<const Entry*> folders) {
+    std::sort(folders.begin(), folders.end(), [](const Entry* a, const Entry* b) {
+        return a->components.size() > b->components.size();
+    });
+    for (const Entry* entry : folders) {
+        Problem problem;
+        const Descriptor folder =
+            openFolder(root, entry->components, entry->components.size(), problem);
+        if (!folder.valid()) {
+            return problem;
+        }
+        const timespec times[2] = {fileTime(*entry), fileTime(*entry)};
+        if (fchmod(folder.fd, entry->permissions) != 0 || futimens(folder.fd, times) != 0) {
+            return errorText("cannot set the attributes of " + entry->name);
+        }
+    }
+    return {};
+}
+
+void logEntryProblem(const std::string& archivePath, const std::string& name,
+                     const Problem& problem) {
+    writeToLog("unzip: entry '" + name + "' of " + archivePath + " not unpacked: " + problem);
+}
+
+// Every name is checked before anything is written, so that an archive refused for its names
+// leaves an earlier installation untouched.
+std::optional<std::vector<Entry>> describeEntries(zip_t* archive, const std::string& archivePath) {
+    const zip_int64_t total = zip_get_num_entries(archive, 0);
+    std::vector<Entry> entries;
+    entries.reserve(static_cast<std::size_t>(std::max<zip_int64_t>(total, 0)));
+    for (zip_int64_t index = 0; index < total; ++index) {
+        Problem problem;
+        auto entry = describeEntry(archive, static_cast<zip_uint64_t>(index), problem);
+        if (!entry) {
+            const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(index), 0);
+            logEntryProblem(archivePath, name != nullptr ? name : "#" + std::to_string(index),
+                            problem);
+            return std::nullopt;
+        }
+        entries.push_back(std::move(*entry));
+    }
+    return entries;
+}
+
+bool unpackAll(const std::string& archivePath, const std::string& destination,
+               const UnzipProgressHandler& progress) {
+    int openError = 0;
+    ArchiveHandle archive(zip_open(archivePath.c_str(), ZIP_RDONLY, &openError));
+    if (!archive) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, openError);
+        writeToLog("unzip: cannot open " + archivePath + ": " + zip_error_strerror(&error));
+        zip_error_fini(&error);
+        return false;
+    }
+    const Descriptor root(open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.valid()) {
+        writeToLog(errorText("unzip: cannot open the destination " + destination));
+        return false;
+    }
+    const auto entries = describeEntries(archive.get(), archivePath);
+    if (!entries) {
+        return false;
+    }
+    std::vector<char> buffer(copyBufferBytes);
+    std::vector<const Entry*> folders;
+    const auto total = static_cast<long long>(entries->size());
+    for (const Entry& entry : *entries) {
+        const Problem problem = unpackEntry(archive.get(), entry, root.fd, buffer);
+        if (!problem.empty()) {
+            logEntryProblem(archivePath, entry.name, problem);
+            return false;
+        }
+        if (entry.kind == EntryKind::Folder && !entry.components.empty()) {
+            folders.push_back(&entry);
+        }
+        if (progress) {
+            progress(entry.name, static_cast<long long>(entry.index) + 1, total);
+        }
+    }
+    const Problem problem = finishFolders(root.fd, std::move(folders));
+    if (!problem.empty()) {
+        writeToLog("unzip: " + archivePath + ": " + problem);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool unzipArchive(const std::string& archivePath, const std::string& destination,
+                  const UnzipProgressHandler& progress, const UnzipCompletionHandler& completion) {
+    bool succeeded = false;
+    try {
+        succeeded = unpackAll(archivePath, destination, progress);
+    } catch (const std::exception& error) {
+        writeToLog("unzip: " + archivePath + ": " + error.what());
+    }
+    if (completion) {
+        completion(archivePath, succeeded);
+    }
+    return succeeded;
+}

@@ -1,0 +1,22 @@
+#pragma once
+#include <functional>
+#include <string>
+
+// Called after each entry has been unpacked: its name in the archive, how many entries are done
+// (1 .. total) and the archive's entry count.
+using UnzipProgressHandler =
+    std::function<void(const std::string& entryPath, long long entryNumber, long long total)>;
+// Called once at the end with the archive's path and the overall outcome.
+using UnzipCompletionHandler = std::function<void(const std::string& path, bool succeeded)>;
+
+// Unpacks every entry of the ZIP archive at archivePath into the folder destination: sub-folders
+// are created, existing files replaced, stored Unix permissions (without set-id bits) and
+// modification times applied, symbolic links recreated, nested archives left packed. Each entry
+// streams through a fixed-size buffer, whatever its size.
+//
+// An entry that could put anything outside destination is refused and fails the whole unpack:
+// absolute names, ".." components, links whose target leaves destination, and entries that would
+// be written through a link. A failed entry leaves no half-written file under its name. Every
+// refusal or failure is explained in one run-log line. True when every entry was unpacked.
+bool unzipArchive(const std::string& archivePath, const std::string& destination,
+                  const UnzipProgressHandler& progress, const UnzipCompletionHandler& completion);
