@@ -200,3 +200,21 @@ TEST_F(DownloadTest, ABundleNameThatLeavesTheFolderIsNotStarted) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(UnzipHandlersTest, ProgressScalesToNinetyNineAndOnlySuccessCompletes) {
+    unzipProgressPercent.store(42);
+    unzipProgressHandler("a", 3, 0);
+    EXPECT_EQ(unzipProgressPercent.load(), 42) << "no entries: left alone";
+    unzipProgressHandler("a", 1, 3);
+    EXPECT_EQ(unzipProgressPercent.load(), 33);
+    unzipProgressHandler("a", 3, 3);
+    EXPECT_EQ(unzipProgressPercent.load(), 99);
+    unzipCompletionHandler("a.zip", false);
+    EXPECT_EQ(unzipProgressPercent.load(), 99);
+    unzipCompletionHandler("a.zip", true);
+    EXPECT_EQ(unzipProgressPercent.load(), 100);
+}
+
+} // namespace
