@@ -86,7 +86,8 @@ TEST_F(DownloadTest, AnArchiveFileThatCannotBeCreatedStopsBeforeTheTransfer) {
 }
 
 TEST_F(DownloadTest, FailedTransfersKeepWhatArrivedAndReportLibcurlsText) {
-    ContentServer server(gameArchive());
+    const std::string archive = gameArchive();
+    ContentServer server(archive);
     std::string closedUrl;
     {
         HttpTestServer gone;
@@ -97,7 +98,6 @@ TEST_F(DownloadTest, FailedTransfersKeepWhatArrivedAndReportLibcurlsText) {
     EXPECT_TRUE(logged("curl_easy_perform() failed: Couldn't connect to server"));
     EXPECT_TRUE(fs::exists(archivePath()));
 
-    const std::string archive = gameArchive();
     EXPECT_EQ(install(server.url("/drop"), data.str()), 1);
     EXPECT_TRUE(logged("curl_easy_perform() failed: Transferred a partial file"));
     EXPECT_EQ(readFile(archivePath()), archive.substr(0, archive.size() / 2));
