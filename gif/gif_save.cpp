@@ -63,6 +63,13 @@ bool frameColorMap(const GIF_Frame& frame, bool hasGlobalMap, ColorMapPtr& map) 
     return map != nullptr;
 }
 
+// giflib keeps its own copy of the last local colour map and drops (leaks) it when the next
+// image descriptor comes without one; releasing it first keeps either case clean.
+void forgetLocalMap(GifFileType* gif) {
+    GifFreeMapObject(gif->Image.ColorMap);
+    gif->Image.ColorMap = nullptr;
+}
+
 bool putLoopExtension(GifFileType* gif, Uint16 loopCount) {
     GifByteType data[] = {1, static_cast<GifByteType>(loopCount & 0xFF),
                           static_cast<GifByteType>(loopCount >> 8)};
@@ -169,8 +176,11 @@ bool putFrame(GifFileType* gif, const GIF_Image& image, GIF_Frame& frame, bool h
         frame.height = static_cast<Uint16>(frame.surface->h);
     }
     ColorMapPtr localMap;
-    if (!frameColorMap(frame, hasGlobalMap, localMap) ||
-        EGifPutImageDesc(gif, frame.left, frame.top, frame.width, frame.height, false,
+    if (!frameColorMap(frame, hasGlobalMap, localMap)) {
+        return false;
+    }
+    forgetLocalMap(gif);
+    if (EGifPutImageDesc(gif, frame.left, frame.top, frame.width, frame.height, false,
                          localMap.get()) != GIF_OK) {
         return false;
     }

@@ -78,7 +78,7 @@ TEST(GifEdit, FramesPalettesAndSettersKeepWhatTheyAreGiven) {
     GIF_SetLocalPalette(frame, basic); // handing it over again must not free it
     GIF_SetLocalPalette(frame, copy);  // frees basic; ASan reports it otherwise
     EXPECT_EQ(GIF_CopyPalette(nullptr), nullptr);
-    EXPECT_EQ(GIF_CreatePalette(0, basic->colors), nullptr);
+    EXPECT_EQ(GIF_CreatePalette(0, copy->colors), nullptr);
 
     GIF_FreeFrame(frame);
     GIF_FreeFrame(indexed);

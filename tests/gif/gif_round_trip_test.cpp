@@ -42,19 +42,20 @@ TEST(GifRoundTrip, FramesComeBackPixelForPixelWithTheirSettings) {
     GIF_SetLocalPalette(indexed, GIF_CreateBasicPalette());
     GIF_SetTransparentColor(indexed, SDL_Color{2, 2, 2, 0});
     GIF_AddFrame(image.get(), indexed);
+    GIF_AddFrame(image.get(), GIF_CreateFrameIndexed(1, 1, nullptr)); // back to the global table
 
     const auto path = folder / "round.gif";
     ASSERT_EQ(GIF_SaveImage(image.get(), path.c_str()), 1);
     EXPECT_EQ(image->backgroundIndex, 4);
     EXPECT_EQ(indexed->transparentIndex, 2);
-    EXPECT_EQ(graphicControlsOf(path),
-              (std::vector<std::vector<GifByteType>>{{0x00, 10, 0, 0}, {0x09, 10, 0, 2}}));
+    EXPECT_EQ(graphicControlsOf(path), (std::vector<std::vector<GifByteType>>{
+                                           {0x00, 10, 0, 0}, {0x09, 10, 0, 2}, {0x08, 10, 0, 0}}));
 
     Image loaded{GIF_LoadImage(path.c_str())};
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->width, 10);
     EXPECT_EQ(loaded->loopCount, 5);
-    ASSERT_EQ(loaded->frameCount, 2);
+    ASSERT_EQ(loaded->frameCount, 3);
     const GIF_Frame* first = loaded->frames[0];
     EXPECT_EQ(first->surface->format->Rmask, 0x000000FFu);
     EXPECT_EQ(first->surface->format->Amask, 0xFF000000u);
@@ -70,6 +71,7 @@ TEST(GifRoundTrip, FramesComeBackPixelForPixelWithTheirSettings) {
     EXPECT_EQ(second->disposal, 0);
     EXPECT_EQ(surfacePixels(second->surface),
               (std::vector<Rgba>{{0, 0, 0, 255}, {1, 1, 1, 255}, {2, 2, 2, 0}, {3, 3, 3, 255}}));
+    EXPECT_EQ(pixelAt(loaded->frames[2]->surface, 0, 0), (Rgba{255, 0, 0, 255}));
 }
 
 TEST(GifRoundTrip, DisposalThreeIsSavedBackAsRestoreToBackground) {

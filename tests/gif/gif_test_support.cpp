@@ -98,6 +98,8 @@ void writeRawImage(GifFileType* out, const RawImage& image) {
               "graphic control");
     }
     ColorMapObject* local = makeMap(image.localColors);
+    GifFreeMapObject(out->Image.ColorMap); // giflib would leak it when `local` is null
+    out->Image.ColorMap = nullptr;
     const int put =
         EGifPutImageDesc(out, image.left, image.top, image.width, image.height, false, local);
     GifFreeMapObject(local);

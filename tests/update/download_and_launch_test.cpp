@@ -86,7 +86,8 @@ TEST_F(DownloadTest, AnArchiveFileThatCannotBeCreatedStopsBeforeTheTransfer) {
 }
 
 TEST_F(DownloadTest, FailedTransfersKeepWhatArrivedAndReportLibcurlsText) {
-    ContentServer server(gameArchive());
+    const std::string archive = gameArchive();
+    ContentServer server(archive);
     std::string closedUrl;
     {
         HttpTestServer gone;
@@ -97,7 +98,6 @@ TEST_F(DownloadTest, FailedTransfersKeepWhatArrivedAndReportLibcurlsText) {
     EXPECT_TRUE(logged("curl_easy_perform() failed: Couldn't connect to server"));
     EXPECT_TRUE(fs::exists(archivePath()));
 
-    const std::string archive = gameArchive();
     EXPECT_EQ(install(server.url("/drop"), data.str()), 1);
     EXPECT_TRUE(logged("curl_easy_perform() failed: Transferred a partial file"));
     EXPECT_EQ(readFile(archivePath()), archive.substr(0, archive.size() / 2));
@@ -197,6 +197,24 @@ TEST_F(DownloadTest, ABundleNameThatLeavesTheFolderIsNotStarted) {
     EXPECT_TRUE(logged("refusing to start an application outside " + folder + ": " + folder +
                        "../" + appName));
     EXPECT_EQ(waitForPid(scratch / "game.pid", std::chrono::seconds(1)), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(UnzipHandlersTest, ProgressScalesToNinetyNineAndOnlySuccessCompletes) {
+    unzipProgressPercent.store(42);
+    unzipProgressHandler("a", 3, 0);
+    EXPECT_EQ(unzipProgressPercent.load(), 42) << "no entries: left alone";
+    unzipProgressHandler("a", 1, 3);
+    EXPECT_EQ(unzipProgressPercent.load(), 33);
+    unzipProgressHandler("a", 3, 3);
+    EXPECT_EQ(unzipProgressPercent.load(), 99);
+    unzipCompletionHandler("a.zip", false);
+    EXPECT_EQ(unzipProgressPercent.load(), 99);
+    unzipCompletionHandler("a.zip", true);
+    EXPECT_EQ(unzipProgressPercent.load(), 100);
 }
 
 } // namespace
