@@ -8,7 +8,10 @@
 #include "platform/path_component.h"
 #include "platform/standard_folders.h"
 #include "relocation/app_relocator.h"
+#include "ui/asset_path.h"
 #include "ui/content_installer.h"
+#include "ui/sdl_resources.h"
+#include "ui/splash_window.h"
 #include "uninstall/uninstaller.h"
 #include "update/installed_version.h"
 #include "update/self_update.h"
@@ -65,6 +68,34 @@ std::string contentApplicationPath() {
     const std::string bundleName =
         latestVersionInfo.ApplicationExecutablePrefix + launcherConfig.appDisplayName + ".app";
     return appendPathComponent(appSupportFolder, bundleName);
+}
+
+// The splash window comes after the content step, which has already raised launcherDone: it
+// opens and closes again without a frame, and any failure of it turns the result into 1.
+int showSplash() {
+    if (!openSplashWindow()) {
+        writeToLog("Failed to initialize SDLImage!");
+        return 1;
+    }
+    if (!loadSplashImage()) {
+        writeToLog("Failed to load SDLImage media!");
+        closeSplashWindow();
+        return 1;
+    }
+    if (TTF_Init() < 0) {
+        writeToLog(std::string("TTF_Init Error: ") + SDL_GetError());
+        return 1;
+    }
+    FontHandle font(openAssetFont(launcherConfig.launcherFontFileName,
+                                  launcherConfig.launcherFontPointSizeOrIndex));
+    if (!font) {
+        writeToLog(std::string("TTF_OpenFont Error: ") + SDL_GetError());
+    }
+    const SurfaceHandle text(runSplashFrameLoop(font.get()));
+    closeSplashWindow();
+    font.reset();
+    TTF_Quit();
+    return launcherResult;
 }
 
 } // namespace
@@ -155,5 +186,5 @@ int launcherMain(int argc, char** argv) {
                "': appVersion=" + currentAppVersion);
 
     launchOrUpdateContent();
-    return launcherResult;
+    return showSplash();
 }

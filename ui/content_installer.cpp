@@ -1,8 +1,86 @@
 #include "ui/content_installer.h"
 
+#include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
+#include "platform/app_support_folder.h"
+#include "platform/application_launch.h"
+#include "ui/asset_path.h"
+#include "ui/installer_window.h"
+#include "ui/sdl_resources.h"
+#include "update/content_install_worker.h"
+#include "update/installed_version.h"
+#include "update/version_manifest.h"
+
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+std::thread previousInstallThread;
+std::thread workerThread;
+
+void logInstallerConfig() {
+    const LauncherConfig& c = launcherConfig;
+    writeToLog("Config loaded from config.plist: latestVersionEndpoint=" + c.latestVersionEndpoint +
+               ", companyFolderName=" + c.companyFolderName + ", appFolderName=" + c.appFolderName +
+               ", appDisplayName=" + c.appDisplayName +
+               ", previousInstallPath=" + c.previousInstallPath +
+               ", previousInstallCompanyFolderName=" + c.previousInstallCompanyFolderName +
+               ", previousInstallAppFolderName=" + c.previousInstallAppFolderName);
+}
+
+SDL_Color installerTextColour() {
+    const LauncherConfig& c = launcherConfig;
+    return SDL_Color{c.contentInstallerFontColorR, c.contentInstallerFontColorG,
+                     c.contentInstallerFontColorB, 0};
+}
+
+} // namespace
 
 int runContentInstaller() {
-    writeToLog("The content installer is not available in this build");
-    return 1;
+    loadContentInstallerConfig();
+    const LauncherConfig& c = launcherConfig;
+    const auto folder = createAppSupportFolder(c.companyFolderName, c.appFolderName);
+    if (!folder) {
+        std::fputs("The content installer's data folder could not be created; see the line "
+                   "above.\n",
+                   stderr);
+        return 1;
+    }
+    appSupportFolder = *folder;
+    setupLogFile(appSupportFolder);
+    logConfigProblems();
+    logInstallerConfig();
+
+    if (fetchLatestVersionInfo(latestVersionInfo, c.latestVersionEndpoint, &latestVersionText) !=
+        0) {
+        writeToLog("cannot get latest version info");
+        return 1;
+    }
+    if (openInstallerWindow(c.appDisplayName) != 0) {
+        return 1;
+    }
+    if (!c.previousInstallPath.empty()) {
+        previousInstallThread = std::thread(launchPreviousInstallUninstaller);
+    }
+    workerThread = std::thread(contentInstallWorker);
+
+    FontHandle font(
+        openAssetFont(c.contentInstallerFontFileName, c.contentInstallerFontPointSizeOrIndex));
+    if (!font) {
+        writeToLog(std::string("TTF_OpenFont Error: ") + SDL_GetError());
+    }
+    const SDL_Color colour = installerTextColour();
+    if (!installerDone.load(std::memory_order_acquire)) {
+        runInstallerAnimation(font.get(), colour);
+    }
+
+    font.reset();
+    TTF_Quit();
+    if (previousInstallThread.joinable()) {
+        previousInstallThread.detach();
+    }
+    workerThread.detach();
+    closeInstallerWindow();
+    return installerResult.load(std::memory_order_acquire);
 }

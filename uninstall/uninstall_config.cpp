@@ -5,7 +5,7 @@
 UninstallConfig uninstallConfig;
 
 void loadUninstallConfig() {
-    const ConfigFile file = openConfigFile();
+    const ConfigFile file = openConfigFile(configFilePath());
     UninstallConfig& c = uninstallConfig;
     readConfigString(file, "appDisplayName", c.appDisplayName);
     readConfigString(file, "appFolderName", c.appFolderName);

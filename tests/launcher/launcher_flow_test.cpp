@@ -4,6 +4,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/game_bundle.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/launcher_sandbox.h"
 #include "tests/support/plist_files.h"
 #include "tests/support/temp_folder.h"
 
@@ -11,7 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
-#include <regex>
+#include <mutex>
 
 namespace fs = std::filesystem;
 
@@ -22,16 +23,10 @@ constexpr const char* gameBundleName = "Drift Moor.app";
 class LauncherFlowTest : public testing::Test {
   protected:
     void SetUp() override {
-        bundle = root / "it's a bundle folder" / "Launcher.app";
-        fs::create_directories(bundle.parent_path());
-        fs::copy(LAUNCHER_BUNDLE_DIR, bundle, fs::copy_options::recursive);
-        fs::create_directories(root / "home");
-        fs::create_directories(root / "tmp");
-        dataFolder = root / "data" / "Test Company" / "Test App";
-
         http.server().Get("/LatestVersion.ini",
                           [this](const httplib::Request&, httplib::Response& res) {
                               ++manifestRequests;
+                              std::lock_guard lock(manifestMutex);
                               res.set_content(manifest, "text/plain");
                           });
         http.start();
@@ -45,14 +40,13 @@ class LauncherFlowTest : public testing::Test {
     }
 
     void writeConfig(const std::string& endpoint, const std::string& launcherVersion,
-                     PlistEntries extra = {}) {
-        PlistEntries entries = {{"latestVersionEndpoint", "<string>" + endpoint + "</string>"},
-                                {"launcherVersion", "<string>" + launcherVersion + "</string>"},
-                                {"companyFolderName", "<string>Test Company</string>"},
-                                {"appFolderName", "<string>Test App</string>"},
-                                {"appDisplayName", "<string>Drift Moor</string>"}};
-        entries.insert(entries.end(), extra.begin(), extra.end());
-        writeXmlPlist((bundle / "Contents" / "Resources" / "config.plist").string(), entries);
+                     const PlistEntries& extra = {}) {
+        sandbox.writeConfig(endpoint, launcherVersion, extra);
+    }
+
+    void serve(const std::string& text) {
+        std::lock_guard lock(manifestMutex);
+        manifest = text;
     }
 
     void installGame(const std::string& version) {
@@ -65,41 +59,21 @@ class LauncherFlowTest : public testing::Test {
     }
 
     ChildResult runLauncher(const std::vector<std::string>& arguments = {}) {
-        return runChild((bundle / "Contents" / "MacOS" / "launcher").string(), arguments,
-                        {{"HOME", (root / "home").string()},
-                         {"XDG_DATA_HOME", (root / "data").string()},
-                         {"TMPDIR", (root / "tmp").string() + "/"}},
-                        std::chrono::seconds(120));
+        return sandbox.run(arguments);
     }
 
-    std::string logText() const { return readFile(dataFolder / "out.log"); }
+    std::vector<std::string> logMessages() const { return sandbox.logMessages(); }
+    bool logHas(const std::string& message) const { return sandbox.logHas(message); }
+    bool logMentions(const std::string& text) const { return sandbox.logMentions(text); }
 
-    // The messages of the log's entries, time stamps taken off; continuation lines as they are.
-    std::vector<std::string> logMessages() const {
-        static const std::regex stamp(R"(^\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}:)");
-        std::vector<std::string> messages;
-        std::istringstream lines(logText());
-        for (std::string line; std::getline(lines, line);) {
-            messages.push_back(std::regex_replace(line, stamp, ""));
-        }
-        return messages;
-    }
-
-    bool logHas(const std::string& message) const {
-        const auto messages = logMessages();
-        return std::find(messages.begin(), messages.end(), message) != messages.end();
-    }
-
-    bool logMentions(const std::string& text) const {
-        return logText().find(text) != std::string::npos;
-    }
-
-    TempFolder root{LAUNCHER_BINARY_DIR};
-    fs::path bundle;
-    fs::path dataFolder;
+    LauncherSandbox sandbox;
+    const fs::path& root = sandbox.root.path();
+    const fs::path& bundle = sandbox.bundle;
+    const fs::path& dataFolder = sandbox.dataFolder;
     HttpTestServer http;
-    std::string manifest = "ApplicationVersion=1.0\nLauncherVersion=1.2\n"
-                           "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n";
+    std::mutex manifestMutex;
+    std::string manifest = ("ApplicationVersion=1.0\nLauncherVersion=1.2\n"
+                            "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n");
     std::atomic<int> manifestRequests{0};
     std::vector<int> startedGames;
 };
@@ -135,7 +109,7 @@ TEST_F(LauncherFlowTest, CurrentContentStartsTheGameWhichOutlivesTheLauncher) {
 }
 
 TEST_F(LauncherFlowTest, UninstallIsChosenOnlyByAnExactDashU) {
-    manifest = "LauncherVersion=other\n"; // any run that reads it ends quickly in the self-update
+    serve("LauncherVersion=other\n"); // any run that reads it ends quickly in the self-update
     for (const auto& arguments : std::vector<std::vector<std::string>>{
              {"-u"}, {"-s", "-u"}, {"-u", "-s"}, {"anything", "-u"}}) {
         manifestRequests = 0;
@@ -168,7 +142,7 @@ TEST_F(LauncherFlowTest, AManifestThatCannotBeFetchedEndsWithOneAndTouchesNothin
 
 TEST_F(LauncherFlowTest, AMalformedManifestIsAFailureToo) {
     installGame("1.0");
-    manifest = "ApplicationVersion=1.0\nLauncherVersion=1.2\nthis line has no separator\n";
+    serve("ApplicationVersion=1.0\nLauncherVersion=1.2\nthis line has no separator\n");
     EXPECT_EQ(runLauncher().exitStatus, 1);
     EXPECT_TRUE(logHas("performed installer version in-memory curl and got status: 0..."));
     EXPECT_TRUE(logMentions("Error getting or parsing LatestVersion.ini!"));
@@ -204,8 +178,8 @@ TEST_F(LauncherFlowTest, MissingContentOrRecordRunsTheInstallerWithoutComparing)
 
 TEST_F(LauncherFlowTest, DifferingContentVersionsStartTheInstaller) {
     installGame("1.0.9");
-    manifest = "ApplicationVersion=1.0.10\nLauncherVersion=1.2\n"
-               "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n";
+    serve("ApplicationVersion=1.0.10\nLauncherVersion=1.2\n"
+          "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n");
     runLauncher();
     const auto messages = logMessages();
     const auto at = std::find(messages.begin(), messages.end(),

@@ -1,0 +1,189 @@
+#include "launcher/launcher_config.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_folder.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/installer_window.h"
+#include "update/content_install_worker.h"
+#include "update/download_and_launch.h"
+#include "update/version_manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <SDL_ttf.h>
+#include <filesystem>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string fontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+const std::string animationPath = std::string(UI_TEST_RESOURCES) + "/Assets/installer.gif";
+
+class InstallerWindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        launcherConfig = LauncherConfig{};
+        launcherConfig.contentInstallerImageWidth = 200;
+        launcherConfig.contentInstallerImageHeight = 100;
+        launcherConfig.contentInstallerPercentDisplayTextX = 140;
+        launcherConfig.contentInstallerPercentDisplayTextY = 60;
+        launcherConfig.contentInstallerPercentDisplayTextWidth = 50;
+        launcherConfig.contentInstallerPercentDisplayTextHeight = 30;
+        installerDone = false;
+        installerResult = 0;
+        fs::create_directories(fs::path(animationPath).parent_path());
+        ASSERT_EQ(openInstallerWindow("Drift Moor Installer"), 0) << SDL_GetError();
+    }
+
+    void TearDown() override {
+        TTF_Quit();
+        closeInstallerWindow();
+        fs::remove(animationPath);
+    }
+
+    TempFolder logFolder;
+    LogCapture log{logFolder.str()};
+};
+
+} // namespace
+
+TEST(InstallerPercent, EachHalfIsTruncatedBeforeTheSum) {
+    EXPECT_EQ(installerPercentText(0, 0), "0%");
+    EXPECT_EQ(installerPercentText(37, 0), "18%");
+    EXPECT_EQ(installerPercentText(100, 0), "50%");
+    EXPECT_EQ(installerPercentText(100, 99), "99%");
+    EXPECT_EQ(installerPercentText(100, 100), "100%");
+    EXPECT_EQ(installerPercentText(99, 99), "98%");
+}
+
+TEST_F(InstallerWindowTest, OpensBorderlessAndCentredAtTheConfiguredSize) {
+    int width = 0;
+    int height = 0;
+    SDL_GetWindowSize(installerWindow, &width, &height);
+    EXPECT_EQ(width, 200);
+    EXPECT_EQ(height, 100);
+    EXPECT_NE(SDL_GetWindowFlags(installerWindow) & SDL_WINDOW_BORDERLESS, 0u);
+    EXPECT_STREQ(SDL_GetWindowTitle(installerWindow), "Drift Moor Installer");
+    SDL_Rect display{};
+    SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(installerWindow), &display);
+    int x = 0;
+    int y = 0;
+    SDL_GetWindowPosition(installerWindow, &x, &y);
+    EXPECT_NEAR(x, display.x + (display.w - 200) / 2, 1);
+    EXPECT_NEAR(y, display.y + (display.h - 100) / 2, 1);
+    SDL_RendererInfo info{};
+    SDL_GetRendererInfo(installerRenderer, &info);
+    EXPECT_NE(info.flags & SDL_RENDERER_ACCELERATED, 0u);
+    EXPECT_NE(info.flags & SDL_RENDERER_PRESENTVSYNC, 0u);
+}
+
+TEST_F(InstallerWindowTest, StretchesTheFrameAndScalesThePercentageIntoItsRectangle) {
+    TTF_Font* font = TTF_OpenFont(fontPath.c_str(), 25);
+    ASSERT_NE(font, nullptr);
+    GIF_Frame frame{};
+    frame.surface = twoColourSurface(4, 2, {200, 0, 0, 255}, {0, 200, 0, 255});
+    downloadProgressPercent = 37;
+    unzipProgressPercent = 0;
+    drawInstallerFrame(frame, font, {255, 255, 255, 0});
+    const auto pixels = readRendererPixels(installerRenderer, 200, 100, "installer-window");
+    SDL_RenderPresent(installerRenderer);
+    SDL_FreeSurface(frame.surface);
+    TTF_CloseFont(font);
+
+    const auto at = [&](int x, int y) {
+        return rgbOf(pixels[static_cast<std::size_t>(y) * 200 + x]);
+    };
+    EXPECT_EQ(at(5, 5).r, 200);
+    EXPECT_EQ(at(95, 95).r, 200);
+    EXPECT_EQ(at(105, 5).g, 200);
+    EXPECT_EQ(at(195, 40).g, 200);
+
+    // White text pixels appear only inside (140, 60, 50, 30) and spread across most of it.
+    int minX = 200, maxX = -1, minY = 100, maxY = -1;
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            const Rgb p = at(x, y);
+            if (p.r > 230 && p.g > 230 && p.b > 230) {
+                minX = std::min(minX, x);
+                maxX = std::max(maxX, x);
+                minY = std::min(minY, y);
+                maxY = std::max(maxY, y);
+            }
+        }
+    }
+    ASSERT_GE(maxX, 0) << "no text drawn";
+    EXPECT_GE(minX, 140);
+    EXPECT_LT(maxX, 190);
+    EXPECT_GE(minY, 60);
+    EXPECT_LT(maxY, 90);
+    EXPECT_GT(maxX - minX, 35) << "the text is scaled to the rectangle's width";
+}
+
+TEST_F(InstallerWindowTest, WithoutAFontOnlyTheFrameIsDrawn) {
+    GIF_Frame frame{};
+    frame.surface = twoColourSurface(2, 2, {0, 0, 180, 255}, {0, 0, 180, 255});
+    drawInstallerFrame(frame, nullptr, {255, 255, 255, 0});
+    const auto pixels = readRendererPixels(installerRenderer, 200, 100, "installer-window-no-font");
+    SDL_FreeSurface(frame.surface);
+    for (const Uint32 pixel : pixels) {
+        ASSERT_EQ(rgbOf(pixel).b, 180);
+    }
+}
+
+TEST_F(InstallerWindowTest, ACloseRequestFinishesThePassAndKeepsTheResultUnset) {
+    writeSolidAnimation(animationPath, 20, 10, {{255, 0, 0, 255}, {0, 0, 255, 255}}, 5, 20);
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    SDL_PushEvent(&quit);
+    const long before = installerFramesShown;
+    runInstallerAnimation(nullptr, {});
+    EXPECT_EQ(installerFramesShown - before, 5);
+    EXPECT_TRUE(installerDone.load());
+    EXPECT_EQ(installerResult.load(), 0);
+}
+
+TEST_F(InstallerWindowTest, AWorkerFinishingMidPassEndsTheLoopAfterThatPass) {
+    writeSolidAnimation(animationPath, 20, 10, {{0, 255, 0, 255}}, 5, 30);
+    const long before = installerFramesShown;
+    std::thread worker([before] {
+        while (installerFramesShown - before < 2) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        installerResult.store(1);
+        installerDone.store(true, std::memory_order_release);
+    });
+    runInstallerAnimation(nullptr, {});
+    worker.join();
+    const long shown = installerFramesShown - before;
+    EXPECT_GE(shown, 5);
+    EXPECT_EQ(shown % 5, 0) << "the loop looks at the flag only between passes";
+    EXPECT_EQ(installerResult.load(), 1);
+}
+
+TEST_F(InstallerWindowTest, AMissingAnimationWaitsForTheWorkerWithoutDrawing) {
+    fs::remove(animationPath);
+    const long before = installerFramesShown;
+    std::thread worker([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        installerDone.store(true, std::memory_order_release);
+    });
+    runInstallerAnimation(nullptr, {});
+    worker.join();
+    EXPECT_EQ(installerFramesShown - before, 0);
+    EXPECT_NE(log.contents().find("Installer animation unavailable, waiting without it: " +
+                                  animationPath),
+              std::string::npos);
+}
+
+TEST_F(InstallerWindowTest, AnImageWithoutFramesIsTreatedLikeAMissingOne) {
+    GIF_Image* empty = GIF_CreateImage();
+    GIF_SetCanvasSize(empty, 10, 10);
+    GIF_SaveImage(empty, animationPath.c_str());
+    GIF_FreeImage(empty);
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    SDL_PushEvent(&quit);
+    runInstallerAnimation(nullptr, {});
+    EXPECT_TRUE(installerDone.load());
+}

@@ -1,0 +1,15 @@
+#pragma once
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+// The launcher's splash: launcher.gif with the checking-for-updates text over it, drawn in
+// software on the window's own surface.
+bool openSplashWindow();
+bool loadSplashImage();
+// Runs passes until launcherDone is set; returns the last pass's text surface (the caller frees
+// it after closeSplashWindow), or none.
+SDL_Surface* runSplashFrameLoop(TTF_Font* font);
+void closeSplashWindow();
+
+// Between two passes, so that the loop does not keep a core busy.
+inline constexpr Uint32 splashPassPauseMs = 16;
