@@ -3,6 +3,7 @@
 #include "tools/publish/commands.h"
 #include "tools/publish/options.h"
 
+#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -81,6 +82,7 @@ struct BundleRequest {
     std::string name;
     std::string version;
     std::string identifier;
+    std::string prefix;
     std::vector<fs::path> resources;
     fs::path bundle;
 };
@@ -93,7 +95,14 @@ std::string checkRequest(const BundleRequest& request, bool replace) {
     if (!isPlainName(request.executableName)) {
         return "--executable-name must be a plain file name";
     }
-    if (!isPlainName(request.bundle.filename().string())) {
+    if (!request.prefix.empty() &&
+        (std::isspace(static_cast<unsigned char>(request.prefix.front())) != 0 ||
+         std::isspace(static_cast<unsigned char>(request.prefix.back())) != 0)) {
+        // The manifest's parser trims its values, so no manifest could name such a bundle.
+        return "--prefix must not start or end with a blank: the launcher reads "
+               "ApplicationExecutablePrefix without them";
+    }
+    if (!isPlainName(request.prefix + request.name + ".app")) {
         return "--prefix and --name must not hold \"/\"";
     }
     for (const auto& resource : request.resources) {
@@ -163,8 +172,9 @@ int runBundle(const std::vector<std::string>& arguments) {
         const auto& resources = parsed->lists.at("--resource");
         request.resources.assign(resources.begin(), resources.end());
     }
-    request.bundle = fs::path(parsed->value("--output-folder")) /
-                     (parsed->value("--prefix") + request.name + ".app");
+    request.prefix = parsed->value("--prefix");
+    request.bundle =
+        fs::path(parsed->value("--output-folder")) / (request.prefix + request.name + ".app");
     if (request.name.empty() || request.version.empty()) {
         return reportError("bundle", "--name and --version must not be empty", kUsageError);
     }

@@ -91,8 +91,9 @@ bool isVersionKey(std::size_t key) {
     return key == 0 || key == 3;
 }
 
-// Blanks beyond ASCII that the parser does not strip: no-break space, the U+2000 range,
-// narrow no-break space, ideographic space and a byte-order mark.
+// Versions are compared byte for byte and the prefix becomes part of a bundle name, so a blank
+// the author did not see matters there. Blanks beyond ASCII that the parser does not strip:
+// no-break space, the U+2000 range, narrow no-break space, ideographic space and a byte-order mark.
 bool endsWithUnicodeBlank(std::string_view value) {
     for (std::string_view blank :
          {"\xC2\xA0", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83",
@@ -251,14 +252,14 @@ void Walker::checkValueText(std::size_t key, std::string_view rawValue, std::str
                        quoted(value) + " and drops " + quoted(rawValue.substr(comment)));
         return;
     }
-    if (!isVersionKey(key)) {
-        return;
+    if (!isVersionKey(key) && key != 2) {
+        return; // blanks after a URL do no harm
     }
     if (!rawValue.empty() && isBlank(rawValue.back())) {
-        trap(line, "blanks after the version of " + name + " are dropped: the launcher reads " +
-                       quoted(value));
+        trap(line,
+             "blanks at the end of " + name + " are dropped: the launcher reads " + quoted(value));
     } else if (endsWithUnicodeBlank(value)) {
-        trap(line, "the version of " + name +
+        trap(line, name +
                        " ends with an invisible Unicode blank, which the launcher keeps and "
                        "compares: " +
                        quoted(value));
