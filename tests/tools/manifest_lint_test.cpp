@@ -120,6 +120,39 @@ class ManifestLintTest : public testing::Test {
 
 } // namespace
 
+TEST_F(ManifestLintTest, RefusesValuesTheLauncherWouldReadOtherwise) {
+    const std::string url = "http://127.0.0.1:8080/Game.zip";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--application-version", "1.1 ; autumn"}, "where the launcher ends the value"},
+        {{"--application-version", " 1.1"}, "starts or ends with a blank"},
+        {{"--launcher-version", "2.0\n"}, "holds a line break"},
+        {{"--launcher-version", ""}, "--launcher-version is empty"},
+        {{"--application-url", url + std::string(200, 'x')},
+         "the launcher reads at most 199 (at most 176 bytes for this value)"},
+    };
+    for (const auto& [change, message] : cases) {
+        SCOPED_TRACE(message);
+        std::map<std::string, std::string> values = {
+            {"--application-version", "1.1"}, {"--application-url", url},
+            {"--executable-prefix", ""},      {"--launcher-version", "2.0"},
+            {"--launcher-url", url}};
+        values[change[0]] = change[1];
+        std::vector<std::string> arguments = {"manifest", "--output",
+                                              (folder / "LatestVersion.ini").string()};
+        for (const auto& [option, value] : values) {
+            arguments.insert(arguments.end(), {option, value});
+        }
+        const ChildResult result = publish(arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_NE(result.standardError.find(message), std::string::npos) << result.standardError;
+        EXPECT_FALSE(fs::exists(folder / "LatestVersion.ini"));
+    }
+    const ChildResult result = publish({"manifest", "--application-version", "1.1"});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.standardError.find("missing --application-url, --executable-prefix"),
+              std::string::npos);
+}
+
 TEST_F(ManifestLintTest, PassesACleanManifest) {
     const ChildResult result = lint(kClean);
     EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
@@ -151,10 +184,20 @@ TEST_F(ManifestLintTest, ReportsAnUnknownKeyOnlyAsANote) {
               std::string::npos);
 }
 
-TEST_F(ManifestLintTest, CannotReadIsNotClean) {
-    const ChildResult result = publish({"lint", (folder / "missing.ini").string()});
+TEST_F(ManifestLintTest, WhatCannotBeReadIsNeverClean) {
+    ChildResult result = publish({"lint", (folder / "missing.ini").string()});
     EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_NE(result.standardError.find("cannot open"), std::string::npos);
+    EXPECT_NE(result.standardError.find("missing.ini does not exist"), std::string::npos);
+    // A device would never end and a folder has no text: both are refused before reading.
+    for (const std::string path : {std::string("/dev/zero"), folder.str()}) {
+        result = publish({"lint", path});
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_NE(result.standardError.find(path + " is not a regular file"), std::string::npos);
+    }
+    writeFile(folder / "huge.ini", std::string((1 << 20) + 1, ';'));
+    result = publish({"lint", (folder / "huge.ini").string()});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.standardError.find("that is no manifest"), std::string::npos);
 }
 
 // Served over HTTP the way the launcher fetches it: redirects followed, error pages parsed.

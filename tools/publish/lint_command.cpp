@@ -5,10 +5,13 @@
 #include "tools/publish/options.h"
 
 #include <curl/curl.h>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -94,6 +97,17 @@ bool fetchUrl(const std::string& url, Manifest& manifest, std::string& problem) 
 }
 
 bool readFileBytes(const std::string& path, Manifest& manifest, std::string& problem) {
+    // Only a regular file of a sane size: a pipe or a device would block or never end.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        problem = path + (fs::exists(path, error) ? " is not a regular file" : " does not exist");
+        return false;
+    }
+    if (fs::file_size(path, error) > kLargestManifest) {
+        problem = path + " is larger than " + std::to_string(kLargestManifest) +
+                  " bytes; that is no manifest";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         problem = "cannot open " + path;

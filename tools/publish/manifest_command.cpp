@@ -151,6 +151,9 @@ int runManifest(const std::vector<std::string>& arguments) {
         return reportError("manifest", "the launcher would not read these values as given",
                            kFailure);
     }
+    if (parsed->has("--output") && parsed->value("--output").empty()) {
+        return reportError("manifest", "--output must name a file", kUsageError);
+    }
     const fs::path output =
         parsed->has("--output") ? parsed->value("--output") : "LatestVersion.ini";
     if (!writeAtomically(output, text, error)) {
