@@ -137,13 +137,13 @@ void makeBundle(const BundleRequest& request) {
 } // namespace
 
 int runBundle(const std::vector<std::string>& arguments) {
-    OptionSpec spec;
-    spec.valued = {"--executable", "--executable-name", "--name",         "--version",
-                   "--prefix",     "--identifier",      "--output-folder"};
-    spec.repeated = {"--resource"};
-    spec.switches = {"--replace"};
+    AcceptedOptions accepted;
+    accepted.valued = {"--executable", "--executable-name", "--name",         "--version",
+                       "--prefix",     "--identifier",      "--output-folder"};
+    accepted.repeated = {"--resource"};
+    accepted.switches = {"--replace"};
     std::string problem;
-    const auto parsed = parseArguments(arguments, spec, problem);
+    const auto parsed = parseArguments(arguments, accepted, problem);
     if (!parsed) {
         return reportError("bundle", problem + " (see --help)", kUsageError);
     }

@@ -179,10 +179,10 @@ void printReading(const LatestVersionInfo& info, int parseResult) {
 } // namespace
 
 int runLint(const std::vector<std::string>& arguments) {
-    OptionSpec spec;
-    spec.switches = {"--quiet"};
+    AcceptedOptions accepted;
+    accepted.switches = {"--quiet"};
     std::string error;
-    const auto parsed = parseArguments(arguments, spec, error);
+    const auto parsed = parseArguments(arguments, accepted, error);
     if (!parsed) {
         return reportError("lint", error + " (see --help)", kUsageError);
     }

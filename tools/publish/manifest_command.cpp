@@ -117,11 +117,11 @@ bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted
 } // namespace
 
 int runManifest(const std::vector<std::string>& arguments) {
-    OptionSpec spec;
-    spec.valued = {kKeyOptions.begin(), kKeyOptions.end()};
-    spec.valued.push_back("--output");
+    AcceptedOptions accepted;
+    accepted.valued = {kKeyOptions.begin(), kKeyOptions.end()};
+    accepted.valued.push_back("--output");
     std::string error;
-    const auto parsed = parseArguments(arguments, spec, error);
+    const auto parsed = parseArguments(arguments, accepted, error);
     if (!parsed) {
         return reportError("manifest", error + " (see --help)", kUsageError);
     }

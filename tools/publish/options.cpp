@@ -33,7 +33,7 @@ std::string ParsedArguments::value(const std::string& name) const {
 }
 
 std::optional<ParsedArguments> parseArguments(const std::vector<std::string>& arguments,
-                                              const OptionSpec& spec, std::string& error) {
+                                              const AcceptedOptions& accepted, std::string& error) {
     ParsedArguments parsed;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -51,7 +51,7 @@ std::optional<ParsedArguments> parseArguments(const std::vector<std::string>& ar
             parsed.switches.push_back("--help");
             continue;
         }
-        if (contains(spec.switches, name)) {
+        if (contains(accepted.switches, name)) {
             if (inlineValue) {
                 error = name + " takes no value";
                 return std::nullopt;
@@ -59,8 +59,8 @@ std::optional<ParsedArguments> parseArguments(const std::vector<std::string>& ar
             parsed.switches.push_back(name);
             continue;
         }
-        const bool repeated = contains(spec.repeated, name);
-        if (!repeated && !contains(spec.valued, name)) {
+        const bool repeated = contains(accepted.repeated, name);
+        if (!repeated && !contains(accepted.valued, name)) {
             error = "unknown option " + name;
             return std::nullopt;
         }

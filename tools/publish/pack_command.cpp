@@ -282,10 +282,10 @@ bool writeArchive(const fs::path& output, const std::vector<Entry>& entries, std
 } // namespace
 
 int runPack(const std::vector<std::string>& arguments) {
-    OptionSpec spec;
-    spec.valued = {"--output"};
+    AcceptedOptions accepted;
+    accepted.valued = {"--output"};
     std::string problem;
-    const auto parsed = parseArguments(arguments, spec, problem);
+    const auto parsed = parseArguments(arguments, accepted, problem);
     if (!parsed) {
         return reportError("pack", problem + " (see --help)", kUsageError);
     }
