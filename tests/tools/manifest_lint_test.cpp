@@ -1,0 +1,267 @@
+#include "tests/support/http_test_server.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_folder.h"
+#include "tests/tools/publish_tool.h"
+#include "update/version_manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <ini.h>
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kClean = "ApplicationVersion=1.1\n"
+                           "ApplicationDownloadUrl=http://127.0.0.1:8080/Drift%20Moor.zip\n"
+                           "ApplicationExecutablePrefix=Quillmere-\n"
+                           "; the launcher itself\n"
+                           "LauncherVersion=2.0\n"
+                           "LauncherInstallerDownloadUrl=http://127.0.0.1:8080/Launcher.zip\n";
+
+// The values lint says the launcher reads, in key order.
+std::vector<std::string> lintReading(const std::string& output) {
+    std::vector<std::string> values;
+    for (const char* key :
+         {"ApplicationVersion", "ApplicationDownloadUrl", "ApplicationExecutablePrefix",
+          "LauncherVersion", "LauncherInstallerDownloadUrl"}) {
+        const std::string marker = std::string("\n  ") + key + " = \"";
+        const auto start = output.find(marker);
+        const auto end = output.find("\"\n", start + marker.size());
+        values.push_back(start == std::string::npos
+                             ? "<absent>"
+                             : output.substr(start + marker.size(), end - start - marker.size()));
+    }
+    return values;
+}
+
+// The launcher's own reading: its parser call and key handler on the text up to its first NUL.
+std::vector<std::string> launcherReading(const std::string& text) {
+    LatestVersionInfo info;
+    ini_parse_string(text.c_str(), latestVersionKeyHandler, &info);
+    return {info.ApplicationVersion, info.ApplicationDownloadUrl, info.ApplicationExecutablePrefix,
+            info.LauncherVersion, info.LauncherInstallerDownloadUrl};
+}
+
+struct Trap {
+    std::string what;
+    std::string text;
+    std::string expected; // "<line>: <start of the message>" or ": <message>" for the file
+};
+
+// Each trap is the clean manifest with one change.
+std::vector<Trap> traps() {
+    const std::string longUrl = "http://127.0.0.1:8080/" + std::string(200, 'a') + ".zip";
+    return {
+        {"recognised key under a named section", kClean + "[Beta]\nApplicationVersion=1.2\n",
+         ":8: ApplicationVersion is under the section [Beta]"},
+        {"key in another letter case",
+         "applicationversion=1.1\n" + kClean.substr(kClean.find('\n') + 1),
+         ":1: \"applicationversion\" is not ApplicationVersion"},
+        {"key given twice", kClean + "ApplicationVersion=1.0\n",
+         ":7: ApplicationVersion is given again (first on line 1); the launcher keeps the last "
+         "value, \"1.0\""},
+        {"line longer than 199 bytes",
+         "ApplicationVersion=1.1\nApplicationDownloadUrl=" + longUrl + "\n" +
+             kClean.substr(kClean.find("ApplicationExecutablePrefix")),
+         ":2: the line is 249 bytes long; the launcher cuts it after 199 bytes and reads the rest "
+         "as further lines: \"" +
+             std::string(46, 'a') + ".zip\""},
+        {"indented line after a value",
+         "ApplicationVersion=1.1\n  LauncherVersion=2.0\n" +
+             kClean.substr(kClean.find("ApplicationDownloadUrl")),
+         ":2: the line is indented, so the launcher reads it as a new value for "
+         "ApplicationVersion (line 1): \"LauncherVersion=2.0\""},
+        {"line without a separator", kClean + "Drift Moor release 1.1\n",
+         ":7: neither \"=\" nor \":\" on the line"},
+        {"comment before any separator", kClean + "Notes ; = none\n",
+         ":7: \" ;\" starts a comment before any \"=\" or \":\""},
+        {"header without its bracket", kClean + "[Beta\n", ":7: a section header without \"]\""},
+        {"missing key", kClean.substr(0, kClean.find("LauncherInstallerDownloadUrl")),
+         ": LauncherInstallerDownloadUrl is missing at the top level"},
+        {"inline comment in a value",
+         "ApplicationVersion=1.1 ; autumn release\n" + kClean.substr(kClean.find('\n') + 1),
+         ":1: the value of ApplicationVersion ends at the \" ;\": the launcher reads \"1.1\" and "
+         "drops \"; autumn release\""},
+        {"trailing blanks in a version",
+         "ApplicationVersion=1.1 \t\n" + kClean.substr(kClean.find('\n') + 1),
+         ":1: blanks at the end of ApplicationVersion are dropped: the launcher reads \"1.1\""},
+        {"trailing Unicode blank in a version",
+         "ApplicationVersion=1.1\xC2\xA0\n" + kClean.substr(kClean.find('\n') + 1),
+         ":1: ApplicationVersion ends with an invisible Unicode blank"},
+        {"trailing blank in the prefix",
+         kClean.substr(0, kClean.find("Quillmere-") + 10) + " " +
+             kClean.substr(kClean.find("Quillmere-") + 10),
+         ":3: blanks at the end of ApplicationExecutablePrefix are dropped"},
+        {"empty version", "ApplicationVersion=\n" + kClean.substr(kClean.find('\n') + 1),
+         ":1: ApplicationVersion is empty"},
+        {"NUL byte", kClean.substr(0, 30) + std::string(1, '\0') + kClean.substr(30),
+         ":2: a NUL byte: the launcher reads nothing from here on"},
+    };
+}
+
+class ManifestLintTest : public testing::Test {
+  protected:
+    ChildResult lint(const std::string& text) {
+        writeFile(folder / "LatestVersion.ini", text);
+        return publish({"lint", (folder / "LatestVersion.ini").string()});
+    }
+
+    ChildResult writeManifest(const std::string& applicationUrl, const std::string& launcherUrl) {
+        return publish({"manifest", "--application-version", "1.1", "--application-url",
+                        applicationUrl, "--executable-prefix", "Quillmere-", "--launcher-version",
+                        "2.0", "--launcher-url", launcherUrl, "--output",
+                        (folder / "LatestVersion.ini").string()});
+    }
+
+    TempFolder folder;
+};
+
+} // namespace
+
+TEST_F(ManifestLintTest, RefusesValuesTheLauncherWouldReadOtherwise) {
+    const std::string url = "http://127.0.0.1:8080/Game.zip";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--application-version", "1.1 ; autumn"}, "where the launcher ends the value"},
+        {{"--application-version", " 1.1"}, "starts or ends with a blank"},
+        {{"--launcher-version", "2.0\n"}, "holds a line break"},
+        {{"--launcher-version", ""}, "--launcher-version is empty"},
+        {{"--application-url", url + std::string(200, 'x')},
+         "the launcher reads at most 199 (at most 176 bytes for this value)"},
+    };
+    for (const auto& [change, message] : cases) {
+        SCOPED_TRACE(message);
+        std::map<std::string, std::string> values = {
+            {"--application-version", "1.1"}, {"--application-url", url},
+            {"--executable-prefix", ""},      {"--launcher-version", "2.0"},
+            {"--launcher-url", url}};
+        values[change[0]] = change[1];
+        std::vector<std::string> arguments = {"manifest", "--output",
+                                              (folder / "LatestVersion.ini").string()};
+        for (const auto& [option, value] : values) {
+            arguments.insert(arguments.end(), {option, value});
+        }
+        const ChildResult result = publish(arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_NE(result.standardError.find(message), std::string::npos) << result.standardError;
+        EXPECT_FALSE(fs::exists(folder / "LatestVersion.ini"));
+    }
+    const ChildResult result = publish({"manifest", "--application-version", "1.1"});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.standardError.find("missing --application-url, --executable-prefix"),
+              std::string::npos);
+}
+
+TEST_F(ManifestLintTest, PassesACleanManifest) {
+    const ChildResult result = lint(kClean);
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+    EXPECT_NE(result.standardOutput.find("the launcher reads it as written"), std::string::npos);
+    EXPECT_EQ(lintReading(result.standardOutput), launcherReading(kClean));
+    // CR LF line ends and a byte-order mark are read like plain LF.
+    std::string crlf = "\xEF\xBB\xBF";
+    for (char c : kClean) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    EXPECT_EQ(lint(crlf).exitStatus, 0);
+}
+
+TEST_F(ManifestLintTest, ExplainsEachTrapWhereItIsAndAgreesWithTheLauncher) {
+    for (const auto& trap : traps()) {
+        SCOPED_TRACE(trap.what);
+        const ChildResult result = lint(trap.text);
+        EXPECT_EQ(result.exitStatus, 1) << result.standardOutput << result.standardError;
+        EXPECT_NE(result.standardOutput.find(trap.expected), std::string::npos)
+            << result.standardOutput;
+        EXPECT_EQ(lintReading(result.standardOutput), launcherReading(trap.text));
+    }
+}
+
+TEST_F(ManifestLintTest, ReportsAnUnknownKeyOnlyAsANote) {
+    const ChildResult result = lint(kClean + "ReleaseNotes=http://example.com/notes\n");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_NE(result.standardOutput.find(":7: note: \"ReleaseNotes\" is not a key"),
+              std::string::npos);
+}
+
+TEST_F(ManifestLintTest, WhatCannotBeReadIsNeverClean) {
+    ChildResult result = publish({"lint", (folder / "missing.ini").string()});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.standardError.find("missing.ini does not exist"), std::string::npos);
+    // A device would never end and a folder has no text: both are refused before reading.
+    for (const std::string path : {std::string("/dev/zero"), folder.str()}) {
+        result = publish({"lint", path});
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_NE(result.standardError.find(path + " is not a regular file"), std::string::npos);
+    }
+    writeFile(folder / "huge.ini", std::string((1 << 20) + 1, ';'));
+    result = publish({"lint", (folder / "huge.ini").string()});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.standardError.find("that is no manifest"), std::string::npos);
+}
+
+// Served over HTTP the way the launcher fetches it: redirects followed, error pages parsed.
+TEST_F(ManifestLintTest, LintsAUrlLikeTheLauncherFetchesIt) {
+    HttpTestServer http;
+    http.server().Get("/LatestVersion.ini", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(kClean, "text/plain");
+    });
+    http.server().Get("/old", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/LatestVersion.ini");
+    });
+    http.start();
+    ChildResult result = publish({"lint", http.url("/old")});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput << result.standardError;
+    EXPECT_EQ(lintReading(result.standardOutput), launcherReading(kClean));
+
+    result = publish({"lint", http.url("/gone")});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.standardOutput.find("the server answered with HTTP status 404"),
+              std::string::npos);
+
+    result = publish({"lint", "http://127.0.0.1:1/LatestVersion.ini"});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.standardError.find("cannot fetch"), std::string::npos);
+}
+
+// Up to the longest URLs whose line fits in 199 bytes, what manifest writes lints clean and
+// the launcher's fetch reads back exactly.
+TEST_F(ManifestLintTest, WrittenManifestIsReadAsWrittenUpToTheLongestUrl) {
+    const std::string base = "http://127.0.0.1:8080/";
+    const std::size_t longestApplicationUrl = 199 - std::string("ApplicationDownloadUrl=").size();
+    const std::size_t longestLauncherUrl =
+        199 - std::string("LauncherInstallerDownloadUrl=").size();
+    HttpTestServer http;
+    std::mutex servedMutex;
+    std::string served;
+    http.server().Get("/LatestVersion.ini", [&](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard lock(servedMutex);
+        res.set_content(served, "text/plain");
+    });
+    http.start();
+    LogCapture log(folder.str()); // the launcher's fetch writes its run log
+
+    for (const std::size_t extra : {0, 1, 2}) {
+        const std::string applicationUrl =
+            base + std::string(longestApplicationUrl - base.size() - extra, 'g');
+        const std::string launcherUrl =
+            base + std::string(longestLauncherUrl - base.size() - extra, 'l');
+        SCOPED_TRACE(applicationUrl.size());
+        const ChildResult written = writeManifest(applicationUrl, launcherUrl);
+        ASSERT_EQ(written.exitStatus, 0) << written.standardError;
+        const ChildResult linted = publish({"lint", (folder / "LatestVersion.ini").string()});
+        EXPECT_EQ(linted.exitStatus, 0) << linted.standardOutput;
+
+        {
+            std::lock_guard lock(servedMutex);
+            served = readFile(folder / "LatestVersion.ini");
+        }
+        LatestVersionInfo info;
+        ASSERT_EQ(fetchLatestVersionInfo(info, http.url("/LatestVersion.ini"), nullptr), 0);
+        EXPECT_EQ(info.ApplicationVersion, "1.1");
+        EXPECT_EQ(info.ApplicationDownloadUrl, applicationUrl);
+        EXPECT_EQ(info.ApplicationExecutablePrefix, "Quillmere-");
+        EXPECT_EQ(info.LauncherVersion, "2.0");
+        EXPECT_EQ(info.LauncherInstallerDownloadUrl, launcherUrl);
+    }
+}

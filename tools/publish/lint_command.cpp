@@ -1,0 +1,234 @@
+// lint: explains, line by line, everything in a manifest that the launcher would read
+// otherwise than its author meant. The values shown come from the launcher's own parser call.
+#include "tools/publish/commands.h"
+#include "tools/publish/manifest_analysis.h"
+#include "tools/publish/options.h"
+
+#include <curl/curl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kHelp =
+    "usage: launcher-publish lint [--quiet] <file or http(s) URL>\n"
+    "\n"
+    "Reads a version manifest (LatestVersion.ini) the way the launcher reads it and reports\n"
+    "every line that the launcher reads otherwise than it looks: a key under a named\n"
+    "section, a key in another letter case, a key given twice, a line longer than 199 bytes,\n"
+    "an indented line that replaces the value before it, a line without \"=\" or \":\", a\n"
+    "missing key, a \" ;\" inside a value, blanks after a version, a NUL byte, and (for a URL)\n"
+    "an HTTP error status. Then it shows the values the launcher ends up with.\n"
+    "\n"
+    "A URL is fetched like the launcher fetches it: redirects followed, the server's\n"
+    "certificate not verified.\n"
+    "\n"
+    "options:\n"
+    "  --quiet      print only the findings\n"
+    "  -h, --help   show this help\n"
+    "\n"
+    "exit status: 0 when the launcher reads the manifest as meant, 1 when it does not,\n"
+    "2 when the manifest cannot be read or the command line is wrong.\n";
+
+// A manifest is a few hundred bytes; anything far larger is not one, and is not kept whole.
+constexpr std::size_t kLargestManifest = 1 << 20;
+constexpr long kTransferSeconds = 60;
+
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_ALL); }
+    ~CurlGlobal() { curl_global_cleanup(); }
+    CurlGlobal(const CurlGlobal&) = delete;
+    CurlGlobal& operator=(const CurlGlobal&) = delete;
+};
+
+struct EasyCleanup {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+
+std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& body = *static_cast<std::string*>(user);
+    const std::size_t n = size * count;
+    if (body.size() + n > kLargestManifest) {
+        return 0; // ends the transfer with a write error
+    }
+    body.append(data, n);
+    return n;
+}
+
+bool isUrl(const std::string& source) {
+    return source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0;
+}
+
+struct Manifest {
+    std::string bytes;
+    long httpStatus = 0; // 0 for a file
+};
+
+bool fetchUrl(const std::string& url, Manifest& manifest, std::string& problem) {
+    CurlGlobal global;
+    std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
+    if (!easy) {
+        problem = "cannot start libcurl";
+        return false;
+    }
+    // The launcher follows redirects and does not verify certificates; so does this fetch.
+    curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &manifest.bytes);
+    curl_easy_setopt(easy.get(), CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy.get(), CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT, kTransferSeconds);
+    const CURLcode result = curl_easy_perform(easy.get());
+    if (result != CURLE_OK) {
+        problem = "cannot fetch " + url + ": " + curl_easy_strerror(result);
+        if (manifest.bytes.size() >= kLargestManifest) {
+            problem = url + " is larger than " + std::to_string(kLargestManifest) +
+                      " bytes; that is no manifest";
+        }
+        return false;
+    }
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &manifest.httpStatus);
+    return true;
+}
+
+bool readFileBytes(const std::string& path, Manifest& manifest, std::string& problem) {
+    // Only a regular file of a sane size: a pipe or a device would block or never end.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        problem = path + (fs::exists(path, error) ? " is not a regular file" : " does not exist");
+        return false;
+    }
+    if (fs::file_size(path, error) > kLargestManifest) {
+        problem = path + " is larger than " + std::to_string(kLargestManifest) +
+                  " bytes; that is no manifest";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        problem = "cannot open " + path;
+        return false;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad()) {
+        problem = "cannot read " + path;
+        return false;
+    }
+    manifest.bytes = bytes.str();
+    return true;
+}
+
+std::size_t lineOfOffset(const std::string& bytes, std::size_t offset) {
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < offset; ++i) {
+        line += bytes[i] == '\n' ? 1 : 0;
+    }
+    return line;
+}
+
+// The findings that come from the way the text reaches the parser rather than from its lines.
+std::vector<ManifestFinding> transportFindings(const Manifest& manifest) {
+    std::vector<ManifestFinding> findings;
+    if (manifest.httpStatus >= 400) {
+        findings.push_back({0, "the server answered with HTTP status " +
+                                   std::to_string(manifest.httpStatus) +
+                                   "; the launcher parses that page as the manifest"});
+    }
+    const std::size_t nul = manifest.bytes.find('\0');
+    if (nul != std::string::npos) {
+        findings.push_back({lineOfOffset(manifest.bytes, nul),
+                            "a NUL byte: the launcher reads nothing from here on"});
+    }
+    return findings;
+}
+
+bool sameValues(const LatestVersionInfo& a, const LatestVersionInfo& b) {
+    for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
+        if (manifestField(a, key) != manifestField(b, key)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void printFindings(const std::string& source, const std::vector<ManifestFinding>& findings) {
+    for (const auto& finding : findings) {
+        std::cout << source;
+        if (finding.line != 0) {
+            std::cout << ":" << finding.line;
+        }
+        std::cout << ": " << (finding.trap ? "" : "note: ") << finding.message << "\n";
+    }
+}
+
+void printReading(const LatestVersionInfo& info, int parseResult) {
+    std::cout << "The launcher reads:\n";
+    for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
+        std::cout << "  " << kManifestKeys[key] << " = \"" << manifestField(info, key) << "\"\n";
+    }
+    std::cout << "Parser result: " << parseResult
+              << (parseResult == 0 ? " (no malformed line)\n"
+                                   : " (the first malformed line, counted in 199-byte pieces)\n");
+}
+
+} // namespace
+
+int runLint(const std::vector<std::string>& arguments) {
+    AcceptedOptions accepted;
+    accepted.switches = {"--quiet"};
+    std::string error;
+    const auto parsed = parseArguments(arguments, accepted, error);
+    if (!parsed) {
+        return reportError("lint", error + " (see --help)", kUsageError);
+    }
+    if (parsed->hasSwitch("--help")) {
+        std::cout << kHelp;
+        return kSuccess;
+    }
+    if (parsed->positionals.size() != 1) {
+        return reportError("lint", "give exactly one manifest file or URL (see --help)",
+                           kUsageError);
+    }
+    const std::string source = parsed->positionals.front();
+    Manifest manifest;
+    const bool read =
+        isUrl(source) ? fetchUrl(source, manifest, error) : readFileBytes(source, manifest, error);
+    if (!read) {
+        return reportError("lint", error, kUsageError);
+    }
+
+    // The launcher hands the parser a NUL-terminated string; so does this.
+    const std::string text(manifest.bytes.c_str());
+    LatestVersionInfo launcherReading;
+    const int parseResult = parseLikeLauncher(text, launcherReading);
+    const ManifestAnalysis analysis = analyseManifest(text);
+    if (!sameValues(analysis.values, launcherReading) ||
+        analysis.firstMalformedLine != parseResult) {
+        printReading(launcherReading, parseResult);
+        return reportError("lint",
+                           "cannot explain how the launcher's parser read this manifest; the "
+                           "values above are what it reads",
+                           kUsageError);
+    }
+
+    std::vector<ManifestFinding> findings = transportFindings(manifest);
+    findings.insert(findings.end(), analysis.findings.begin(), analysis.findings.end());
+    printFindings(source, findings);
+    std::size_t traps = 0;
+    for (const auto& finding : findings) {
+        traps += finding.trap ? 1 : 0;
+    }
+    if (!parsed->hasSwitch("--quiet")) {
+        printReading(launcherReading, parseResult);
+        std::cout << source << ": "
+                  << (traps == 0 ? "the launcher reads it as written"
+                                 : std::to_string(traps) + " problem(s)")
+                  << "\n";
+    }
+    return traps == 0 ? kSuccess : kFailure;
+}

@@ -1,0 +1,55 @@
+// launcher-publish: the game maker's side of the launcher. It assembles and packs application
+// bundles, writes the version manifest and checks that the launcher will read a manifest the
+// way its author meant.
+#include "tools/publish/commands.h"
+
+#include <exception>
+#include <iostream>
+#include <map>
+
+namespace {
+
+const char* const kUsage =
+    "usage: launcher-publish <command> [options]\n"
+    "\n"
+    "commands:\n"
+    "  bundle    assemble an application bundle (<prefix><name>.app) around an executable\n"
+    "  pack      pack an application bundle folder into a ZIP archive (game content or the\n"
+    "            launcher's installer)\n"
+    "  manifest  write LatestVersion.ini with the five keys the launcher reads\n"
+    "  lint      check a manifest file or URL for everything the launcher would read\n"
+    "            otherwise than its author meant\n"
+    "\n"
+    "Run 'launcher-publish <command> --help' for the options of a command.\n";
+
+} // namespace
+
+int reportError(const std::string& command, const std::string& message, int status) {
+    std::cerr << "launcher-publish " << command << ": " << message << "\n";
+    return status;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::cerr << kUsage;
+        return kUsageError;
+    }
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return kSuccess;
+    }
+    const std::map<std::string, int (*)(const std::vector<std::string>&)> commands = {
+        {"bundle", runBundle}, {"pack", runPack}, {"manifest", runManifest}, {"lint", runLint}};
+    const auto found = commands.find(command);
+    if (found == commands.end()) {
+        std::cerr << "launcher-publish: unknown command '" << command << "'\n\n" << kUsage;
+        return kUsageError;
+    }
+    try {
+        return found->second(std::vector<std::string>(argv + 2, argv + argc));
+    } catch (const std::exception& error) {
+        // A file system or allocation failure ends the command with a message, never a crash.
+        return reportError(command, error.what(), kFailure);
+    }
+}

@@ -1,0 +1,164 @@
+// manifest: writes LatestVersion.ini so that the launcher reads exactly the values given.
+#include "tools/publish/commands.h"
+#include "tools/publish/manifest_analysis.h"
+#include "tools/publish/options.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kHelp =
+    "usage: launcher-publish manifest [options]\n"
+    "\n"
+    "Writes the version manifest (LatestVersion.ini) that the launcher fetches, one\n"
+    "Key=Value line per key, and checks that the launcher's parser reads back every value\n"
+    "exactly as given.\n"
+    "\n"
+    "options:\n"
+    "  --application-version V   version of the game content (ApplicationVersion)\n"
+    "  --application-url URL     URL of the content ZIP archive (ApplicationDownloadUrl)\n"
+    "  --executable-prefix P     text before appDisplayName in the game bundle's name\n"
+    "                            (ApplicationExecutablePrefix; may be \"\")\n"
+    "  --launcher-version V      version of the launcher (LauncherVersion)\n"
+    "  --launcher-url URL        URL of the launcher installer's ZIP archive\n"
+    "                            (LauncherInstallerDownloadUrl)\n"
+    "  --output FILE             where to write (default: LatestVersion.ini)\n"
+    "  -h, --help                show this help\n"
+    "\n"
+    "A value is refused when the launcher would read it otherwise: a line longer than\n"
+    "199 bytes, blanks at either end, a line break, or a \" ;\" that starts a comment.\n";
+
+// Option name for each manifest key, in the order of kManifestKeys.
+const std::array<const char*, 5> kKeyOptions = {"--application-version", "--application-url",
+                                                "--executable-prefix", "--launcher-version",
+                                                "--launcher-url"};
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n';
+}
+
+// Why the launcher would read key=value otherwise than written; empty when it reads it as is.
+std::string valueProblem(std::size_t key, const std::string& value) {
+    const std::string line = std::string(kManifestKeys[key]) + "=" + value;
+    if (value.empty() && key != 2) {
+        return "is empty";
+    }
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        return "holds a line break";
+    }
+    if (!value.empty() && (isBlank(value.front()) || isBlank(value.back()))) {
+        return "starts or ends with a blank, which the launcher drops";
+    }
+    for (std::size_t i = 1; i < value.size(); ++i) {
+        if (value[i] == ';' && isBlank(value[i - 1])) {
+            return "holds a blank followed by \";\", where the launcher ends the value";
+        }
+    }
+    if (line.size() > kLinePieceBytes) {
+        return "makes the line " + std::to_string(line.size()) + " bytes long; the launcher " +
+               "reads at most " + std::to_string(kLinePieceBytes) + " (at most " +
+               std::to_string(kLinePieceBytes - std::string(kManifestKeys[key]).size() - 1) +
+               " bytes for this value)";
+    }
+    return {};
+}
+
+std::string manifestText(const LatestVersionInfo& info) {
+    std::string text;
+    for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
+        text += std::string(kManifestKeys[key]) + "=" + manifestField(info, key) + "\n";
+    }
+    return text;
+}
+
+// Writes beside the target and renames, so a web server never serves a half-written manifest.
+bool writeAtomically(const fs::path& target, const std::string& text, std::string& problem) {
+    const fs::path partial = target.string() + ".partial-" + std::to_string(getpid());
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out) {
+            problem = "cannot write " + partial.string();
+            std::error_code ignored;
+            fs::remove(partial, ignored);
+            return false;
+        }
+    }
+    std::error_code error;
+    fs::rename(partial, target, error);
+    if (error) {
+        problem =
+            "cannot rename " + partial.string() + " to " + target.string() + ": " + error.message();
+        fs::remove(partial, error);
+        return false;
+    }
+    return true;
+}
+
+bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted) {
+    LatestVersionInfo read;
+    if (parseLikeLauncher(text, read) != 0) {
+        return false;
+    }
+    for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
+        if (manifestField(read, key) != manifestField(wanted, key)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int runManifest(const std::vector<std::string>& arguments) {
+    AcceptedOptions accepted;
+    accepted.valued = {kKeyOptions.begin(), kKeyOptions.end()};
+    accepted.valued.push_back("--output");
+    std::string error;
+    const auto parsed = parseArguments(arguments, accepted, error);
+    if (!parsed) {
+        return reportError("manifest", error + " (see --help)", kUsageError);
+    }
+    if (parsed->hasSwitch("--help")) {
+        std::cout << kHelp;
+        return kSuccess;
+    }
+    if (!parsed->positionals.empty()) {
+        return reportError("manifest", "unexpected argument '" + parsed->positionals.front() + "'",
+                           kUsageError);
+    }
+    const std::string missing = missingOptions(*parsed, {kKeyOptions.begin(), kKeyOptions.end()});
+    if (!missing.empty()) {
+        return reportError("manifest", "missing " + missing + " (see --help)", kUsageError);
+    }
+    LatestVersionInfo info;
+    for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
+        const std::string value = parsed->value(kKeyOptions[key]);
+        const std::string problem = valueProblem(key, value);
+        if (!problem.empty()) {
+            return reportError("manifest", std::string(kKeyOptions[key]) + " " + problem, kFailure);
+        }
+        manifestField(info, key) = value;
+    }
+    const std::string text = manifestText(info);
+    if (!readsBackAsWritten(text, info)) {
+        return reportError("manifest", "the launcher would not read these values as given",
+                           kFailure);
+    }
+    if (parsed->has("--output") && parsed->value("--output").empty()) {
+        return reportError("manifest", "--output must name a file", kUsageError);
+    }
+    const fs::path output =
+        parsed->has("--output") ? parsed->value("--output") : "LatestVersion.ini";
+    if (!writeAtomically(output, text, error)) {
+        return reportError("manifest", error, kFailure);
+    }
+    std::cout << "wrote " << output.string() << "\n";
+    return kSuccess;
+}
