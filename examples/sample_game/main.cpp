@@ -6,6 +6,7 @@
 //   SAMPLE_GAME_QUIET=1       open no window; just record and stay alive
 //   SAMPLE_GAME_SECONDS=N     how long to stay (default 5)
 #include "bundle_info.h"
+#include "ui/sdl_resources.h"
 
 #include <SDL.h>
 #include <SDL_ttf.h>
@@ -65,13 +66,6 @@ struct TtfSession {
             TTF_Quit();
         }
     }
-};
-struct SdlDeleter {
-    void operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
-    void operator()(SDL_Renderer* renderer) const { SDL_DestroyRenderer(renderer); }
-    void operator()(SDL_Texture* texture) const { SDL_DestroyTexture(texture); }
-    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
-    void operator()(TTF_Font* font) const { TTF_CloseFont(font); }
 };
 template <typename T> using SdlPtr = std::unique_ptr<T, SdlDeleter>;
 

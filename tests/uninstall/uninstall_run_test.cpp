@@ -143,7 +143,7 @@ struct UninstallRun : ::testing::Test {
                 {"LIBGL_ALWAYS_SOFTWARE", "1"},
                 {"ASAN_OPTIONS", asanOptions},
                 {"LSAN_OPTIONS",
-                 "suppressions=" LAUNCHER_SOURCE_DIR "/tests/uninstall/lsan_suppressions.txt"}};
+                 "suppressions=" LAUNCHER_SOURCE_DIR "/tests/lsan_suppressions.txt"}};
     }
 
     ChildResult runLauncher(const std::vector<std::string>& arguments,
