@@ -1,5 +1,9 @@
 // Archives that must not install, end to end: names or links that climb out of the data folder,
 // and a redirect in place of the archive (the content transfer does not follow redirects).
+//
+// A server that accepts and then says nothing is given up only after the stall limit of a whole
+// minute, which the launcher's settings cannot shorten; the download tests cover it in-process
+// with a limit of one second.
 #include "tests/e2e/acceptance_fixture.h"
 #include "tests/support/temp_folder.h"
 
