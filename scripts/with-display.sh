@@ -1,5 +1,16 @@
 # Sourced by the scripts that open windows: when no X display is there, starts Xvfb (with
 # Mesa's GLX, so SDL gets an accelerated renderer) on a free display number and stops it on exit.
+# A script with an EXIT trap of its own calls stop_virtual_display from it.
+VIRTUAL_DISPLAY_PID=""
+
+stop_virtual_display() {
+    if [ -n "$VIRTUAL_DISPLAY_PID" ]; then
+        kill "$VIRTUAL_DISPLAY_PID" 2>/dev/null || true
+        wait "$VIRTUAL_DISPLAY_PID" 2>/dev/null || true
+        VIRTUAL_DISPLAY_PID=""
+    fi
+}
+
 start_virtual_display() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
         return 0
@@ -10,7 +21,7 @@ start_virtual_display() {
     done
     Xvfb ":${number}" -screen 0 1280x1024x24 +extension GLX -nolisten tcp >/dev/null 2>&1 &
     VIRTUAL_DISPLAY_PID=$!
-    trap 'kill "$VIRTUAL_DISPLAY_PID" 2>/dev/null || true; wait "$VIRTUAL_DISPLAY_PID" 2>/dev/null || true' EXIT
+    trap stop_virtual_display EXIT
     export DISPLAY=":${number}"
     for _ in $(seq 1 100); do
         [ -e "/tmp/.X11-unix/X${number}" ] && return 0

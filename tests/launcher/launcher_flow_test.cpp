@@ -13,6 +13,7 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -109,6 +110,11 @@ TEST_F(LauncherFlowTest, CurrentContentStartsTheGameWhichOutlivesTheLauncher) {
 }
 
 TEST_F(LauncherFlowTest, UninstallIsChosenOnlyByAnExactDashU) {
+    // Uninstall mode stops the running program of this name anywhere on the machine: a name of
+    // this test's own keeps it from stopping the games of tests that run alongside.
+    writeConfig(
+        http.url("/LatestVersion.ini"), "1.2",
+        {{"appDisplayName", "<string>Drift Moor " + std::to_string(getpid()) + "</string>"}});
     serve("LauncherVersion=other\n"); // any run that reads it ends quickly in the self-update
     for (const auto& arguments : std::vector<std::vector<std::string>>{
              {"-u"}, {"-s", "-u"}, {"-u", "-s"}, {"anything", "-u"}}) {

@@ -1,0 +1,131 @@
+#include "tests/e2e/acceptance_fixture.h"
+
+#include "tests/support/temp_folder.h"
+
+#include <algorithm>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> messagesOf(const std::string& logText) {
+    static const std::regex stamp(R"(^\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}:)");
+    std::vector<std::string> messages;
+    std::istringstream lines(logText);
+    for (std::string line; std::getline(lines, line);) {
+        messages.push_back(std::regex_replace(line, stamp, ""));
+    }
+    return messages;
+}
+
+} // namespace
+
+void runPublish(const std::vector<std::string>& arguments) {
+    const ChildResult result = runChild(PUBLISH_TOOL, arguments);
+    if (result.exitStatus != 0) {
+        throw std::runtime_error("launcher-publish " + arguments.front() +
+                                 " failed: " + result.standardError);
+    }
+}
+
+AcceptanceTest::AcceptanceTest()
+    : releases(sandbox.root / "releases"), staging(sandbox.root / "staging"),
+      gameRecord(sandbox.root / "game-starts.txt"), dataFolder(sandbox.dataFolder),
+      displayName("Drift Moor " + std::to_string(getpid())), started(sandbox.root.path()) {
+    fs::create_directories(releases);
+}
+
+void AcceptanceTest::SetUp() {
+    serve();
+}
+
+void AcceptanceTest::serve(const NginxServer::Options& options) {
+    server.reset();
+    server = std::make_unique<NginxServer>(releases, options);
+}
+
+void AcceptanceTest::configure(const std::string& launcherVersion, const std::string& endpointPath,
+                               const PlistEntries& extra) {
+    PlistEntries entries{{"appDisplayName", "<string>" + displayName + "</string>"}};
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    sandbox.writeConfig(server->url(endpointPath), launcherVersion, entries);
+}
+
+std::string AcceptanceTest::gameBundleName(const std::string& prefix) const {
+    return prefix + displayName + ".app";
+}
+
+std::string AcceptanceTest::publishGame(const std::string& version, const std::string& prefix) {
+    const fs::path folder = staging / ("game-" + version);
+    runPublish({"bundle", "--executable", SAMPLE_GAME, "--name", displayName, "--version", version,
+                "--prefix", prefix, "--output-folder", folder.string(), "--replace"});
+    const std::string archive = "game-" + version + ".zip";
+    runPublish({"pack", (folder / gameBundleName(prefix)).string(), "--output",
+                (releases / archive).string()});
+    return "/" + archive;
+}
+
+std::string AcceptanceTest::publishLauncherInstaller(const std::string& version,
+                                                     const std::string& bundleName) {
+    const fs::path folder = staging / ("launcher-" + version);
+    const std::string name =
+        bundleName.empty() ? displayName : bundleName.substr(0, bundleName.size() - 4);
+    runPublish({"bundle", "--executable", SAMPLE_GAME, "--name", name, "--version", version,
+                "--output-folder", folder.string(), "--replace"});
+    const std::string archive = "launcher-" + version + ".zip";
+    runPublish(
+        {"pack", (folder / (name + ".app")).string(), "--output", (releases / archive).string()});
+    return "/" + archive;
+}
+
+std::string AcceptanceTest::publishManifest(const std::string& applicationVersion,
+                                            const std::string& gameArchivePath,
+                                            const std::string& prefix,
+                                            const std::string& launcherVersion,
+                                            const std::string& installerArchivePath) {
+    runPublish({"manifest", "--application-version", applicationVersion, "--application-url",
+                server->url(gameArchivePath), "--executable-prefix", prefix, "--launcher-version",
+                launcherVersion, "--launcher-url", server->url(installerArchivePath), "--output",
+                (releases / "LatestVersion.ini").string()});
+    return readFile(releases / "LatestVersion.ini");
+}
+
+ChildResult AcceptanceTest::runLauncher(const std::vector<std::string>& arguments) {
+    const std::size_t before = sandbox.logText().size();
+    const ChildResult result = sandbox.run(arguments, {{"SAMPLE_GAME_RECORD", gameRecord.string()},
+                                                       {"SAMPLE_GAME_QUIET", "1"},
+                                                       {"SAMPLE_GAME_SECONDS", "60"}});
+    const std::string log = sandbox.logText();
+    lastRunMessages = messagesOf(log.size() >= before ? log.substr(before) : log);
+    return result;
+}
+
+bool AcceptanceTest::lastRunHas(const std::string& message) const {
+    return std::find(lastRunMessages.begin(), lastRunMessages.end(), message) !=
+           lastRunMessages.end();
+}
+
+bool AcceptanceTest::lastRunMentions(const std::string& text) const {
+    return std::any_of(lastRunMessages.begin(), lastRunMessages.end(),
+                       [&](const std::string& m) { return m.find(text) != std::string::npos; });
+}
+
+bool AcceptanceTest::lastRunHasInOrder(const std::string& message, const std::string& next) const {
+    const auto at = std::find(lastRunMessages.begin(), lastRunMessages.end(), message);
+    return at != lastRunMessages.end() && at + 1 != lastRunMessages.end() && *(at + 1) == next;
+}
+
+int AcceptanceTest::requestsFor(const std::string& start) const {
+    const auto lines = server->requests();
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.starts_with(start);
+    }));
+}
+
+std::vector<GameStart> AcceptanceTest::gameStarts(std::size_t count) const {
+    return waitForGameStarts(gameRecord, count);
+}

@@ -1,0 +1,75 @@
+#pragma once
+#include "tests/e2e/nginx_server.h"
+#include "tests/e2e/started_programs.h"
+#include "tests/support/child_process.h"
+#include "tests/support/launcher_sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The built launcher bundle in a sandbox, run against nginx on loopback that serves releases
+// made with launcher-publish from the sample game, as a game maker would publish them.
+class AcceptanceTest : public testing::Test {
+  protected:
+    AcceptanceTest();
+    void SetUp() override;
+
+    // (Re)starts nginx over the releases folder and points the launcher's config at it.
+    void serve(const NginxServer::Options& options = {});
+    void configure(const std::string& launcherVersion, const std::string& endpointPath,
+                   const PlistEntries& extra = {});
+
+    // launcher-publish: the sample game as "<prefix><displayName>.app" at version, packed into
+    // releases/<archive>; returns the archive's URL path.
+    std::string publishGame(const std::string& version, const std::string& prefix = "");
+    // A launcher installer: a bundle named bundleName (appDisplayName.app when empty) packed
+    // into releases/launcher-<version>.zip; returns the URL path.
+    std::string publishLauncherInstaller(const std::string& version,
+                                         const std::string& bundleName = "");
+    // releases/LatestVersion.ini written by launcher-publish manifest; returns its text.
+    std::string publishManifest(const std::string& applicationVersion,
+                                const std::string& gameArchivePath, const std::string& prefix,
+                                const std::string& launcherVersion,
+                                const std::string& installerArchivePath = "/none.zip");
+
+    // Runs the launcher; the games it starts record themselves and stay quiet and alive.
+    ChildResult runLauncher(const std::vector<std::string>& arguments = {});
+    // The log messages written by the last runLauncher, without time stamps.
+    const std::vector<std::string>& lastRun() const { return lastRunMessages; }
+    bool lastRunHas(const std::string& message) const;
+    bool lastRunMentions(const std::string& text) const;
+    // Whether message is followed at once by next in the last run's log.
+    bool lastRunHasInOrder(const std::string& message, const std::string& next) const;
+    // How many requests nginx logged that begin so: "GET /path status \"user agent\"".
+    int requestsFor(const std::string& start) const;
+
+    std::string gameBundleName(const std::string& prefix = "") const;
+    std::vector<GameStart> gameStarts(std::size_t count) const;
+
+    LauncherSandbox sandbox;
+    const std::filesystem::path releases;
+    const std::filesystem::path staging;
+    const std::filesystem::path gameRecord;
+    const std::filesystem::path& dataFolder;
+    // Unique on this machine: uninstall mode stops programs by this name, and tests that run
+    // side by side must never stop each other's games.
+    const std::string displayName;
+    std::unique_ptr<NginxServer> server;
+    StartedPrograms started;
+
+  private:
+    std::vector<std::string> lastRunMessages;
+};
+
+// Runs the built launcher-publish; throws (failing the test) when it fails.
+void runPublish(const std::vector<std::string>& arguments);
+// Window-using runs need an X display: skip the test without one.
+#define SKIP_WITHOUT_DISPLAY()                                                                     \
+    if (std::getenv("DISPLAY") == nullptr) {                                                       \
+        GTEST_SKIP() << "needs an X display (scripts/test.sh starts Xvfb)";                        \
+    }

@@ -1,0 +1,121 @@
+// Archives that must not install, end to end: names or links that climb out of the data folder,
+// and a redirect in place of the archive (the content transfer does not follow redirects).
+//
+// A server that accepts and then says nothing is given up only after the stall limit of a whole
+// minute, which the launcher's settings cannot shorten; the download tests cover it in-process
+// with a limit of one second.
+#include "tests/e2e/acceptance_fixture.h"
+#include "tests/support/temp_folder.h"
+
+#include <memory>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <zip.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ZipClose {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+
+// Adds one entry to an archive that launcher-publish made; link makes it a symbolic link whose
+// target is data.
+void addEntry(const fs::path& archivePath, const std::string& name, const std::string& data,
+              bool link) {
+    int error = 0;
+    std::unique_ptr<zip_t, ZipClose> archive(zip_open(archivePath.c_str(), 0, &error));
+    if (!archive) {
+        throw std::runtime_error("cannot open " + archivePath.string());
+    }
+    zip_source_t* source = zip_source_buffer(archive.get(), data.data(), data.size(), 0);
+    const zip_int64_t index = zip_file_add(archive.get(), name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    if (index < 0) {
+        zip_source_free(source);
+        throw std::runtime_error("cannot add " + name);
+    }
+    const zip_uint32_t mode = (link ? S_IFLNK | 0777 : S_IFREG | 0644);
+    zip_file_set_external_attributes(archive.get(), static_cast<zip_uint64_t>(index), 0,
+                                     ZIP_OPSYS_UNIX, mode << 16);
+    if (zip_close(archive.get()) != 0) {
+        throw std::runtime_error("cannot write " + archivePath.string());
+    }
+    archive.release(); // zip_close has freed it
+}
+
+class ArchiveFaults : public AcceptanceTest {
+  protected:
+    void SetUp() override {
+        AcceptanceTest::SetUp();
+        installed = publishManifest("1.0", publishGame("1.0"), "", "1.0");
+        configure("1.0", "/LatestVersion.ini");
+    }
+
+    void install() {
+        ASSERT_EQ(runLauncher().exitStatus, 0);
+        ASSERT_EQ(gameStarts(1).size(), 1u);
+        started.stopAll();
+    }
+
+    void expectEarlierInstallationKept() const {
+        EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), installed);
+        EXPECT_TRUE(
+            fs::exists(dataFolder / gameBundleName() / "Contents" / "MacOS" / "sample_game"));
+        EXPECT_EQ(readGameStarts(gameRecord).size(), 1u) << "no game is started";
+    }
+
+    std::string installed;
+};
+
+} // namespace
+
+TEST_F(ArchiveFaults, EntriesThatClimbOutOfTheDataFolderAreRefusedBeforeAnythingIsWritten) {
+    SKIP_WITHOUT_DISPLAY();
+    install();
+    const std::string archivePath = dataFolder.string() + "/" + displayName + ".zip";
+    const std::string link = gameBundleName() + "/Contents/Resources/escape";
+    const std::vector<std::tuple<std::string, std::string, bool, std::string>> faults{
+        {"../../escaped.txt", "outside", false, "its name leads outside the destination"},
+        {"/tmp/escaped.txt", "outside", false, "its name leads outside the destination"},
+        {link, "../../../../../../escaped", true,
+         "its link target '../../../../../../escaped' leads outside the destination"}};
+    int release = 1;
+    for (const auto& [name, data, isLink, problem] : faults) {
+        const std::string version = "1." + std::to_string(release++);
+        const std::string archive = publishGame(version);
+        addEntry(releases / archive.substr(1), name, data, isLink);
+        publishManifest(version, archive, "", "1.0");
+
+        const ChildResult result = runLauncher();
+        EXPECT_EQ(result.exitStatus, 1) << name;
+        EXPECT_TRUE(lastRunHasInOrder("unzip: entry '" + name + "' of " + archivePath +
+                                          " not unpacked: " + problem,
+                                      "failed to unzip file"))
+            << name;
+        EXPECT_FALSE(fs::exists(sandbox.root / "data" / "escaped.txt"));
+        EXPECT_FALSE(fs::exists(sandbox.root / "escaped.txt"));
+        EXPECT_FALSE(fs::exists("/tmp/escaped.txt"));
+        EXPECT_FALSE(fs::exists(dataFolder / link));
+        expectEarlierInstallationKept();
+    }
+}
+
+TEST_F(ArchiveFaults, ARedirectInPlaceOfTheArchiveIsNotFollowed) {
+    SKIP_WITHOUT_DISPLAY();
+    serve({.extraDirectives = "        location = /moved/LatestVersion.ini { return 301 "
+                              "/LatestVersion.ini; }\n"
+                              "        location = /moved/game.zip { return 302 /game-1.0.zip; }"});
+    const std::string manifest = publishManifest("1.0", "/moved/game.zip", "", "1.0");
+    configure("1.0", "/moved/LatestVersion.ini");
+
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(requestsFor("GET /moved/LatestVersion.ini 301"), 2);
+    EXPECT_EQ(requestsFor("GET /LatestVersion.ini 200"), 2) << "the manifest follows redirects";
+    EXPECT_EQ(requestsFor("GET /moved/game.zip 302 \"libcurl-agent/1.0\""), 1);
+    EXPECT_EQ(requestsFor("GET /game-1.0.zip"), 0) << "the archive transfer does not";
+    EXPECT_TRUE(lastRunHas("failed to unzip file"));
+    EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini"));
+    EXPECT_TRUE(readGameStarts(gameRecord).empty());
+}

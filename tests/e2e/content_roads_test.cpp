@@ -1,0 +1,183 @@
+// The launcher's content roads end to end: first install, start game, repair, update and a
+// manifest that cannot be had, against nginx serving releases made with launcher-publish.
+#include "tests/e2e/acceptance_fixture.h"
+#include "tests/support/temp_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* prefix = "Quillmere-";
+
+class ContentRoads : public AcceptanceTest {
+  protected:
+    // Release <version> published and announced; the launcher (1.0) pointed at it.
+    std::string release(const std::string& version) {
+        const std::string archive = publishGame(version, prefix);
+        const std::string manifest = publishManifest(version, archive, prefix, "1.0");
+        configure("1.0", "/LatestVersion.ini");
+        return manifest;
+    }
+
+    std::string installLine(const std::string& version) const {
+        return "performToFileCurlAndExecute start - url:" +
+               server->url("/game-" + version + ".zip") +
+               " downloadToFilePath:" + dataFolder.string() +
+               "/ downloadToFileName:" + displayName +
+               ".zip downloadedExecutableToRun:" + gameBundleName(prefix);
+    }
+
+    std::string installedVersionLine(const std::string& version) const {
+        return "CurrentVersion.ini loaded from '" + dataFolder.string() +
+               "': appVersion=" + version;
+    }
+
+    fs::path installedBundle() const { return dataFolder / gameBundleName(prefix); }
+
+    // The player has quit the game before starting the launcher again.
+    void quitGames() { started.stopAll(); }
+};
+
+} // namespace
+
+TEST_F(ContentRoads, FirstInstallDownloadsUnpacksStartsAndRecordsTheRelease) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string manifest = release("1.0");
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+
+    const auto starts = gameStarts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].name, displayName);
+    EXPECT_EQ(starts[0].version, "1.0");
+    EXPECT_EQ(executableOf(starts[0].pid),
+              (installedBundle() / "Contents" / "MacOS" / "sample_game").string());
+
+    EXPECT_TRUE(
+        lastRunHas("comparing endpoint launcher version:1.0 to config installer version:1.0..."));
+    EXPECT_TRUE(lastRunHas(installLine("1.0")));
+    EXPECT_FALSE(lastRunMentions("comparing latest endpoint version"));
+    EXPECT_FALSE(lastRunMentions("failed"));
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
+    EXPECT_FALSE(fs::exists(dataFolder / (displayName + ".zip")));
+    // The installer fetches the manifest a second time; the archive comes once, as the launcher.
+    EXPECT_EQ(requestsFor("GET /LatestVersion.ini 200"), 2);
+    EXPECT_EQ(requestsFor("GET /game-1.0.zip 200 \"libcurl-agent/1.0\""), 1);
+}
+
+TEST_F(ContentRoads, ACurrentGameStartsAtOnceOverHttps) {
+    SKIP_WITHOUT_DISPLAY();
+    serve({.https = true});
+    release("1.0");
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    quitGames();
+
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    const auto starts = gameStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1].version, "1.0");
+    EXPECT_TRUE(processIsAlive(starts[1].pid)) << "the game outlives the launcher";
+    EXPECT_TRUE(lastRunHas(installedVersionLine("1.0")));
+    EXPECT_TRUE(
+        lastRunHas("comparing latest endpoint version: 1.0 to app CurrentVersion appVersion: 1.0"));
+    EXPECT_FALSE(lastRunMentions("performToFileCurlAndExecute start"));
+    EXPECT_FALSE(lastRunMentions("Starting content installer"));
+    EXPECT_EQ(requestsFor("GET /game-1.0.zip 200 \"libcurl-agent/1.0\""), 1);
+}
+
+TEST_F(ContentRoads, AMissingInstalledVersionRecordIsRepaired) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string manifest = release("1.0");
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    quitGames();
+    fs::remove(dataFolder / "CurrentVersion.ini");
+
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_TRUE(lastRunHas(installLine("1.0")));
+    EXPECT_FALSE(lastRunMentions("comparing latest endpoint version"));
+    EXPECT_FALSE(lastRunMentions("CurrentVersion.ini loaded"));
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
+    const auto starts = gameStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1].version, "1.0");
+    EXPECT_EQ(requestsFor("GET /game-1.0.zip 200 \"libcurl-agent/1.0\""), 2);
+}
+
+TEST_F(ContentRoads, AMissingGameBundleIsRepaired) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string manifest = release("1.0");
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    quitGames();
+    fs::remove_all(installedBundle());
+
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_TRUE(lastRunHas(installLine("1.0")));
+    EXPECT_FALSE(lastRunMentions("comparing latest endpoint version"));
+    EXPECT_TRUE(fs::exists(installedBundle() / "Contents" / "MacOS" / "sample_game"));
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
+    const auto starts = gameStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1].version, "1.0");
+}
+
+TEST_F(ContentRoads, AnyOtherVersionInstallsAnUpdateALowerOneToo) {
+    SKIP_WITHOUT_DISPLAY();
+    release("1.1");
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    quitGames();
+
+    for (const std::string version : {"1.0", "1.10"}) {
+        const std::string installed = version == "1.0" ? "1.1" : "1.0";
+        const std::string manifest = release(version);
+        const std::size_t startsBefore = readGameStarts(gameRecord).size();
+        const ChildResult result = runLauncher();
+        EXPECT_EQ(result.exitStatus, 0) << version << ": " << result.standardError;
+        EXPECT_TRUE(lastRunHas(installedVersionLine(installed))) << version;
+        EXPECT_TRUE(lastRunHasInOrder("Current appVersion:" + installed +
+                                          " is different than latest:" + version,
+                                      "Starting content installer..."))
+            << version;
+        EXPECT_TRUE(lastRunHas(installLine(version))) << version;
+        EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest) << version;
+        const auto starts = gameStarts(startsBefore + 1);
+        ASSERT_EQ(starts.size(), startsBefore + 1) << version;
+        EXPECT_EQ(starts.back().version, version);
+        quitGames();
+    }
+}
+
+TEST_F(ContentRoads, AManifestThatCannotBeHadEndsWithOneAndLeavesTheGameAlone) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string manifest = release("1.0");
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    quitGames();
+    const std::string endpoint = server->url("/LatestVersion.ini");
+
+    // nginx's 404 page is no manifest: fetched, then refused by the parser.
+    fs::remove(releases / "LatestVersion.ini");
+    ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(lastRunHas("performed installer version in-memory curl and got status: 0..."));
+    EXPECT_TRUE(lastRunHas("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
+                           endpoint));
+    EXPECT_EQ(requestsFor("GET /LatestVersion.ini 404"), 1);
+
+    // No server at all.
+    server->stop();
+    result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(lastRunHas("curl_easy_perform() failed: Couldn't connect to server"));
+    EXPECT_TRUE(lastRunHas("performed installer version in-memory curl and got status: 1..."));
+    EXPECT_TRUE(lastRunHas("Couldn't download " + endpoint));
+    EXPECT_TRUE(lastRunHas("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
+                           endpoint));
+
+    EXPECT_FALSE(lastRunMentions("comparing"));
+    EXPECT_EQ(readGameStarts(gameRecord).size(), 1u) << "the game is not started";
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
+    EXPECT_TRUE(fs::exists(installedBundle()));
+}

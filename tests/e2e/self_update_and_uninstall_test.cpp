@@ -1,0 +1,156 @@
+// The launcher's two roads that leave the content alone (self-update) or take it away
+// (uninstall mode), end to end against nginx.
+#include "tests/e2e/acceptance_fixture.h"
+#include "tests/support/temp_folder.h"
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SelfUpdate : public AcceptanceTest {
+  protected:
+    // The launcher (1.0) is told that launcher 2.0 is out, packed as installerBundle.
+    void announceLauncher(const std::string& installerBundle = "") {
+        const std::string installer = publishLauncherInstaller("2.0", installerBundle);
+        publishManifest("1.0", publishGame("1.0"), "", "2.0", installer);
+        configure("1.0", "/LatestVersion.ini");
+    }
+
+    // The temporary folder as the launcher spells it: TMPDIR ends with "/" and another one
+    // joins the app folder's name.
+    std::string installerFolder() const { return sandbox.temporaryFolder.string() + "//Test App/"; }
+
+    void expectContentUntouched() const {
+        EXPECT_FALSE(lastRunMentions("comparing latest endpoint version"));
+        EXPECT_FALSE(fs::exists(dataFolder / gameBundleName()));
+        EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini"));
+        EXPECT_EQ(requestsFor("GET /game-1.0.zip"), 0);
+    }
+};
+
+} // namespace
+
+TEST_F(SelfUpdate, AnotherLauncherVersionStartsItsInstallerAndEndsWithItsResult) {
+    announceLauncher();
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+
+    const auto starts = gameStarts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].name, displayName);
+    EXPECT_EQ(starts[0].version, "2.0");
+    EXPECT_EQ(executableOf(starts[0].pid),
+              (sandbox.temporaryFolder / "Test App" / (displayName + ".app") / "Contents" /
+               "MacOS" / "sample_game")
+                  .string());
+    EXPECT_TRUE(
+        lastRunHas("comparing endpoint launcher version:2.0 to config installer version:1.0..."));
+    EXPECT_TRUE(lastRunHas(
+        "performToFileCurlAndExecute start - url:" + server->url("/launcher-2.0.zip") +
+        " downloadToFilePath:" + installerFolder() + " downloadToFileName:" + displayName +
+        ".zip downloadedExecutableToRun:" + displayName + ".app"));
+    EXPECT_FALSE(fs::exists(installerFolder() + displayName + ".zip"));
+    EXPECT_EQ(requestsFor("GET /launcher-2.0.zip 200 \"libcurl-agent/1.0\""), 1);
+    expectContentUntouched();
+}
+
+TEST_F(SelfUpdate, AnInstallerUnderAnotherNameEndsWithOne) {
+    announceLauncher("Some Other Launcher.app");
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(lastRunHasInOrder("app executable not found after unzipping! appExecutableNS: " +
+                                      installerFolder() + displayName + ".app",
+                                  "Failed to curl and install from launcher"));
+    EXPECT_TRUE(processesRunningFrom(sandbox.root.path()).empty());
+    expectContentUntouched();
+}
+
+TEST_F(SelfUpdate, TheLeftoverInstallerFolderGoesOnceTheLauncherIsCurrent) {
+    SKIP_WITHOUT_DISPLAY();
+    announceLauncher();
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    started.stopAll();
+    ASSERT_TRUE(fs::exists(installerFolder()));
+
+    publishManifest("1.0", "/game-1.0.zip", "", "1.0");
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_FALSE(fs::exists(installerFolder()));
+    EXPECT_TRUE(fs::exists(sandbox.temporaryFolder));
+    EXPECT_FALSE(lastRunMentions("Unable to remove folder"));
+    EXPECT_EQ(waitForGameStarts(gameRecord, 2).back().version, "1.0");
+}
+
+namespace {
+
+class Uninstall : public AcceptanceTest {
+  protected:
+    // A hard link to the run log outside the data folder: uninstall mode deletes the folder
+    // and its log with it, and the link keeps what it wrote.
+    fs::path keepLog() const {
+        const fs::path kept = sandbox.root / "kept-out.log";
+        fs::create_directories(dataFolder);
+        writeFile(dataFolder / "out.log", "");
+        fs::create_hard_link(dataFolder / "out.log", kept);
+        return kept;
+    }
+};
+
+} // namespace
+
+TEST_F(Uninstall, DashUDashSStopsTheGameAndRemovesTheDataFolderOnly) {
+    SKIP_WITHOUT_DISPLAY();
+    publishManifest("1.0", publishGame("1.0"), "", "1.0");
+    configure("1.0", "/LatestVersion.ini");
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    const pid_t game = gameStarts(1).at(0).pid;
+    ASSERT_TRUE(processIsAlive(game));
+    writeFile(dataFolder.parent_path() / "Other App" / "keep.txt", "a neighbour");
+    fs::remove(dataFolder / "out.log");
+    const fs::path log = keepLog();
+    const int manifestRequests = requestsFor("GET /LatestVersion.ini");
+
+    const ChildResult result = runLauncher({"-u", "-s"});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_FALSE(fs::exists(dataFolder));
+    EXPECT_TRUE(endsSoon(game)) << "the running game is stopped";
+    const std::string text = readFile(log);
+    EXPECT_NE(text.find(":Config loaded from Info.plist: appDisplayName=" + displayName +
+                        ", appFolderName=Test App, companyFolderName=Test Company, "
+                        "previousExecutableName=, uninstallExitURL=\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(":Stopping application: " + displayName + "\n"), std::string::npos);
+    EXPECT_EQ(readFile(dataFolder.parent_path() / "Other App" / "keep.txt"), "a neighbour");
+    EXPECT_TRUE(fs::exists(sandbox.launcherExecutable()));
+    EXPECT_EQ(requestsFor("GET /LatestVersion.ini"), manifestRequests)
+        << "uninstall mode never asks for the manifest";
+}
+
+TEST_F(Uninstall, DataFolderNamesThatLeaveTheirFolderAreRefused) {
+    const fs::path data = sandbox.root / "data";
+    writeFile(data / "someone else's" / "file.txt", "kept");
+    writeFile(sandbox.root / "home" / "file.txt", "kept");
+    for (const auto& [company, app] :
+         std::vector<std::pair<std::string, std::string>>{{"Test Company", ".."},
+                                                          {"..", "Test App"},
+                                                          {"Test Company", "../.."},
+                                                          {".", "."},
+                                                          {"Test Company", ""}}) {
+        configure("1.0", "/LatestVersion.ini",
+                  {{"companyFolderName", "<string>" + company + "</string>"},
+                   {"appFolderName", "<string>" + app + "</string>"}});
+        const ChildResult result = runLauncher({"-s", "-u"});
+        EXPECT_EQ(result.exitStatus, 1) << company << "/" << app;
+        const std::string refused = company == "Test Company" ? app : company;
+        EXPECT_NE(result.standardError.find("Refusing data folder name '" + refused +
+                                            "': it must be a single folder name"),
+                  std::string::npos)
+            << result.standardError;
+        EXPECT_EQ(readFile(data / "someone else's" / "file.txt"), "kept");
+        EXPECT_EQ(readFile(sandbox.root / "home" / "file.txt"), "kept");
+        EXPECT_TRUE(fs::exists(sandbox.launcherExecutable()));
+    }
+}
