@@ -5,6 +5,7 @@
 // what the launcher ships.
 #include "launcher/launcher_config.h"
 #include "launcher/launcher_flow.h"
+#include "launcher/run_log.h"
 #include "ui/asset_path.h"
 #include "ui/installer_window.h"
 #include "ui/splash_window.h"

@@ -14,7 +14,7 @@ PACKAGES=(
     xvfb xauth libgl1-mesa-dri libegl-mesa0 mesa-utils
     imagemagick gifsicle zip unzip p7zip-full
     # demo and end-to-end runs
-    nginx curl xdg-utils fonts-dejavu-core procps
+    nginx curl xdg-utils fonts-dejavu-core procps python3
 )
 
 missing=()

@@ -14,8 +14,7 @@ build_dir="build"
 cmake --build "$build_dir" -j"$(nproc)"
 
 # Leaks that belong to SDL's D-Bus connection and Mesa are not ours; every other one fails a test.
-# The slow unwinder names the library behind an allocation even after SDL has unloaded it.
-export LSAN_OPTIONS="suppressions=$PWD/tests/lsan_suppressions.txt:print_suppressions=0:fast_unwind_on_malloc=0"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan_suppressions.txt:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:suppressions=$PWD/tests/tsan_suppressions.txt"
 

@@ -117,7 +117,7 @@ bool makeInstallerAnimation(const std::string& path) {
     GIF_Image* image = imageWithPalette(width, height);
     bool ok = image != nullptr;
     for (int step = 0; ok && step < frames; ++step) {
-        ok = addIndexedFrame(image, width, height, spinnerFrame(width, height, step), 40);
+        ok = addIndexedFrame(image, width, height, spinnerFrame(width, height, step), 70);
     }
     GIF_SetLooping(image, 0);
     ok = ok && save(image, path);
