@@ -71,12 +71,13 @@ class LauncherFlowTest : public testing::Test {
     const fs::path& root = sandbox.root.path();
     const fs::path& bundle = sandbox.bundle;
     const fs::path& dataFolder = sandbox.dataFolder;
-    HttpTestServer http;
     std::mutex manifestMutex;
     std::string manifest = ("ApplicationVersion=1.0\nLauncherVersion=1.2\n"
                             "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n");
     std::atomic<int> manifestRequests{0};
     std::vector<int> startedGames;
+    // Last, so that the server stops before the data its handlers read is destroyed.
+    HttpTestServer http;
 };
 
 } // namespace

@@ -40,7 +40,13 @@ class ContentInstallerTest : public testing::Test {
         });
         http.start();
         sandbox.writeConfig(http.url("/LatestVersion.ini"), "1.2");
-        manifests = {manifestFor("2.0")};
+        serve({manifestFor("2.0")});
+    }
+
+    // The manifests the server hands out, one per request; the last one repeats.
+    void serve(std::vector<std::string> bodies) {
+        std::lock_guard lock(mutex);
+        manifests = std::move(bodies);
     }
 
     void TearDown() override {
@@ -69,12 +75,13 @@ class ContentInstallerTest : public testing::Test {
     }
 
     LauncherSandbox sandbox;
-    HttpTestServer http;
     std::mutex mutex;
     std::vector<std::string> manifests;
-    std::size_t manifestRequests = 0;
+    std::atomic<std::size_t> manifestRequests{0};
     std::atomic<int> archiveRequests{0};
     std::string archive;
+    // Last, so that the server stops before the data its handlers read is destroyed.
+    HttpTestServer http;
 };
 
 } // namespace
@@ -93,7 +100,7 @@ TEST_F(ContentInstallerTest, AFirstInstallationStartsTheGameAndRecordsTheServedM
         "previousInstallCompanyFolderName=, previousInstallAppFolderName="));
     EXPECT_FALSE(sandbox.logMentions("TTF_OpenFont Error"));
     EXPECT_EQ(archiveRequests.load(), 1);
-    EXPECT_EQ(manifestRequests, 2u) << "the installer fetches the manifest a second time";
+    EXPECT_EQ(manifestRequests.load(), 2u) << "the installer fetches the manifest a second time";
 }
 
 TEST_F(ContentInstallerTest, AnUpdateInstallsOverTheOldVersion) {
@@ -114,7 +121,7 @@ TEST_F(ContentInstallerTest, AnUpdateInstallsOverTheOldVersion) {
 }
 
 TEST_F(ContentInstallerTest, TheInstallersOwnManifestFailureOpensNoWindowAndInstallsNothing) {
-    manifests = {manifestFor("2.0"), "this line has no separator\n"};
+    serve({manifestFor("2.0"), "this line has no separator\n"});
     const ChildResult result = sandbox.run();
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_TRUE(sandbox.logHas("cannot get latest version info"));

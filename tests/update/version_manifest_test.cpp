@@ -34,10 +34,11 @@ class ManifestTest : public testing::Test {
 
     TempFolder folder;
     LogCapture log{folder.str()};
-    HttpTestServer http;
     LatestVersionInfo info;
     std::mutex servedMutex;
     std::string served;
+    // Last, so that the server stops before the data its handlers read is destroyed.
+    HttpTestServer http;
 };
 
 } // namespace
