@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -77,7 +78,9 @@ double median(std::vector<double> values) {
 int main(int argc, char** argv) {
     std::string path = argc > 1 ? argv[1] : "";
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 21;
-    const auto madeFile = std::filesystem::temp_directory_path() / "gif_load_bench.gif";
+    // One file per run: other developers may be benchmarking on the same machine.
+    const auto madeFile = std::filesystem::temp_directory_path() /
+                          ("gif_load_bench-" + std::to_string(getpid()) + ".gif");
     if (path.empty()) {
         path = madeFile.string();
         if (!makeAnimation(path)) {

@@ -49,6 +49,19 @@ TEST(GifEdit, FrameArrayGrowsByTenAndInsertRemoveDeleteKeepOrder) {
     EXPECT_EQ(GIF_RemoveFrame(image.get(), image->frameCount), nullptr);
 }
 
+TEST(GifEdit, AFullImageRefusesMoreFramesAndTheCallerKeepsThem) {
+    Image image{GIF_CreateImage()};
+    while (image->frameCount < 65535) {
+        GIF_AddFrame(image.get(), frameWithDelay(0));
+    }
+    GIF_Frame* extra = frameWithDelay(1);
+    GIF_AddFrame(image.get(), extra);
+    GIF_InsertFrame(image.get(), extra, 0);
+    EXPECT_EQ(image->frameCount, 65535);
+    EXPECT_NE(image->frames[0], extra);
+    GIF_FreeFrame(extra);
+}
+
 TEST(GifEdit, FramesPalettesAndSettersKeepWhatTheyAreGiven) {
     SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormat(0, 7, 3, 32, SDL_PIXELFORMAT_RGBA32);
     GIF_Frame* frame = GIF_CreateFrame(surface, 1);

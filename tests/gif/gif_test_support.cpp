@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-#include <unistd.h>
 #include <unordered_set>
 
 namespace fs = std::filesystem;
@@ -32,26 +31,8 @@ fs::path writePpm(const fs::path& path, const Picture& picture) {
     return path;
 }
 
-namespace {
-
-std::string onPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-    for (size_t start = 0, end = 0; start <= folders.size(); start = end + 1) {
-        end = folders.find(':', start);
-        end = end == std::string::npos ? folders.size() : end;
-        const fs::path candidate = fs::path(folders.substr(start, end - start)) / program;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return candidate.string();
-        }
-    }
-    return program;
-}
-
-} // namespace
-
 void runTool(const std::string& program, const std::vector<std::string>& arguments) {
-    const ChildResult result = runChild(onPath(program), arguments);
+    const ChildResult result = runChild("/usr/bin/" + program, arguments);
     if (result.exitStatus != 0) {
         throw std::runtime_error(program + " failed: " + result.standardError);
     }

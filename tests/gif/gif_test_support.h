@@ -29,7 +29,7 @@ struct Picture {
 // A picture whose rows and columns all differ, so swapped or misplaced lines show.
 Picture stripes(int width, int height, int shade);
 std::filesystem::path writePpm(const std::filesystem::path& path, const Picture& picture);
-// Runs convert or gifsicle; throws with its output when it fails.
+// Runs /usr/bin/convert or /usr/bin/gifsicle (their Debian places); throws when they fail.
 void runTool(const std::string& program, const std::vector<std::string>& arguments);
 
 Rgba pixelAt(SDL_Surface* surface, int x, int y);
