@@ -23,15 +23,11 @@ struct FrameDeleter {
 struct ColorMapDeleter {
     void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
 };
-struct SdlDeleter {
-    void operator()(void* block) const { SDL_free(block); }
-};
 
 using PalettePtr = std::unique_ptr<SDL_Palette, PaletteDeleter>;
 using ImagePtr = std::unique_ptr<GIF_Image, ImageDeleter>;
 using FramePtr = std::unique_ptr<GIF_Frame, FrameDeleter>;
 using ColorMapPtr = std::unique_ptr<ColorMapObject, ColorMapDeleter>;
-template <typename T> using SdlBuffer = std::unique_ptr<T, SdlDeleter>;
 
 // First of the palette's first 256 entries whose r, g and b equal the colour's; 0 when none.
 Uint8 exactMatchIndex(const SDL_Palette* palette, SDL_Color color);

@@ -1,9 +1,11 @@
 #include "launcher/launcher_flow.h"
 
+#include "launcher/command_line.h"
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
+#include "platform/file_presence.h"
 #include "platform/main_bundle.h"
 #include "platform/path_component.h"
 #include "platform/standard_folders.h"
@@ -18,7 +20,6 @@
 #include "update/version_manifest.h"
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -28,11 +29,6 @@ int launcherResult = 0;
 bool launcherDone = false;
 
 namespace {
-
-bool exists(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
 
 bool runsFromTemporaryPlace(const std::string& bundlePath, const std::string& temporaryFolder) {
     for (const std::string& prefix :
@@ -54,7 +50,7 @@ void removeLeftoverSelfUpdateFolder(const std::string& temporaryFolder) {
         return;
     }
     const std::string path = temporaryFolder + "/" + name;
-    if (!exists(path)) {
+    if (!fileExistsAtPath(path)) {
         return;
     }
     std::error_code error;
@@ -101,12 +97,7 @@ int showSplash() {
 } // namespace
 
 bool asksForUninstall(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-u") == 0) {
-            return true;
-        }
-    }
-    return false;
+    return hasExactArgument(argc, argv, "-u");
 }
 
 int launchOrUpdateContent() {
@@ -172,8 +163,8 @@ int launcherMain(int argc, char** argv) {
 
     removeLeftoverSelfUpdateFolder(temporaryFolder);
 
-    const bool contentPresent = exists(contentApplicationPath());
-    const bool versionRecorded = exists(*dataFolder + "/CurrentVersion.ini");
+    const bool contentPresent = fileExistsAtPath(contentApplicationPath());
+    const bool versionRecorded = fileExistsAtPath(*dataFolder + "/CurrentVersion.ini");
     if (!contentPresent || !versionRecorded) {
         return runContentInstaller();
     }

@@ -1,26 +1,18 @@
 #include "platform/app_support_folder.h"
 
+#include "platform/file_presence.h"
+#include "platform/path_component.h"
 #include "platform/platform_log.h"
 #include "platform/standard_folders.h"
-
-#include <filesystem>
-#include <system_error>
-
-namespace fs = std::filesystem;
 
 std::string appSupportFolder;
 
 namespace {
 
-// Anything at path counts as present: a plain file there is taken as the folder.
 bool ensureFolder(const std::string& path) {
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(path, error))) {
-        return true;
-    }
-    fs::create_directories(path, error);
-    if (error) {
-        platformLog("Unable to create folder at " + path + ": " + error.message());
+    const std::string problem = createFolderWhenMissing(path);
+    if (!problem.empty()) {
+        platformLog("Unable to create folder at " + path + ": " + problem);
         return false;
     }
     return true;
@@ -46,11 +38,11 @@ std::optional<std::string> createAppSupportFolder(const std::string& companyFold
         platformLog("Unable to find the user's Application Support folder");
         return std::nullopt;
     }
-    const std::string companyPath = (fs::path(base) / companyFolderName).string();
+    const std::string companyPath = appendPathComponent(base, companyFolderName);
     if (!ensureFolder(companyPath)) {
         return std::nullopt;
     }
-    const std::string appPath = (fs::path(companyPath) / appFolderName).string();
+    const std::string appPath = appendPathComponent(companyPath, appFolderName);
     if (!ensureFolder(appPath)) {
         return std::nullopt;
     }

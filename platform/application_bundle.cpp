@@ -14,14 +14,21 @@ bool isExecutableFile(const fs::path& path) {
     return fs::is_regular_file(path, error) && access(path.c_str(), X_OK) == 0;
 }
 
-std::string infoPlistString(const fs::path& bundle, const std::string& key) {
+// The first of keys that the bundle's Info.plist holds as a non-empty string; empty when none.
+std::string infoPlistString(const fs::path& bundle, std::initializer_list<const char*> keys) {
     std::string problem;
     const auto info =
         loadPropertyListDictionary((bundle / "Contents" / "Info.plist").string(), problem);
     if (!info) {
         return {};
     }
-    return propertyListString(*info, key).value_or(std::string());
+    for (const char* key : keys) {
+        std::string value = propertyListString(*info, key).value_or(std::string());
+        if (!value.empty()) {
+            return value;
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -38,7 +45,7 @@ std::string applicationExecutablePath(const std::string& application) {
     if (!fs::is_directory(path, error)) {
         return {};
     }
-    std::string name = infoPlistString(path, "CFBundleExecutable");
+    std::string name = infoPlistString(path, {"CFBundleExecutable"});
     if (name.empty() || name.find('/') != std::string::npos) {
         name = path.filename().empty() ? path.parent_path().stem().string() : path.stem().string();
     }
@@ -58,11 +65,6 @@ std::string bundleContainingExecutable(const std::string& executable) {
 }
 
 std::string bundleDisplayName(const std::string& bundle) {
-    for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
-        std::string name = infoPlistString(bundle, key);
-        if (!name.empty()) {
-            return name;
-        }
-    }
-    return fs::path(bundle).stem().string();
+    const std::string name = infoPlistString(bundle, {"CFBundleDisplayName", "CFBundleName"});
+    return name.empty() ? fs::path(bundle).stem().string() : name;
 }

@@ -35,6 +35,32 @@ std::int32_t saturatedTruncation(double value) {
     return static_cast<std::int32_t>(std::trunc(value));
 }
 
+// NSString intValue: optional blanks, optional sign, decimal digits; saturates; 0 without digits.
+std::int32_t leadingIntValue(const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' ||
+                                text[at] == '\r' || text[at] == '\v' || text[at] == '\f')) {
+        ++at;
+    }
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    std::int64_t magnitude = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        magnitude = magnitude * 10 + (text[at] - '0');
+        if (magnitude > static_cast<std::int64_t>(INT32_MAX) + 1) {
+            magnitude = static_cast<std::int64_t>(INT32_MAX) + 1;
+        }
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
 } // namespace
 
 std::optional<PropertyList> loadPropertyListDictionary(const std::string& path,
@@ -102,31 +128,6 @@ std::optional<std::string> propertyListString(const PropertyList& dictionary,
     std::uint64_t length = 0;
     const char* text = plist_get_string_ptr(value, &length);
     return text ? std::string(text, length) : std::string();
-}
-
-std::int32_t leadingIntValue(const std::string& text) {
-    std::size_t at = 0;
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' ||
-                                text[at] == '\r' || text[at] == '\v' || text[at] == '\f')) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        ++at;
-    }
-    std::int64_t magnitude = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        magnitude = magnitude * 10 + (text[at] - '0');
-        if (magnitude > static_cast<std::int64_t>(INT32_MAX) + 1) {
-            magnitude = static_cast<std::int64_t>(INT32_MAX) + 1;
-        }
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    if (value > INT32_MAX) {
-        return INT32_MAX;
-    }
-    return static_cast<std::int32_t>(value);
 }
 
 std::optional<std::int32_t> propertyListIntValue(const PropertyList& dictionary,

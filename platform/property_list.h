@@ -28,6 +28,3 @@ std::optional<std::string> propertyListString(const PropertyList& dictionary,
 // give 1 or 0, strings their leading decimal integer. Absent: 0. Other kinds: none.
 std::optional<std::int32_t> propertyListIntValue(const PropertyList& dictionary,
                                                  const std::string& key);
-
-// NSString intValue: optional blanks, optional sign, decimal digits; saturates; 0 without digits.
-std::int32_t leadingIntValue(const std::string& text);

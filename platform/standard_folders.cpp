@@ -11,6 +11,8 @@ std::string environmentValue(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
+} // namespace
+
 std::string homeFolder() {
     std::string home = environmentValue("HOME");
     if (!home.empty()) {
@@ -19,8 +21,6 @@ std::string homeFolder() {
     const passwd* entry = getpwuid(getuid());
     return entry && entry->pw_dir ? std::string(entry->pw_dir) : std::string();
 }
-
-} // namespace
 
 std::string temporaryDirectory() {
     std::string folder = environmentValue("TMPDIR");

@@ -4,6 +4,7 @@
 #include "platform/main_bundle.h"
 #include "platform/platform_log.h"
 #include "platform/running_applications.h"
+#include "platform/standard_folders.h"
 #include "relocation/freedesktop_trash.h"
 #include "relocation/mount_table.h"
 #include "relocation/relocation_commands.h"
@@ -33,11 +34,6 @@ constexpr double currentAppKitVersion = 2299;
 
 std::mutex mainThreadCallsMutex;
 std::deque<std::function<void()>> mainThreadCalls;
-
-std::string homeFolder() {
-    const char* home = std::getenv("HOME");
-    return home ? std::string(home) : std::string();
-}
 
 } // namespace
 

@@ -47,8 +47,7 @@ int runContentInstaller() {
                    stderr);
         return 1;
     }
-    appSupportFolder = *folder;
-    setupLogFile(appSupportFolder);
+    setupLogFile(*folder);
     logConfigProblems();
     logInstallerConfig();
 

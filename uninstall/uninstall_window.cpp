@@ -21,14 +21,6 @@ SdlVideo::~SdlVideo() {
     }
 }
 
-void WindowDeleter::operator()(SDL_Window* window) const {
-    SDL_DestroyWindow(window);
-}
-
-void RendererDeleter::operator()(SDL_Renderer* renderer) const {
-    SDL_DestroyRenderer(renderer);
-}
-
 std::unique_ptr<UninstallWindow> openUninstallWindow(const std::string& title) {
     auto parts = std::make_unique<UninstallWindow>();
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {

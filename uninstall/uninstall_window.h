@@ -2,8 +2,7 @@
 #include <memory>
 #include <string>
 
-struct SDL_Window;
-struct SDL_Renderer;
+#include "ui/sdl_resources.h"
 
 // SDL's video subsystem for as long as the object lives.
 struct SdlVideo {
@@ -14,19 +13,12 @@ struct SdlVideo {
     bool started = false;
 };
 
-struct WindowDeleter {
-    void operator()(SDL_Window* window) const;
-};
-struct RendererDeleter {
-    void operator()(SDL_Renderer* renderer) const;
-};
-
 // The empty window that stands on the screen while uninstalling. Members are declared in this
 // order so that tearing down runs renderer, window, then SDL_Quit.
 struct UninstallWindow {
     SdlVideo video;
-    std::unique_ptr<SDL_Window, WindowDeleter> window;
-    std::unique_ptr<SDL_Renderer, RendererDeleter> renderer;
+    WindowHandle window;
+    RendererHandle renderer;
 };
 
 // Starts SDL video and opens a centred, borderless 430 x 389 window titled title with an

@@ -1,5 +1,6 @@
 #include "uninstall/uninstaller.h"
 
+#include "launcher/command_line.h"
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
@@ -8,8 +9,6 @@
 #include "uninstall/uninstall_config.h"
 #include "uninstall/uninstall_window.h"
 #include "uninstall/user_data_removal.h"
-
-#include <cstring>
 
 namespace {
 
@@ -30,12 +29,7 @@ void stopGames(const UninstallConfig& c) {
 } // namespace
 
 bool asksForSilence(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-s") == 0) {
-            return true;
-        }
-    }
-    return false;
+    return hasExactArgument(argc, argv, "-s");
 }
 
 int runUninstaller(int argc, char** argv) {

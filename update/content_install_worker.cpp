@@ -25,7 +25,7 @@ int installContent() {
         return result;
     }
     // Recorded only once the game runs, so that an interrupted install is tried again.
-    return saveCurrentVersionIni(appSupportFolder) == 1 ? 1 : 0;
+    return saveCurrentVersionIni(appSupportFolder);
 }
 
 } // namespace

@@ -3,15 +3,14 @@
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
+#include "platform/file_presence.h"
 #include "platform/path_component.h"
 #include "update/curl_session.h"
 #include "update/version_manifest.h"
 #include "update/zip_extract.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 std::atomic<std::int32_t> unzipProgressPercent{0};
 
@@ -78,11 +77,6 @@ bool downloadArchive(const std::string& url, const std::string& archivePath) {
     return true;
 }
 
-bool pathExists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(path, error);
-}
-
 int unpackAndLaunch(const std::string& folder, const std::string& archivePath,
                     const std::string& executableName) {
     if (!unzipArchive(archivePath, folder, unzipProgressHandler, unzipCompletionHandler)) {
@@ -99,7 +93,7 @@ int unpackAndLaunch(const std::string& folder, const std::string& archivePath,
         writeToLog("refusing to start an application outside " + folder + ": " + appPath);
         return 1;
     }
-    if (!pathExists(appPath)) {
+    if (!fileExistsAtPath(appPath)) {
         writeToLog("app executable not found after unzipping! appExecutableNS: " + appPath);
         return 1;
     }

@@ -2,32 +2,15 @@
 
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
+#include "platform/file_presence.h"
 #include "platform/standard_folders.h"
 #include "update/download_and_launch.h"
 #include "update/version_manifest.h"
 
-#include <filesystem>
-#include <system_error>
-
-namespace fs = std::filesystem;
-
-namespace {
-
-bool ensureFolder(const std::string& path) {
-    std::error_code error;
-    if (fs::exists(path, error)) {
-        return true;
-    }
-    fs::create_directories(path, error);
-    return !error;
-}
-
-} // namespace
-
 int selfUpdateLauncher() {
     // Joined as text: the temporary directory already ends with "/", so the path holds "//".
     std::string folder = temporaryDirectory() + "/" + launcherConfig.appFolderName;
-    if (!ensureFolder(folder)) {
+    if (!createFolderWhenMissing(folder).empty()) {
         writeToLog("Failed to create temporary folder!");
         return 1;
     }

@@ -67,7 +67,6 @@ struct TtfSession {
         }
     }
 };
-template <typename T> using SdlPtr = std::unique_ptr<T, SdlDeleter>;
 
 int sdlError(const char* function) {
     std::cerr << function << " Error: " << SDL_GetError() << "\n";
@@ -77,11 +76,11 @@ int sdlError(const char* function) {
 // Draws text centred at height y; a line that cannot be rendered is skipped.
 void drawCentred(SDL_Renderer* renderer, TTF_Font* font, const std::string& text, int y) {
     const SDL_Color white{255, 255, 255, 255};
-    SdlPtr<SDL_Surface> surface(TTF_RenderUTF8_Blended(font, text.c_str(), white));
+    SurfaceHandle surface(TTF_RenderUTF8_Blended(font, text.c_str(), white));
     if (!surface) {
         return;
     }
-    SdlPtr<SDL_Texture> texture(SDL_CreateTextureFromSurface(renderer, surface.get()));
+    TextureHandle texture(SDL_CreateTextureFromSurface(renderer, surface.get()));
     if (!texture) {
         return;
     }
@@ -108,17 +107,17 @@ int showWindow(const GameIdentity& identity, int seconds) {
     if (!ttf.ok) {
         return sdlError("TTF_Init");
     }
-    SdlPtr<TTF_Font> large(TTF_OpenFont(kFontPath, 40));
-    SdlPtr<TTF_Font> small(TTF_OpenFont(kFontPath, 24));
+    FontHandle large(TTF_OpenFont(kFontPath, 40));
+    FontHandle small(TTF_OpenFont(kFontPath, 24));
     if (!large || !small) {
         return sdlError("TTF_OpenFont");
     }
-    SdlPtr<SDL_Window> window(SDL_CreateWindow(identity.name.c_str(), SDL_WINDOWPOS_CENTERED,
-                                               SDL_WINDOWPOS_CENTERED, kWidth, kHeight, 0));
+    WindowHandle window(SDL_CreateWindow(identity.name.c_str(), SDL_WINDOWPOS_CENTERED,
+                                         SDL_WINDOWPOS_CENTERED, kWidth, kHeight, 0));
     if (!window) {
         return sdlError("SDL_CreateWindow");
     }
-    SdlPtr<SDL_Renderer> renderer(SDL_CreateRenderer(window.get(), -1, 0));
+    RendererHandle renderer(SDL_CreateRenderer(window.get(), -1, 0));
     if (!renderer) {
         return sdlError("SDL_CreateRenderer");
     }

@@ -3,6 +3,7 @@
 #include "tools/publish/commands.h"
 #include "tools/publish/manifest_analysis.h"
 #include "tools/publish/options.h"
+#include "update/curl_session.h"
 
 #include <curl/curl.h>
 #include <filesystem>
@@ -39,17 +40,6 @@ const char* const kHelp =
 constexpr std::size_t kLargestManifest = 1 << 20;
 constexpr long kTransferSeconds = 60;
 
-struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_ALL); }
-    ~CurlGlobal() { curl_global_cleanup(); }
-    CurlGlobal(const CurlGlobal&) = delete;
-    CurlGlobal& operator=(const CurlGlobal&) = delete;
-};
-
-struct EasyCleanup {
-    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-
 std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto& body = *static_cast<std::string*>(user);
     const std::size_t n = size * count;
@@ -70,20 +60,20 @@ struct Manifest {
 };
 
 bool fetchUrl(const std::string& url, Manifest& manifest, std::string& problem) {
-    CurlGlobal global;
-    std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
-    if (!easy) {
+    const CurlSession session;
+    CURL* easy = session.handle();
+    if (easy == nullptr) {
         problem = "cannot start libcurl";
         return false;
     }
     // The launcher follows redirects and does not verify certificates; so does this fetch.
-    curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &manifest.bytes);
-    curl_easy_setopt(easy.get(), CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy.get(), CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT, kTransferSeconds);
-    const CURLcode result = curl_easy_perform(easy.get());
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &manifest.bytes);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT, kTransferSeconds);
+    const CURLcode result = curl_easy_perform(easy);
     if (result != CURLE_OK) {
         problem = "cannot fetch " + url + ": " + curl_easy_strerror(result);
         if (manifest.bytes.size() >= kLargestManifest) {
@@ -92,7 +82,7 @@ bool fetchUrl(const std::string& url, Manifest& manifest, std::string& problem) 
         }
         return false;
     }
-    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &manifest.httpStatus);
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &manifest.httpStatus);
     return true;
 }
 
