@@ -64,12 +64,16 @@ void makeBundleTree(const fs::path& root) {
     fs::create_directory_symlink("Resources", root / "Game.app/Contents/Current");
 }
 
-void expectBundleTree(const fs::path& root) {
+void expectBundleTree(const fs::path& root, bool withLink = true) {
     EXPECT_EQ(readFile(root / "Game.app/Contents/MacOS/Game"), "#!/bin/sh\nexit 0\n");
     EXPECT_EQ(permissionsOf(root / "Game.app/Contents/MacOS/Game"), 0755);
     EXPECT_EQ(readFile(root / "Game.app/Contents/Resources/text.txt"),
               std::string(50000, 'x') + "end");
     EXPECT_EQ(readFile(root / "Game.app/Contents/Resources/Ünïcødé ✓.txt"), "utf-8 name");
+    if (!withLink) {
+        EXPECT_FALSE(fs::exists(root / "Game.app/Contents/Current"));
+        return;
+    }
     ASSERT_TRUE(fs::is_symlink(root / "Game.app/Contents/Current"));
     EXPECT_EQ(fs::read_symlink(root / "Game.app/Contents/Current"), "Resources");
 }
@@ -146,8 +150,11 @@ TEST_F(UnzipArchiveTest, ReadsWhatInfoZipAnd7zMake) {
     const std::string tree = (scratch / "tree").string();
 
     // Written to a pipe, Info-ZIP cannot seek back and puts data descriptors after each entry.
-    const ChildResult streamed = runChild("/usr/bin/zip", {"-q", "-r", "-y", "-", "Game.app"}, {},
-                                          std::chrono::seconds(60), tree);
+    // It stores links uncompressed, which it refuses to do on a pipe, so the link stays out of
+    // this one; the other two archives carry it.
+    const ChildResult streamed = runChild(
+        "/usr/bin/zip", {"-q", "-r", "-y", "-", "Game.app", "-x", "Game.app/Contents/Current"}, {},
+        std::chrono::seconds(60), tree);
     ASSERT_EQ(streamed.exitStatus, 0) << streamed.standardError;
     ASSERT_TRUE(hasDataDescriptor(streamed.standardOutput)) << "no data descriptor";
     writeFile(scratch / "streamed.zip", streamed.standardOutput);
@@ -169,7 +176,7 @@ TEST_F(UnzipArchiveTest, ReadsWhatInfoZipAnd7zMake) {
         const fs::path into = scratch / (std::string("out-") + name);
         fs::create_directories(into);
         ASSERT_TRUE(unzipQuietly(scratch / name, into));
-        expectBundleTree(into);
+        expectBundleTree(into, std::string(name) != "streamed.zip");
     }
 }
 
