@@ -1,6 +1,8 @@
 #include "update/zip_extract.h"
 
 #include "launcher/run_log.h"
+#include "update/launcher_records.h"
+#include "update/unpack_paths.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,36 +27,6 @@ struct EntryCloser {
 using ArchiveHandle = std::unique_ptr<zip_t, ArchiveCloser>;
 using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
 
-// An owned file descriptor.
-struct Descriptor {
-    int fd = -1;
-
-    Descriptor() = default;
-    explicit Descriptor(int value) : fd(value) {}
-    Descriptor(Descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd = std::exchange(other.fd, -1);
-        }
-        return *this;
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { reset(); }
-
-    bool valid() const { return fd >= 0; }
-    void reset() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        fd = -1;
-    }
-};
-
-// Why an entry could not be unpacked; empty while all is well.
-using Problem = std::string;
-
 // Streaming through one buffer of this size keeps memory flat whatever the entries weigh.
 constexpr std::size_t copyBufferBytes = 256 * 1024;
 // A link's target is a path; anything longer than a path can be is not a link we make.
@@ -72,10 +44,6 @@ struct Entry {
     zip_uint64_t size = 0;
 };
 
-std::string errorText(const std::string& what) {
-    return what + ": " + std::error_code(errno, std::generic_category()).message();
-}
-
 std::vector<std::string> split(const std::string& text, const char* separators) {
     std::vector<std::string> pieces;
     std::size_t start = 0;
@@ -87,14 +55,6 @@ std::vector<std::string> split(const std::string& text, const char* separators) 
         }
         start = end + 1;
     }
-}
-
-std::string joined(const std::vector<std::string>& components, std::size_t count) {
-    std::string path;
-    for (std::size_t i = 0; i < count; ++i) {
-        path += (i == 0 ? "" : "/") + components[i];
-    }
-    return path;
 }
 
 // The entry's path below the destination; none when the name is absolute or climbs with "..".
@@ -137,14 +97,29 @@ EntryKind entryKind(const std::string& name, mode_t mode) {
 }
 
 // Set-id and sticky bits are dropped: an archive from the network does not get to make set-id
-// programs. Folders keep full rights for their owner, or the next update and the uninstaller
-// could not change them.
+// programs. So are the group and other write bits: another user of the machine must not be able
+// to change what the game runs. Folders keep full rights for their owner, or the next update and
+// the uninstaller could not change them.
 mode_t entryPermissions(EntryKind kind, mode_t mode) {
-    const mode_t permissions = mode & 0777;
+    const mode_t permissions = mode & 0755;
     if (kind == EntryKind::Folder) {
         return permissions == 0 ? 0755 : (permissions | S_IRWXU);
     }
     return permissions == 0 ? 0644 : permissions;
+}
+
+// The launcher's own records beside the game, and the names the unpacker gives its unfinished
+// files, are never an archive's to write.
+Problem reservedNameProblem(const std::vector<std::string>& components) {
+    if (!components.empty() && isLauncherRecordName(components.front())) {
+        return components.front() + " is a record the launcher keeps in the destination";
+    }
+    for (const std::string& component : components) {
+        if (isUnpackPartialName(component)) {
+            return component + " is a name the unpacker keeps for unfinished files";
+        }
+    }
+    return {};
 }
 
 std::optional<Entry> describeEntry(zip_t* archive, zip_uint64_t index, Problem& problem) {
@@ -172,53 +147,16 @@ std::optional<Entry> describeEntry(zip_t* archive, zip_uint64_t index, Problem& 
         problem = "it has no name to unpack to";
         return std::nullopt;
     }
+    problem = reservedNameProblem(entry.components);
+    if (!problem.empty()) {
+        return std::nullopt;
+    }
     entry.permissions = entryPermissions(entry.kind, mode);
     if ((status.valid & ZIP_STAT_MTIME) != 0) {
         entry.modified = status.mtime;
     }
     entry.size = (status.valid & ZIP_STAT_SIZE) != 0 ? status.size : 0;
     return entry;
-}
-
-Problem blockedFolderProblem(int folder, const std::string& name, const std::string& shown) {
-    const int openError = errno;
-    struct stat status {};
-    if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(status.st_mode)) {
-        return "it would be written through the link " + shown;
-    }
-    errno = openError;
-    return errorText("cannot open the folder " + shown);
-}
-
-// Opens the folder made of the first count components below root, creating what is missing.
-// Never follows a link: whatever an earlier entry or an earlier install left there, nothing is
-// written through it to another place.
-Descriptor openFolder(int root, const std::vector<std::string>& components, std::size_t count,
-                      Problem& problem) {
-    Descriptor current(fcntl(root, F_DUPFD_CLOEXEC, 0));
-    if (!current.valid()) {
-        problem = errorText("cannot open the destination");
-        return {};
-    }
-    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    for (std::size_t i = 0; i < count; ++i) {
-        const char* name = components[i].c_str();
-        Descriptor next(openat(current.fd, name, flags));
-        if (!next.valid() && errno == ENOENT) {
-            if (mkdirat(current.fd, name, 0755) != 0 && errno != EEXIST) {
-                problem = errorText("cannot create the folder " + joined(components, i + 1));
-                return {};
-            }
-            next = Descriptor(openat(current.fd, name, flags));
-        }
-        if (!next.valid()) {
-            problem = blockedFolderProblem(current.fd, name, joined(components, i + 1));
-            return {};
-        }
-        current = std::move(next);
-    }
-    return current;
 }
 
 // Entries are written under this name beside their own and then renamed into place: a failed
@@ -304,9 +242,8 @@ Problem writeFileEntry(zip_t* archive, const Entry& entry, int folder, std::vect
     if (problem.empty()) {
         problem = finishFile(file, entry);
     }
-    const std::string& leaf = entry.components.back();
-    if (problem.empty() && renameat(folder, partial.c_str(), folder, leaf.c_str()) != 0) {
-        problem = errorText("cannot put it in place");
+    if (problem.empty()) {
+        problem = putInPlace(folder, partial, entry.components.back());
     }
     if (!problem.empty()) {
         file.reset();
@@ -362,7 +299,7 @@ bool linkStaysInside(const Entry& entry, const std::string& target) {
     return true;
 }
 
-Problem writeLinkEntry(zip_t* archive, const Entry& entry, int folder) {
+Problem writeLinkEntry(zip_t* archive, const Entry& entry, int folder, MadeLinks& madeLinks) {
     std::string target;
     Problem problem = readLinkTarget(archive, entry, target);
     if (!problem.empty()) {
@@ -377,26 +314,28 @@ Problem writeLinkEntry(zip_t* archive, const Entry& entry, int folder) {
     if (symlinkat(target.c_str(), folder, partial.c_str()) != 0) {
         return errorText("cannot create the link");
     }
-    if (renameat(folder, partial.c_str(), folder, leaf.c_str()) != 0) {
-        problem = errorText("cannot put the link in place");
+    problem = putInPlace(folder, partial, leaf);
+    if (!problem.empty()) {
         unlinkat(folder, partial.c_str(), 0);
         return problem;
     }
     const timespec times[2] = {fileTime(entry), fileTime(entry)};
     utimensat(folder, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    madeLinks.insert(joined(entry.components, entry.components.size()));
     return {};
 }
 
-Problem unpackEntry(zip_t* archive, const Entry& entry, int root, std::vector<char>& buffer) {
+Problem unpackEntry(zip_t* archive, const Entry& entry, int root, std::vector<char>& buffer,
+                    MadeLinks& madeLinks) {
     Problem problem;
     const std::size_t depth = entry.components.size();
     const std::size_t folderDepth = entry.kind == EntryKind::Folder ? depth : depth - 1;
-    const Descriptor folder = openFolder(root, entry.components, folderDepth, problem);
+    const Descriptor folder = openFolder(root, entry.components, folderDepth, madeLinks, problem);
     if (!folder.valid() || entry.kind == EntryKind::Folder) {
         return problem;
     }
     if (entry.kind == EntryKind::Link) {
-        return writeLinkEntry(archive, entry, folder.fd);
+        return writeLinkEntry(archive, entry, folder.fd, madeLinks);
     }
     return writeFileEntry(archive, entry, folder.fd, buffer);
 }
@@ -408,11 +347,11 @@ Problem finishFolders(int root, std::vector<const Entry*> folders) {
         return a->components.size() > b->components.size();
     });
     for (const Entry* entry : folders) {
-        Problem problem;
+        // A later entry of the archive may have put a file or a link in the folder's place.
         const Descriptor folder =
-            openFolder(root, entry->components, entry->components.size(), problem);
+            openExistingFolder(root, entry->components, entry->components.size());
         if (!folder.valid()) {
-            return problem;
+            continue;
         }
         const timespec times[2] = {fileTime(*entry), fileTime(*entry)};
         if (fchmod(folder.fd, entry->permissions) != 0 || futimens(folder.fd, times) != 0) {
@@ -463,15 +402,22 @@ bool unpackAll(const std::string& archivePath, const std::string& destination,
         writeToLog(errorText("unzip: cannot open the destination " + destination));
         return false;
     }
+    // A killed unpack leaves its unfinished files behind, some as large as the largest asset.
+    const std::size_t leftovers = removeLeftoverPartials(root.fd);
+    if (leftovers > 0) {
+        writeToLog("unzip: removed " + std::to_string(leftovers) +
+                   " unfinished files of an earlier unpack from " + destination);
+    }
     const auto entries = describeEntries(archive.get(), archivePath);
     if (!entries) {
         return false;
     }
     std::vector<char> buffer(copyBufferBytes);
+    MadeLinks madeLinks;
     std::vector<const Entry*> folders;
     const auto total = static_cast<long long>(entries->size());
     for (const Entry& entry : *entries) {
-        const Problem problem = unpackEntry(archive.get(), entry, root.fd, buffer);
+        const Problem problem = unpackEntry(archive.get(), entry, root.fd, buffer, madeLinks);
         if (!problem.empty()) {
             logEntryProblem(archivePath, entry.name, problem);
             return false;

@@ -1,0 +1,48 @@
+#include "update/launcher_records.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string_view>
+
+namespace {
+
+constexpr std::array<std::string_view, 4> recordNames{
+    "out.log", "CurrentVersion.ini", "CurrentVersion.ini.partial", "launcher.lock"};
+
+// The data folder of a Mac is usually on a volume that ignores letter case: "OUT.LOG" would
+// land on the run log there.
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool isNumber(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
+} // namespace
+
+bool isUnpackPartialName(const std::string& name) {
+    constexpr std::string_view prefix = ".unzip-";
+    constexpr std::string_view suffix = ".partial";
+    std::string_view text = name;
+    if (!text.starts_with(prefix) || !text.ends_with(suffix)) {
+        return false;
+    }
+    text = text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+    const auto dash = text.find('-');
+    return dash != std::string_view::npos && isNumber(text.substr(0, dash)) &&
+           isNumber(text.substr(dash + 1));
+}
+
+bool isLauncherRecordName(const std::string& topLevelName) {
+    return isUnpackPartialName(topLevelName) ||
+           std::any_of(recordNames.begin(), recordNames.end(), [&](std::string_view record) {
+               return equalIgnoringCase(topLevelName, record);
+           });
+}
