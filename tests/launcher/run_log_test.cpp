@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+
 #include <regex>
 #include <set>
 #include <sstream>
@@ -129,4 +133,72 @@ TEST(RunLog, ConcurrentWritersNeverTearAnEntry) {
         seen.insert(match[3]);
     }
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(threads * perThread));
+}
+
+// An archive or a careless hand can leave something other than a plain file where the log goes;
+// the log must neither write through it nor give up on it.
+TEST(RunLog, ALinkAFolderOrAPipeInTheLogsPlaceIsReplacedNotWrittenThrough) {
+    TempFolder folder;
+    const std::filesystem::path log = folder.path() / "out.log";
+    const std::filesystem::path outside = folder.path() / "outside";
+    writeFile(outside / "victim", "original");
+    const std::vector<std::pair<const char*, void (*)(const std::filesystem::path&,
+                                                      const std::filesystem::path&)>>
+        places{
+            {"link to the folder itself",
+             [](const auto& log, const auto&) {
+                 std::filesystem::create_directory_symlink(".", log);
+             }},
+            {"link to a file elsewhere",
+             [](const auto& log, const auto& outside) {
+                 std::filesystem::create_symlink(outside / "victim", log);
+             }},
+            {"dangling link",
+             [](const auto& log, const auto& outside) {
+                 std::filesystem::create_symlink(outside / "created-through", log);
+             }},
+            {"folder holding a link out",
+             [](const auto& log, const auto& outside) {
+                 writeFile(log / "inner.txt", "inner");
+                 std::filesystem::create_directory_symlink(outside, log / "out");
+             }},
+            {"named pipe", [](const auto& log, const auto&) { mkfifo(log.c_str(), 0644); }},
+        };
+    for (const auto& [label, prepare] : places) {
+        SCOPED_TRACE(label);
+        prepare(log, outside);
+        {
+            LogCapture capture(folder.str());
+            writeToLog("entry");
+            EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(log)));
+            EXPECT_EQ(capture.contents().substr(0, header().size()), header());
+        }
+        EXPECT_EQ(readFile(outside / "victim"), "original");
+        EXPECT_FALSE(std::filesystem::exists(outside / "created-through"));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside),
+                                std::filesystem::directory_iterator()),
+                  1)
+            << "nothing is created outside";
+        std::filesystem::remove_all(log);
+    }
+}
+
+TEST(RunLogDeathTest, AFailedSetupIsReportedAndEntriesCanGoToStandardErrorInstead) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempFolder folder;
+    const std::string missing = folder.str() + "/missing";
+    EXPECT_EXIT(
+        {
+            const bool ready = setupLogFile(missing);
+            writeToLog("not ready: " + std::to_string(ready));
+        },
+        testing::ExitedWithCode(1), "You must call setupLogFile before any calls to writeToLog!");
+    EXPECT_EXIT(
+        {
+            const bool ready = setupLogFile(missing);
+            useStandardErrorWithoutLog();
+            writeToLog("still here, ready=" + std::to_string(ready));
+            std::_Exit(3);
+        },
+        testing::ExitedWithCode(3), ":still here, ready=0\n");
 }
