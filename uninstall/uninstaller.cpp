@@ -44,7 +44,13 @@ int runUninstaller(int argc, char** argv) {
         return 1;
     }
     appSupportFolder = *dataFolder;
-    setupLogFile(*dataFolder);
+    // Uninstalling is how a player gets out of a broken install; a log that cannot be set up
+    // must not stop it.
+    if (!setupLogFile(*dataFolder)) {
+        useStandardErrorWithoutLog();
+        writeToLog("Cannot set up the run log in " + *dataFolder +
+                   "; messages go to standard error");
+    }
     logConfigProblems();
     logUninstallConfig(config);
 

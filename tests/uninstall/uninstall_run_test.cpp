@@ -3,6 +3,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -136,14 +137,14 @@ struct UninstallRun : ::testing::Test {
         // Mesa's driver is unloaded before the leak check; only full stacks still name it.
         const std::string asanOptions = std::string(sanitizer ? sanitizer : "") +
                                         (sanitizer ? ":" : "") + "fast_unwind_on_malloc=0";
-        return {{"HOME", (root / "home").string()},
-                {"XDG_DATA_HOME", data.string()},
-                {"TMPDIR", (root / "tmp").string()},
-                {"PATH", (root / "bin").string() + ":" + (path ? path : "/usr/bin:/bin")},
-                {"LIBGL_ALWAYS_SOFTWARE", "1"},
-                {"ASAN_OPTIONS", asanOptions},
-                {"LSAN_OPTIONS",
-                 "suppressions=" LAUNCHER_SOURCE_DIR "/tests/lsan_suppressions.txt"}};
+        return {
+            {"HOME", (root / "home").string()},
+            {"XDG_DATA_HOME", data.string()},
+            {"TMPDIR", (root / "tmp").string()},
+            {"PATH", (root / "bin").string() + ":" + (path ? path : "/usr/bin:/bin")},
+            {"LIBGL_ALWAYS_SOFTWARE", "1"},
+            {"ASAN_OPTIONS", asanOptions},
+            {"LSAN_OPTIONS", "suppressions=" LAUNCHER_SOURCE_DIR "/tests/lsan_suppressions.txt"}};
     }
 
     ChildResult runLauncher(const std::vector<std::string>& arguments,
@@ -188,6 +189,37 @@ TEST_F(UninstallRun, ADataFolderThatWasNotThereIsCreatedForTheLogAndRemovedAgain
     EXPECT_EQ(run.exitStatus, 0) << run.standardError;
     EXPECT_TRUE(fs::exists(data / "Quillmere"));
     EXPECT_FALSE(fs::exists(dataFolder));
+}
+
+TEST_F(UninstallRun, WithoutARunLogTheGameIsStillStoppedAndTheDataFolderRemoved) {
+    // A data folder whose path leaves no room for "/out.log" within the longest path the system
+    // takes: the folder can be made, the log cannot, whoever runs the test.
+    const std::size_t companyAndApp = std::string("/Quillmere/Driftmoor").size();
+    std::string deep = (root / "deep").string();
+    while (deep.size() + companyAndApp < 4088) {
+        const std::size_t room = 4090 - companyAndApp - deep.size() - 1;
+        deep += "/" + std::string(std::clamp<std::size_t>(room, 1, 200), 'd');
+    }
+    const fs::path deepFolder = fs::path(deep) / "Quillmere" / "Driftmoor";
+    ASSERT_LT(deepFolder.string().size(), 4096u);
+    ASSERT_GE((deepFolder / "out.log").string().size(), 4096u);
+    fs::create_directories(deepFolder);
+    Game game(root / "games", displayName);
+    ASSERT_TRUE(game.isRunning());
+
+    const ChildResult run = runLauncher({"-u", "-s"}, {{"DISPLAY", ""}, {"XDG_DATA_HOME", deep}});
+    EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+    EXPECT_TRUE(game.wasKilled());
+    EXPECT_FALSE(fs::exists(deepFolder));
+    EXPECT_NE(run.standardError.find(":Cannot set up the run log in " + deepFolder.string() +
+                                     "; messages go to standard error\n"),
+              std::string::npos)
+        << run.standardError;
+    EXPECT_NE(run.standardError.find(
+                  ":Config loaded from Info.plist: appDisplayName=" + displayName + ", "),
+              std::string::npos);
+    EXPECT_NE(run.standardError.find(":Stopping application: " + displayName + "\n"),
+              std::string::npos);
 }
 
 TEST_F(UninstallRun, ShowsTheWindowLogsAndOpensTheExitPageWithTheURLAsOneArgument) {
