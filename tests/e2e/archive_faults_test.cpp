@@ -119,3 +119,82 @@ TEST_F(ArchiveFaults, ARedirectInPlaceOfTheArchiveIsNotFollowed) {
     EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini"));
     EXPECT_TRUE(readGameStarts(gameRecord).empty());
 }
+
+TEST_F(ArchiveFaults, AnArchiveCarryingTheLaunchersRecordsIsRefusedAndLaterRunsStillWork) {
+    SKIP_WITHOUT_DISPLAY();
+    install();
+    const std::string archivePath = dataFolder.string() + "/" + displayName + ".zip";
+    const std::vector<std::pair<std::string, bool>> records{{"out.log", true},
+                                                            {"CurrentVersion.ini", false}};
+    int release = 1;
+    for (const auto& [name, isLink] : records) {
+        SCOPED_TRACE(name);
+        const std::string version = "1." + std::to_string(release++);
+        const std::string archive = publishGame(version);
+        addEntry(releases / archive.substr(1), name, isLink ? "." : "[Version]\n", isLink);
+        publishManifest(version, archive, "", "1.0");
+
+        EXPECT_EQ(runLauncher().exitStatus, 1);
+        EXPECT_TRUE(lastRunHasInOrder("unzip: entry '" + name + "' of " + archivePath +
+                                          " not unpacked: " + name +
+                                          " is a record the launcher keeps in the destination",
+                                      "failed to unzip file"));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dataFolder / "out.log")));
+        EXPECT_EQ(readGameStarts(gameRecord).size(), 1u) << "no game is started";
+    }
+
+    // The run after the refused one installs a sound release as usual.
+    publishManifest("1.9", publishGame("1.9"), "", "1.0");
+    EXPECT_EQ(runLauncher().exitStatus, 0);
+    const auto starts = gameStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1].version, "1.9");
+}
+
+TEST_F(ArchiveFaults, ALogThatAnEarlierInstallTurnedIntoALinkIsReplaced) {
+    SKIP_WITHOUT_DISPLAY();
+    install();
+    // What an archive could leave before such entries were refused: every later run, uninstall
+    // mode included, ended with 1 before its first log line.
+    fs::remove(dataFolder / "out.log");
+    fs::create_directory_symlink(".", dataFolder / "out.log");
+
+    EXPECT_EQ(runLauncher().exitStatus, 0);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dataFolder / "out.log")));
+    EXPECT_TRUE(lastRunMentions("setup for logging]"));
+    EXPECT_EQ(gameStarts(2).size(), 2u);
+    started.stopAll();
+
+    fs::remove(dataFolder / "out.log");
+    fs::create_directory_symlink(".", dataFolder / "out.log");
+    const ChildResult uninstall = runLauncher({"-u", "-s"});
+    EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.standardError;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dataFolder)));
+}
+
+TEST_F(ArchiveFaults, AReleaseThatTurnsFilesFoldersAndLinksIntoOneAnotherInstalls) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string resources = gameBundleName() + "/Contents/Resources/";
+    const std::string first = publishGame("2.0");
+    addEntry(releases / first.substr(1), resources + "levels", "one file of levels", false);
+    addEntry(releases / first.substr(1), resources + "music/track.txt", "a track", false);
+    addEntry(releases / first.substr(1), resources + "current", "music", true);
+    publishManifest("2.0", first, "", "1.0");
+    install();
+    ASSERT_EQ(fs::read_symlink(dataFolder / resources / "current"), "music");
+
+    const std::string second = publishGame("2.1");
+    addEntry(releases / second.substr(1), resources + "levels/one.txt", "level one", false);
+    addEntry(releases / second.substr(1), resources + "music", "music in one file", false);
+    addEntry(releases / second.substr(1), resources + "current/now.txt", "now", false);
+    publishManifest("2.1", second, "", "1.0");
+
+    EXPECT_EQ(runLauncher().exitStatus, 0);
+    const auto starts = gameStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1].version, "2.1");
+    EXPECT_EQ(readFile(dataFolder / resources / "levels/one.txt"), "level one");
+    EXPECT_EQ(readFile(dataFolder / resources / "music"), "music in one file");
+    EXPECT_FALSE(fs::is_symlink(dataFolder / resources / "current"));
+    EXPECT_EQ(readFile(dataFolder / resources / "current/now.txt"), "now");
+}
