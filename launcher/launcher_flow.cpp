@@ -15,6 +15,7 @@
 #include "ui/sdl_resources.h"
 #include "ui/splash_window.h"
 #include "uninstall/uninstaller.h"
+#include "update/application_names.h"
 #include "update/installed_version.h"
 #include "update/self_update.h"
 #include "update/version_manifest.h"
@@ -162,6 +163,11 @@ int launcherMain(int argc, char** argv) {
     }
 
     removeLeftoverSelfUpdateFolder(temporaryFolder);
+
+    if (!applicationNamesStayInside(config.appDisplayName,
+                                    latestVersionInfo.ApplicationExecutablePrefix)) {
+        return 1;
+    }
 
     const bool contentPresent = fileExistsAtPath(contentApplicationPath());
     const bool versionRecorded = fileExistsAtPath(*dataFolder + "/CurrentVersion.ini");

@@ -4,10 +4,14 @@
 #include "launcher/run_log.h"
 #include "platform/file_presence.h"
 #include "platform/standard_folders.h"
+#include "update/application_names.h"
 #include "update/download_and_launch.h"
 #include "update/version_manifest.h"
 
 int selfUpdateLauncher() {
+    if (!applicationNamesStayInside(launcherConfig.appDisplayName)) {
+        return 1;
+    }
     // Joined as text: the temporary directory already ends with "/", so the path holds "//".
     std::string folder = temporaryDirectory() + "/" + launcherConfig.appFolderName;
     if (!createFolderWhenMissing(folder).empty()) {
