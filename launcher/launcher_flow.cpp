@@ -32,9 +32,11 @@ bool launcherDone = false;
 namespace {
 
 bool runsFromTemporaryPlace(const std::string& bundlePath, const std::string& temporaryFolder) {
+    // The private folder may lie elsewhere; a bundle under $TMPDIR or /tmp is temporary too.
     for (const std::string& prefix :
-         {temporaryFolder, std::string("/private/var/folders"), std::string("/Volumes/")}) {
-        if (bundlePath.starts_with(prefix)) {
+         {temporaryFolder, sharedTemporaryDirectory(), std::string("/private/var/folders"),
+          std::string("/Volumes/")}) {
+        if (!prefix.empty() && bundlePath.starts_with(prefix)) {
             return true;
         }
     }
@@ -45,6 +47,9 @@ bool runsFromTemporaryPlace(const std::string& bundlePath, const std::string& te
 // that copy has served its purpose.
 void removeLeftoverSelfUpdateFolder(const std::string& temporaryFolder) {
     const std::string& name = launcherConfig.appFolderName;
+    if (temporaryFolder.empty()) {
+        return; // no private temporary folder, so no self-update can have left anything there
+    }
     if (!isSingleFolderName(name)) {
         writeToLog("Not removing a leftover self-update folder: appFolderName '" + name +
                    "' is not a single folder name");

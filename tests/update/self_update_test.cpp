@@ -119,6 +119,18 @@ TEST_F(SelfUpdateTest, ADisplayNameThatLeavesTheFolderIsRefusedBeforeAnything) {
     EXPECT_FALSE(fs::exists(updateFolder()));
 }
 
+TEST_F(SelfUpdateTest, AFolderThatIsALinkIsNotWrittenInto) {
+    const TemporaryDirectoryOverride tmp(temporary.string());
+    fs::create_directories(scratch / "elsewhere");
+    fs::create_directory_symlink(scratch / "elsewhere", temporary / "Driftmoor");
+    ContentServer server(installerArchive("2"));
+    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_TRUE(logged("Refusing temporary folder " + updateFolder() + ": it is a link")) << log();
+    EXPECT_EQ(server.archiveRequests(), 0);
+    EXPECT_TRUE(fs::is_empty(scratch / "elsewhere"));
+}
+
 // The launcher as users run it: its own bundle copy, settings pointing at the loopback server.
 struct LauncherCopy {
     fs::path bundle;
