@@ -15,6 +15,7 @@
 #include "ui/sdl_resources.h"
 #include "ui/splash_window.h"
 #include "uninstall/uninstaller.h"
+#include "update/application_names.h"
 #include "update/installed_version.h"
 #include "update/self_update.h"
 #include "update/version_manifest.h"
@@ -31,9 +32,11 @@ bool launcherDone = false;
 namespace {
 
 bool runsFromTemporaryPlace(const std::string& bundlePath, const std::string& temporaryFolder) {
+    // The private folder may lie elsewhere; a bundle under $TMPDIR or /tmp is temporary too.
     for (const std::string& prefix :
-         {temporaryFolder, std::string("/private/var/folders"), std::string("/Volumes/")}) {
-        if (bundlePath.starts_with(prefix)) {
+         {temporaryFolder, sharedTemporaryDirectory(), std::string("/private/var/folders"),
+          std::string("/Volumes/")}) {
+        if (!prefix.empty() && bundlePath.starts_with(prefix)) {
             return true;
         }
     }
@@ -44,6 +47,9 @@ bool runsFromTemporaryPlace(const std::string& bundlePath, const std::string& te
 // that copy has served its purpose.
 void removeLeftoverSelfUpdateFolder(const std::string& temporaryFolder) {
     const std::string& name = launcherConfig.appFolderName;
+    if (temporaryFolder.empty()) {
+        return; // no private temporary folder, so no self-update can have left anything there
+    }
     if (!isSingleFolderName(name)) {
         writeToLog("Not removing a leftover self-update folder: appFolderName '" + name +
                    "' is not a single folder name");
@@ -162,6 +168,11 @@ int launcherMain(int argc, char** argv) {
     }
 
     removeLeftoverSelfUpdateFolder(temporaryFolder);
+
+    if (!applicationNamesStayInside(config.appDisplayName,
+                                    latestVersionInfo.ApplicationExecutablePrefix)) {
+        return 1;
+    }
 
     const bool contentPresent = fileExistsAtPath(contentApplicationPath());
     const bool versionRecorded = fileExistsAtPath(*dataFolder + "/CurrentVersion.ini");

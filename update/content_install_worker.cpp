@@ -3,6 +3,7 @@
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
+#include "update/application_names.h"
 #include "update/download_and_launch.h"
 #include "update/installed_version.h"
 #include "update/version_manifest.h"
@@ -17,6 +18,10 @@ namespace {
 
 int installContent() {
     const std::string& appDisplayName = launcherConfig.appDisplayName;
+    if (!applicationNamesStayInside(appDisplayName,
+                                    latestVersionInfo.ApplicationExecutablePrefix)) {
+        return 1;
+    }
     std::string downloadFolder = appSupportFolder;
     const int result = performToFileCurlAndExecute(
         latestVersionInfo.ApplicationDownloadUrl, downloadFolder, appDisplayName + ".zip",

@@ -9,8 +9,11 @@
 #include "update/version_manifest.h"
 #include "update/zip_extract.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 std::atomic<std::int32_t> unzipProgressPercent{0};
 
@@ -28,7 +31,26 @@ void setTransferOptions(CURL* curl, const std::string& url) {
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, transferProgressCallback);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "libcurl-agent/1.0");
-    applyStallLimit(curl);
+    applyTransferBasics(curl);
+    applyArchiveLimits(curl);
+}
+
+// A fresh file of our own at path. Whatever stands there is removed first, so that a planted link
+// is never written through and a file someone else made (and may still hold open) is not reused;
+// should anything take the name again before the open, the open fails instead.
+FileHandle createArchiveFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return nullptr;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    FileHandle file(::fdopen(fd, "wb"));
+    if (!file) {
+        ::close(fd);
+    }
+    return file;
 }
 
 // CURLE_OK only when every byte reached the file.
@@ -56,7 +78,7 @@ TransferOutcome transferToFile(const std::string& url, const std::string& archiv
         return {true, CURLE_FAILED_INIT};
     }
     setTransferOptions(curl, url);
-    FileHandle file(std::fopen(archivePath.c_str(), "wb"));
+    FileHandle file = createArchiveFile(archivePath);
     if (!file) {
         return {false, CURLE_OK};
     }
@@ -64,6 +86,8 @@ TransferOutcome transferToFile(const std::string& url, const std::string& archiv
 }
 
 bool downloadArchive(const std::string& url, const std::string& archivePath) {
+    // The manifest fetch leaves its own 100 behind; this download has not moved yet.
+    downloadProgressPercent.store(0, std::memory_order_relaxed);
     const TransferOutcome outcome = transferToFile(url, archivePath);
     if (!outcome.fileOpened) {
         writeToLog("Failed to open file");
@@ -87,12 +111,6 @@ int unpackAndLaunch(const std::string& folder, const std::string& archivePath,
         writeToLog("Error deleting zip file");
     }
     const std::string appPath = appendPathComponent(folder, executableName);
-    // The application has to come out of the archive: a name from the manifest that leads
-    // elsewhere would start whatever happens to lie there.
-    if (!isSingleFolderName(executableName)) {
-        writeToLog("refusing to start an application outside " + folder + ": " + appPath);
-        return 1;
-    }
     if (!fileExistsAtPath(appPath)) {
         writeToLog("app executable not found after unzipping! appExecutableNS: " + appPath);
         return 1;
@@ -102,6 +120,22 @@ int unpackAndLaunch(const std::string& folder, const std::string& archivePath,
         return 1;
     }
     return 0;
+}
+
+// Both names are joined to folder: one that leads elsewhere would overwrite a file outside, or
+// start whatever happens to lie there. Checked before anything is downloaded.
+bool namesStayIn(const std::string& folder, const std::string& archiveName,
+                 const std::string& executableName) {
+    if (!isSingleFolderName(archiveName)) {
+        writeToLog("refusing to download outside " + folder + ": " + folder + archiveName);
+        return false;
+    }
+    if (!isSingleFolderName(executableName)) {
+        writeToLog("refusing to start an application outside " + folder + ": " +
+                   appendPathComponent(folder, executableName));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -134,6 +168,9 @@ int performToFileCurlAndExecute(const std::string& url, std::string& downloadToF
                downloadToFilePath + " downloadToFileName:" + downloadToFileName +
                " downloadedExecutableToRun:" + downloadedExecutableToRun);
     const std::string archivePath = downloadToFilePath + downloadToFileName;
+    if (!namesStayIn(downloadToFilePath, downloadToFileName, downloadedExecutableToRun)) {
+        return 1;
+    }
     if (!downloadArchive(url, archivePath)) {
         return 1;
     }

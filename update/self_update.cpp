@@ -3,15 +3,27 @@
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
 #include "platform/file_presence.h"
+#include "platform/private_folder.h"
 #include "platform/standard_folders.h"
+#include "update/application_names.h"
 #include "update/download_and_launch.h"
 #include "update/version_manifest.h"
 
 int selfUpdateLauncher() {
+    if (!applicationNamesStayInside(launcherConfig.appDisplayName)) {
+        return 1;
+    }
+    const std::string temporary = temporaryDirectory();
     // Joined as text: the temporary directory already ends with "/", so the path holds "//".
-    std::string folder = temporaryDirectory() + "/" + launcherConfig.appFolderName;
-    if (!createFolderWhenMissing(folder).empty()) {
+    std::string folder = temporary + "/" + launcherConfig.appFolderName;
+    if (temporary.empty() || !createFolderWhenMissing(folder).empty()) {
         writeToLog("Failed to create temporary folder!");
+        return 1;
+    }
+    // $TMPDIR may be shared: a folder another user made or linked there could be swapped
+    // under the installer before it starts.
+    if (const std::string problem = ownFolderProblem(folder); !problem.empty()) {
+        writeToLog("Refusing temporary folder " + folder + ": " + problem);
         return 1;
     }
     const std::string& appDisplayName = launcherConfig.appDisplayName;

@@ -21,6 +21,12 @@ std::string textUpToFirstNul(const std::string& bytes) {
 std::size_t writeToMemoryCallback(char* data, std::size_t size, std::size_t count, void* buffer) {
     auto& received = static_cast<ReceiveBuffer*>(buffer)->bytes;
     const std::size_t n = size * count;
+    if (n > manifestSizeLimit - received.size()) {
+        // Every chunk is logged with all that came before it: a large body would fill the disk.
+        writeToLog("manifest larger than " + std::to_string(manifestSizeLimit) +
+                   " bytes, transfer aborted");
+        return 0;
+    }
     try {
         received.append(data, n);
     } catch (const std::bad_alloc&) {
@@ -79,7 +85,8 @@ int performInMemoryCurl(std::string& text, const std::string& url) {
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, transferProgressCallback);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    applyStallLimit(curl);
+    applyTransferBasics(curl);
+    applyManifestLimits(curl);
 
     const CURLcode result = curl_easy_perform(curl);
     if (result != CURLE_OK) {

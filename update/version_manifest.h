@@ -25,6 +25,9 @@ int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std:
 // GET url into text (up to the body's first NUL): 0 when the transfer completed, else 1.
 int performInMemoryCurl(std::string& text, const std::string& url);
 
+// A manifest body beyond this size ends the transfer as failed.
+constexpr std::size_t manifestSizeLimit = 64 * 1024;
+
 struct ReceiveBuffer {
     std::string bytes;
 };

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -52,8 +53,10 @@ TEST(StandardFolders, TemporaryFolderAlwaysEndsWithASlash) {
         ScopedEnvironment tmp("TMPDIR", "/var/tmp/y/");
         EXPECT_EQ(temporaryDirectory(), "/var/tmp/y/");
     }
+    // Without a choice of the user's, a private folder of the user's own under /tmp.
     ScopedEnvironment tmp("TMPDIR", nullptr);
-    EXPECT_EQ(temporaryDirectory(), "/tmp/");
+    ScopedEnvironment runtime("XDG_RUNTIME_DIR", nullptr);
+    EXPECT_EQ(temporaryDirectory(), "/tmp/launcher-" + std::to_string(getuid()) + "/");
 }
 
 TEST(StandardFolders, ApplicationSupportFollowsXdgDataHome) {

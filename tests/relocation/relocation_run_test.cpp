@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <thread>
 #include <unistd.h>
 
@@ -41,24 +42,17 @@ bool waitForText(const fs::path& file, const std::vector<std::string>& texts) {
     return false;
 }
 
-} // namespace
-
-// The real launcher, started from the temporary folder, copies itself into /opt and the copy
-// runs the normal flow. /opt is a test folder bound over the real one in a private mount
-// namespace, so the machine's /opt is never written.
-TEST(RelocationRun, ALauncherInTheTemporaryFolderMovesIntoOptAndRunsFromThere) {
-    if (!privateMountsWork()) {
-        GTEST_SKIP() << "needs root and unshare to bind a test folder over /opt";
-    }
-    TempFolder root;
-    const fs::path temporary = root / "tmp";
+// The real launcher, started from bundleFolder, copies itself into /opt and the copy runs the
+// normal flow. /opt is a test folder bound over the real one in a private mount namespace, so
+// the machine's /opt is never written.
+void expectRelocationFrom(const fs::path& bundleFolder, const TempFolder& root,
+                          const std::map<std::string, std::string>& temporaryEnvironment) {
     const fs::path opt = root / "opt";
     const fs::path data = root / "data";
-    fs::create_directories(temporary);
     fs::create_directories(opt);
     fs::create_directories(root / "home");
     writeFile(opt / ".test-marker", "");
-    const fs::path bundle = temporary / "Launcher.app";
+    const fs::path bundle = bundleFolder / "Launcher.app";
     fs::copy(LAUNCHER_BUNDLE_DIR, bundle, fs::copy_options::recursive);
     // A closed local port: the relaunched copy's flow ends quickly at the manifest fetch.
     replaceInFile(bundle / "Contents" / "Resources" / "config.plist",
@@ -68,13 +62,14 @@ TEST(RelocationRun, ALauncherInTheTemporaryFolderMovesIntoOptAndRunsFromThere) {
     // pipes of runChild.
     const std::string script = "mount --bind \"$0\" /opt && test -e /opt/.test-marker && "
                                "exec \"$1\" >\"$2\" 2>&1";
+    std::map<std::string, std::string> environment = {{"HOME", (root / "home").string()},
+                                                      {"XDG_DATA_HOME", data.string()}};
+    environment.insert(temporaryEnvironment.begin(), temporaryEnvironment.end());
     const ChildResult first = runChild("/usr/bin/unshare",
                                        {"-m", "/bin/sh", "-c", script, opt.string(),
                                         (bundle / "Contents" / "MacOS" / "launcher").string(),
                                         (root / "streams.txt").string()},
-                                       {{"HOME", (root / "home").string()},
-                                        {"XDG_DATA_HOME", data.string()},
-                                        {"TMPDIR", temporary.string()}});
+                                       environment);
     EXPECT_EQ(first.exitStatus, 0) << first.standardError << readFile(root / "streams.txt");
 
     EXPECT_TRUE(fs::exists(opt / "Launcher.app" / "Contents" / "MacOS" / "launcher"));
@@ -87,4 +82,31 @@ TEST(RelocationRun, ALauncherInTheTemporaryFolderMovesIntoOptAndRunsFromThere) {
         << readFile(log) << readFile(root / "streams.txt");
     EXPECT_EQ(readFile(log).find("[" + (bundle / "Contents").string()), std::string::npos)
         << "the first launcher must end without running the flow itself";
+}
+
+} // namespace
+
+TEST(RelocationRun, ALauncherInTheTemporaryFolderMovesIntoOptAndRunsFromThere) {
+    if (!privateMountsWork()) {
+        GTEST_SKIP() << "needs root and unshare to bind a test folder over /opt";
+    }
+    TempFolder root;
+    const fs::path temporary = root / "tmp";
+    fs::create_directories(temporary);
+    expectRelocationFrom(temporary, root, {{"TMPDIR", temporary.string()}});
+}
+
+// Without $TMPDIR the launcher's own temporary folder is a private one elsewhere; a bundle
+// under /tmp still lies in a temporary place.
+TEST(RelocationRun, ALauncherUnderTmpMovesAlsoWhenItsPrivateFolderIsElsewhere) {
+    if (!privateMountsWork()) {
+        GTEST_SKIP() << "needs root and unshare to bind a test folder over /opt";
+    }
+    TempFolder root;
+    const fs::path runtime = root / "run";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms(0700));
+    const TempFolder underTmp("/tmp");
+    expectRelocationFrom(underTmp.path(), root,
+                         {{"TMPDIR", ""}, {"XDG_RUNTIME_DIR", runtime.string()}});
 }

@@ -108,4 +108,35 @@ TEST_F(ContentInstallWorkerTest, ARecordThatCannotBeSavedFailsTheInstallAfterThe
     EXPECT_TRUE(logged("failed to save CurrentVersion.ini! contentAppPath: " + data.str()));
 }
 
+TEST_F(ContentInstallWorkerTest, NamesThatLeaveTheDataFolderAreRefusedBeforeTheDownload) {
+    ContentServer server(gameArchive());
+    writeFile(scratch / "Drift Moor.zip", "outside");
+    launcherConfig.appDisplayName = "../" + scratch.path().filename().string() + "/Drift Moor";
+    runWorker(server.url("/game.zip"));
+    EXPECT_EQ(installerResult.load(), 1);
+    EXPECT_TRUE(logged("Refusing appDisplayName '" + launcherConfig.appDisplayName +
+                       "': it must be a single name"))
+        << log();
+
+    for (const std::string name : {"", ".", ".."}) {
+        launcherConfig.appDisplayName = name;
+        installerDone.store(false);
+        runWorker(server.url("/game.zip"));
+        EXPECT_EQ(installerResult.load(), 1);
+        EXPECT_TRUE(logged("Refusing appDisplayName '" + name + "': it must be a single name"));
+    }
+
+    launcherConfig.appDisplayName = "Drift Moor";
+    latestVersionInfo.ApplicationExecutablePrefix = "../";
+    installerDone.store(false);
+    runWorker(server.url("/game.zip"));
+    EXPECT_EQ(installerResult.load(), 1);
+    EXPECT_TRUE(
+        logged("Refusing application bundle name '../Drift Moor.app': it must be a single name"));
+
+    EXPECT_EQ(server.archiveRequests(), 0);
+    EXPECT_EQ(readFile(scratch / "Drift Moor.zip"), "outside");
+    EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
+}
+
 } // namespace

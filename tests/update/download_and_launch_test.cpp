@@ -5,6 +5,8 @@
 #include "update/curl_session.h"
 #include "update/version_manifest.h"
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -68,12 +70,12 @@ TEST_F(DownloadTest, InstallsStartsTheGameAndDeletesTheArchive) {
                        "downloadedExecutableToRun:Drift Moor.app"));
 }
 
-TEST_F(DownloadTest, AnUnknownSizeLeavesTheDownloadPercentageAlone) {
+TEST_F(DownloadTest, AnUnknownSizeLeavesTheDownloadPercentageAtItsStart) {
     ContentServer server(gameArchive());
     downloadProgressPercent.store(37);
     ASSERT_EQ(install(server.url("/nolength.zip"), data.str()), 0) << log();
     EXPECT_GT(waitForPid(scratch / "game.pid"), 0);
-    EXPECT_EQ(downloadProgressPercent.load(), 37);
+    EXPECT_EQ(downloadProgressPercent.load(), 0);
     EXPECT_EQ(unzipProgressPercent.load(), 100);
 }
 
@@ -115,9 +117,20 @@ TEST_F(DownloadTest, AStalledTransferIsAbortedLikeABrokenOne) {
 }
 
 TEST_F(DownloadTest, AFullDiskEndsTheTransferWithTheWriteError) {
-    ContentServer server(gameArchive());
-    fs::create_symlink("/dev/full", archivePath());
-    EXPECT_EQ(install(server.url("/game.zip"), data.str()), 1);
+    // A file size limit stands in for the full disk: writes past it fail with EFBIG.
+    auto entries = gameEntries();
+    entries.push_back(fileEntry("Drift Moor.app/Contents/Resources/big.dat",
+                                std::string(256 * 1024, 'x'), 0644, true));
+    ContentServer server(zipBytes(scratch, entries));
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit lowered{64 * 1024, saved.rlim_max};
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &lowered);
+    const int result = install(server.url("/game.zip"), data.str());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(result, 1);
     EXPECT_TRUE(
         logged("curl_easy_perform() failed: Failed writing received data to disk/application"))
         << log();

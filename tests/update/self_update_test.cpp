@@ -106,6 +106,31 @@ TEST_F(SelfUpdateTest, AnUncreatableTemporaryFolderFails) {
     EXPECT_FALSE(log().find("performToFileCurlAndExecute start") != std::string::npos);
 }
 
+TEST_F(SelfUpdateTest, ADisplayNameThatLeavesTheFolderIsRefusedBeforeAnything) {
+    const TemporaryDirectoryOverride tmp(temporary.string());
+    ContentServer server(installerArchive("2"));
+    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    launcherConfig.appDisplayName = "../Drift Moor";
+    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_TRUE(logged("Refusing appDisplayName '../Drift Moor': it must be a single name"))
+        << log();
+    EXPECT_EQ(server.archiveRequests(), 0);
+    EXPECT_FALSE(fs::exists(temporary / "Drift Moor.zip"));
+    EXPECT_FALSE(fs::exists(updateFolder()));
+}
+
+TEST_F(SelfUpdateTest, AFolderThatIsALinkIsNotWrittenInto) {
+    const TemporaryDirectoryOverride tmp(temporary.string());
+    fs::create_directories(scratch / "elsewhere");
+    fs::create_directory_symlink(scratch / "elsewhere", temporary / "Driftmoor");
+    ContentServer server(installerArchive("2"));
+    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_TRUE(logged("Refusing temporary folder " + updateFolder() + ": it is a link")) << log();
+    EXPECT_EQ(server.archiveRequests(), 0);
+    EXPECT_TRUE(fs::is_empty(scratch / "elsewhere"));
+}
+
 // The launcher as users run it: its own bundle copy, settings pointing at the loopback server.
 struct LauncherCopy {
     fs::path bundle;

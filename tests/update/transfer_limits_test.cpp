@@ -1,0 +1,142 @@
+// What any transfer may reach and how long or how much it may take: the manifest fetch and the
+// archive download against servers that lead elsewhere, send too much, hang or crawl.
+#include "tests/support/http_test_server.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/silent_server.h"
+#include "tests/support/temp_folder.h"
+#include "update/curl_session.h"
+#include "update/version_manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Lowers one of the transfer limits for a test and puts it back afterwards.
+struct ScopedLimit {
+    long& value;
+    long saved;
+    ScopedLimit(long& limit, long lowered) : value(limit), saved(limit) { value = lowered; }
+    ~ScopedLimit() { value = saved; }
+};
+
+// Serves one byte every 300 ms, 30 in all: fast enough for a 1 byte/s stall rule.
+void serveTrickle(httplib::Server& server, const std::string& path) {
+    server.Get(path, [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/plain",
+                                         [](std::size_t offset, httplib::DataSink& sink) {
+                                             if (offset >= 30) {
+                                                 sink.done();
+                                                 return true;
+                                             }
+                                             std::this_thread::sleep_for(300ms);
+                                             return sink.write("#", 1);
+                                         });
+    });
+}
+
+class ManifestLimits : public testing::Test {
+  protected:
+    // Fetches url on another thread, so that a limit that does not work fails the test
+    // (after the guard) instead of holding it; stopping the silent server ends such a wait.
+    int fetchGuarded(const std::string& url, SilentServer* silent = nullptr) {
+        auto fetching =
+            std::async(std::launch::async, [&] { return fetchLatestVersionInfo(info, url, &raw); });
+        const bool ended = fetching.wait_for(30s) == std::future_status::ready;
+        if (silent != nullptr) {
+            silent->stop();
+        }
+        const int result = fetching.get();
+        EXPECT_TRUE(ended) << "the fetch was still waiting after 30 s";
+        return result;
+    }
+    std::size_t countOf(const std::string& message) const {
+        const std::string contents = log.contents();
+        std::size_t count = 0;
+        for (auto at = contents.find(":" + message + "\n"); at != std::string::npos;
+             at = contents.find(":" + message + "\n", at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    TempFolder folder;
+    LogCapture log{folder.str()};
+    LatestVersionInfo info;
+    std::string raw = "unchanged";
+    HttpTestServer http;
+};
+
+} // namespace
+
+TEST_F(ManifestLimits, OnlyHttpAndHttpsAreFetchedRedirectsIncluded) {
+    writeFile(folder / "LatestVersion.ini", "ApplicationVersion=local\n");
+    EXPECT_EQ(fetchLatestVersionInfo(info, "file://" + folder.str() + "/LatestVersion.ini", &raw),
+              1);
+    EXPECT_EQ(info.ApplicationVersion, "");
+    EXPECT_EQ(countOf("curl_easy_perform() failed: Unsupported protocol"), 1u) << log.contents();
+
+    SilentServer ftp;
+    const std::string elsewhere = "ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/x.ini";
+    http.server().Get("/moved", [elsewhere](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(elsewhere);
+    });
+    http.start();
+    EXPECT_EQ(fetchGuarded(http.url("/moved"), &ftp), 1);
+    EXPECT_EQ(ftp.connections(), 0) << "the redirect to ftp was followed";
+    EXPECT_EQ(countOf("curl_easy_perform() failed: Unsupported protocol"), 2u) << log.contents();
+    EXPECT_EQ(raw, "unchanged");
+}
+
+TEST_F(ManifestLimits, ABodyPast64KiBFailsWithOneLine) {
+    const std::string manifest = "ApplicationVersion=big\n";
+    const std::string exact = manifest + std::string(manifestSizeLimit - manifest.size(), '#');
+    http.server().Get("/exact", [exact](const httplib::Request&, httplib::Response& res) {
+        res.set_content(exact, "text/plain");
+    });
+    http.server().Get("/over", [exact](const httplib::Request&, httplib::Response& res) {
+        res.set_content(exact + "#", "text/plain");
+    });
+    http.start();
+
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/exact"), &raw), 0);
+    EXPECT_EQ(info.ApplicationVersion, "big");
+    EXPECT_EQ(raw.size(), manifestSizeLimit);
+
+    info = {};
+    raw = "unchanged";
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/over"), &raw), 1);
+    EXPECT_EQ(info.ApplicationVersion, "");
+    EXPECT_EQ(raw, "unchanged");
+    EXPECT_EQ(countOf("manifest larger than 65536 bytes, transfer aborted"), 1u);
+    EXPECT_EQ(countOf("curl_easy_perform() failed: Failed writing received data to "
+                      "disk/application"),
+              1u)
+        << log.contents();
+    EXPECT_EQ(countOf("performed installer version in-memory curl and got status: 1..."), 1u);
+    EXPECT_LT(log.contents().size(), 8 * manifestSizeLimit) << "the log stays small";
+}
+
+TEST_F(ManifestLimits, AHandshakeThatNeverEndsRunsIntoTheConnectionTimeOut) {
+    const ScopedLimit connect(connectTimeoutSeconds, 1);
+    SilentServer silent;
+    const std::string url = "https://127.0.0.1:" + std::to_string(silent.port()) + "/x.ini";
+    EXPECT_EQ(fetchGuarded(url, &silent), 1);
+    EXPECT_EQ(silent.connections(), 1);
+    EXPECT_EQ(countOf("curl_easy_perform() failed: Timeout was reached"), 1u) << log.contents();
+    EXPECT_EQ(countOf("Couldn't download " + url), 1u);
+}
+
+TEST_F(ManifestLimits, AManifestThatTricklesRunsIntoTheTimeLimit) {
+    const ScopedLimit whole(manifestTimeLimitSeconds, 2);
+    serveTrickle(http.server(), "/trickle");
+    http.start();
+    EXPECT_EQ(fetchGuarded(http.url("/trickle")), 1);
+    EXPECT_EQ(countOf("curl_easy_perform() failed: Timeout was reached"), 1u) << log.contents();
+    EXPECT_EQ(raw, "unchanged");
+}
