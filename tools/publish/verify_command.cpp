@@ -50,12 +50,9 @@ void checkArchive(Report& report, const std::string& path, const SignedReleaseVa
         report("archive " + path, false, "cannot be read");
         return;
     }
-    if (*hash == values.LauncherInstallerSha256) {
-        report("archive " + path, true, "");
-        return;
-    }
     if (*hash != values.ApplicationSha256) {
-        report("archive " + path, false,
+        const bool installer = *hash == values.LauncherInstallerSha256;
+        report("archive " + path, installer,
                "its SHA-256 " + *hash +
                    " matches neither ApplicationSha256 nor LauncherInstallerSha256");
         return;
