@@ -3,6 +3,7 @@
 #include "launcher/launcher_config.h"
 #include "platform/app_support_folder.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "update/base64_text.h"
 #include "update/manifest_trust.h"
@@ -166,6 +167,7 @@ class SignedFetch : public testing::Test {
     }
 
     TempFolder folder;
+    LogCapture log{folder.str()};
     TestKey key;
 };
 
@@ -175,6 +177,10 @@ TEST_F(SignedFetch, ARefusedManifestLeavesTheRecordAndTheTextAsTheyWere) {
     std::string raw = "before";
     EXPECT_EQ(fetch(TestKey().sign(body), info, raw), 1);
     EXPECT_EQ(lastManifestFailure, ManifestFailure::Refused);
+    EXPECT_NE(
+        log.contents().find(
+            ":Manifest refused: the signature does not verify with releaseSigningPublicKey\n"),
+        std::string::npos);
     EXPECT_EQ(info.ApplicationVersion, "1.0");
     EXPECT_EQ(raw, "before");
 
