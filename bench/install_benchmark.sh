@@ -2,6 +2,8 @@
 # Installs a ~1 GiB content archive (a few thousand files of mixed sizes, Deflate) served by
 # nginx on loopback, twice each way, and compares:
 #   ours: install_benchmark (performToFileCurlAndExecute: download, unpack, delete, start)
+#   checked: the same with the archive's SHA-256 checked while it arrives, as a launcher with
+#         releaseSigningPublicKey installs (target: at most 5 % slower than ours)
 #   pair: curl -o, then Info-ZIP unzip -q, of the same archive
 # Prints wall time and peak resident memory of each run. Everything it makes lives in one work
 # folder (BENCH_DIR, default /tmp) and is removed at the end, nginx included.
@@ -99,14 +101,25 @@ measure() {
     cat "$work/time.txt"
 }
 
-run_ours() {
+# install_with <label> [sha256]: one install by install_benchmark; prints and returns its seconds.
+install_with() {
+    local label="$1"; shift
     rm -rf "$work/ours" && mkdir -p "$work/ours"
-    read -r seconds kib < <(measure "$program" "$url" "$work/ours" Content.zip Game.app)
+    read -r seconds kib < <(measure "$program" "$url" "$work/ours" Content.zip Game.app "$@")
     local pid; pid="$(cat "$work/ours/game.pid" 2>/dev/null || true)"
     for _ in $(seq 50); do [ -n "$pid" ] && break; sleep 0.1; pid="$(cat "$work/ours/game.pid" 2>/dev/null || true)"; done
     [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    echo "ours  $seconds s  $((kib / 1024)) MiB peak"
+    echo "$label $seconds s  $((kib / 1024)) MiB peak"
+}
+
+run_ours() {
+    install_with "ours   "
     ours_total="$(echo "${ours_total:-0} + $seconds" | bc)"
+}
+
+run_checked() {
+    install_with "checked" "$archive_sha256"
+    checked_total="$(echo "${checked_total:-0} + $seconds" | bc)"
 }
 
 run_pair() {
@@ -119,10 +132,13 @@ run_pair() {
     pair_total="$(echo "${pair_total:-0} + $s1 + $s2" | bc)"
 }
 
-echo "== installing from $url"
+archive_sha256="$(sha256sum "$work/www/Content.zip" | cut -c1-64)"
+echo "== installing from $url (load: $(cut -d' ' -f1-3 /proc/loadavg))"
 for round in 1 2 3; do
     run_ours
+    run_checked
     run_pair
 done
 rm -rf "$work/ours" "$work/pair"
 echo "== total ours ${ours_total} s, pair ${pair_total} s, ratio $(echo "scale=2; $ours_total / $pair_total" | bc)"
+echo "== with the archive check: checked ${checked_total} s, ours ${ours_total} s, ratio $(echo "scale=3; $checked_total / $ours_total" | bc) (load: $(cut -d' ' -f1-3 /proc/loadavg))"

@@ -64,6 +64,20 @@ std::int32_t readConfigInt(const ConfigFile& file, const std::string& key) {
     return 0;
 }
 
+namespace {
+
+// A key of another kind must not leave the compiled-in empty value standing, which would turn
+// the checks off: it is kept as a value no key decodes from, so every manifest is refused.
+void readSigningKey(const ConfigFile& file, std::string& field) {
+    readConfigString(file, "releaseSigningPublicKey", field);
+    const auto kind = propertyListValueKind(*file.dictionary, "releaseSigningPublicKey");
+    if (kind != PropertyListValueKind::Absent && kind != PropertyListValueKind::String) {
+        field = "(not a string)";
+    }
+}
+
+} // namespace
+
 void loadLauncherConfig(const std::string& code) {
     loadLauncherConfigFrom(configFilePath(), code);
 }
@@ -83,6 +97,7 @@ void loadLauncherConfigFrom(const std::string& path, const std::string& code) {
     readConfigString(file, "companyFolderName", c.companyFolderName);
     readConfigString(file, "appFolderName", c.appFolderName);
     readConfigString(file, "appDisplayName", c.appDisplayName);
+    readSigningKey(file, c.releaseSigningPublicKey);
     c.launcherImageWidth = readConfigInt(file, "launcherImageWidth");
     c.launcherImageHeight = readConfigInt(file, "launcherImageHeight");
 
@@ -112,6 +127,7 @@ void loadContentInstallerConfigFrom(const std::string& path) {
     readConfigString(file, "companyFolderName", c.companyFolderName);
     readConfigString(file, "appFolderName", c.appFolderName);
     readConfigString(file, "appDisplayName", c.appDisplayName);
+    readSigningKey(file, c.releaseSigningPublicKey);
     c.contentInstallerImageWidth = readConfigInt(file, "contentInstallerImageWidth");
     c.contentInstallerImageHeight = readConfigInt(file, "contentInstallerImageHeight");
     readConfigString(file, "contentInstallerFontFileName", c.contentInstallerFontFileName);

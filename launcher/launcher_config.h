@@ -12,6 +12,8 @@ struct LauncherConfig {
     std::string companyFolderName = "Quillmere";
     std::string appFolderName = "Driftmoor";
     std::string appDisplayName = "Drift Moor";
+    // Base64 of the publisher's Ed25519 public key; empty: releases are not checked.
+    std::string releaseSigningPublicKey;
 
     std::int32_t launcherImageWidth = 300;
     std::int32_t launcherImageHeight = 250;

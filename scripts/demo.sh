@@ -140,8 +140,10 @@ plist_string() {
         index($0, key) { pending = 1 }' "$2"
 }
 
+# Every release is signed with the demo's own key, and its launcher checks them.
 publish_release() {
     local version="$1" launcher_version="$2"
+    SERIAL=$((${SERIAL:-0} + 1))
     "$PUBLISH" bundle --executable build/sample_game --name "$GAME_NAME" --version "$version" \
         --output-folder "$WORK/staging/$version" >/dev/null
     "$PUBLISH" pack "$WORK/staging/$version/$GAME_NAME.app" \
@@ -149,8 +151,12 @@ publish_release() {
     "$PUBLISH" manifest --application-version "$version" \
         --application-url "$(url "game-$version.zip")" --executable-prefix "" \
         --launcher-version "$launcher_version" --launcher-url "$(url launcher.zip)" \
-        --output "$RELEASES/LatestVersion.ini" >/dev/null
+        --application-archive "$RELEASES/game-$version.zip" \
+        --launcher-archive "$RELEASES/launcher.zip" --serial "$SERIAL" \
+        --sign-with "$WORK/release.pem" --output "$RELEASES/LatestVersion.ini" >/dev/null
     "$PUBLISH" lint "$(url LatestVersion.ini)" >/dev/null
+    "$PUBLISH" verify --public-key "$PUBLIC_KEY" "$RELEASES/LatestVersion.ini" \
+        "$RELEASES/game-$version.zip" >/dev/null
     echo "demo: published $GAME_NAME $version ($(stat -c %s "$RELEASES/game-$version.zip") bytes)"
 }
 
@@ -160,6 +166,9 @@ prepare_launcher() {
     local config="$BUNDLE/Contents/Resources/config.plist"
     set_plist_string latestVersionEndpoint "$(url LatestVersion.ini)" "$config"
     set_plist_string appDisplayName "$GAME_NAME" "$config"
+    PUBLIC_KEY="$("$PUBLISH" keygen --output "$WORK/release.pem")"
+    set_plist_string releaseSigningPublicKey "$PUBLIC_KEY" "$config"
+    "$PUBLISH" pack "$BUNDLE" --output "$RELEASES/launcher.zip" >/dev/null
 }
 
 game_starts() {

@@ -6,6 +6,7 @@
 #include "update/application_names.h"
 #include "update/download_and_launch.h"
 #include "update/installed_version.h"
+#include "update/manifest_trust.h"
 #include "update/version_manifest.h"
 
 #include <exception>
@@ -25,7 +26,8 @@ int installContent() {
     std::string downloadFolder = appSupportFolder;
     const int result = performToFileCurlAndExecute(
         latestVersionInfo.ApplicationDownloadUrl, downloadFolder, appDisplayName + ".zip",
-        latestVersionInfo.ApplicationExecutablePrefix + appDisplayName + ".app");
+        latestVersionInfo.ApplicationExecutablePrefix + appDisplayName + ".app",
+        requiredArchiveSha256(acceptedRelease.ApplicationSha256));
     if (result != 0) {
         return result;
     }

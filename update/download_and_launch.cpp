@@ -6,6 +6,7 @@
 #include "platform/file_presence.h"
 #include "platform/path_component.h"
 #include "update/curl_session.h"
+#include "update/sha256_stream.h"
 #include "update/version_manifest.h"
 #include "update/zip_extract.h"
 
@@ -53,12 +54,30 @@ FileHandle createArchiveFile(const std::string& path) {
     return file;
 }
 
+// The archive file and, when the download is checked, the hash of what reached it.
+struct HashedFile {
+    std::FILE* file;
+    Sha256Stream* hash;
+};
+
+std::size_t writeAndHashCallback(char* data, std::size_t size, std::size_t count, void* sink) {
+    const auto& target = *static_cast<HashedFile*>(sink);
+    const std::size_t written = writeToFileCallback(data, size, count, target.file);
+    target.hash->update(data, written * size);
+    return written;
+}
+
 // CURLE_OK only when every byte reached the file.
-CURLcode transferInto(CURL* curl, FileHandle file) {
+CURLcode transferInto(CURL* curl, FileHandle file, Sha256Stream* hash) {
     // Unbuffered, so that a full disk fails the very write libcurl asked for and ends the
     // transfer there, instead of surfacing only when the file is closed.
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    HashedFile sink{file.get(), hash};
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, file.get());
+    if (hash != nullptr) {
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeAndHashCallback);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    }
     CURLcode result = curl_easy_perform(curl);
     if (std::fclose(file.release()) != 0 && result == CURLE_OK) {
         result = CURLE_WRITE_ERROR;
@@ -71,7 +90,8 @@ struct TransferOutcome {
     CURLcode result = CURLE_OK;
 };
 
-TransferOutcome transferToFile(const std::string& url, const std::string& archivePath) {
+TransferOutcome transferToFile(const std::string& url, const std::string& archivePath,
+                               Sha256Stream* hash) {
     const CurlSession session;
     CURL* curl = session.handle();
     if (curl == nullptr) {
@@ -82,13 +102,13 @@ TransferOutcome transferToFile(const std::string& url, const std::string& archiv
     if (!file) {
         return {false, CURLE_OK};
     }
-    return {true, transferInto(curl, std::move(file))};
+    return {true, transferInto(curl, std::move(file), hash)};
 }
 
-bool downloadArchive(const std::string& url, const std::string& archivePath) {
+bool downloadArchive(const std::string& url, const std::string& archivePath, Sha256Stream* hash) {
     // The manifest fetch leaves its own 100 behind; this download has not moved yet.
     downloadProgressPercent.store(0, std::memory_order_relaxed);
-    const TransferOutcome outcome = transferToFile(url, archivePath);
+    const TransferOutcome outcome = transferToFile(url, archivePath, hash);
     if (!outcome.fileOpened) {
         writeToLog("Failed to open file");
         return false;
@@ -99,6 +119,21 @@ bool downloadArchive(const std::string& url, const std::string& archivePath) {
         return false;
     }
     return true;
+}
+
+// A download that differs from its signed hash is never opened: it is deleted at once.
+bool archiveMatches(const std::string& archivePath, const std::string& required,
+                    const std::string& actual) {
+    if (!actual.empty() && actual == required) {
+        return true;
+    }
+    writeToLog("Archive refused, its SHA-256 differs from the manifest's: expected " +
+               (required.empty() ? std::string("(none)") : required) + " got " + actual + " for " +
+               archivePath);
+    if (std::remove(archivePath.c_str()) != 0) {
+        writeToLog("Error deleting zip file");
+    }
+    return false;
 }
 
 int unpackAndLaunch(const std::string& folder, const std::string& archivePath,
@@ -160,7 +195,8 @@ void unzipCompletionHandler(const std::string&, bool succeeded) {
 
 int performToFileCurlAndExecute(const std::string& url, std::string& downloadToFilePath,
                                 const std::string& downloadToFileName,
-                                const std::string& downloadedExecutableToRun) {
+                                const std::string& downloadedExecutableToRun,
+                                const std::optional<std::string>& requiredSha256) {
     if (!downloadToFilePath.empty() && downloadToFilePath.back() != '/') {
         downloadToFilePath += '/';
     }
@@ -171,7 +207,11 @@ int performToFileCurlAndExecute(const std::string& url, std::string& downloadToF
     if (!namesStayIn(downloadToFilePath, downloadToFileName, downloadedExecutableToRun)) {
         return 1;
     }
-    if (!downloadArchive(url, archivePath)) {
+    Sha256Stream hash;
+    if (!downloadArchive(url, archivePath, requiredSha256 ? &hash : nullptr)) {
+        return 1;
+    }
+    if (requiredSha256 && !archiveMatches(archivePath, *requiredSha256, hash.finishHex())) {
         return 1;
     }
     return unpackAndLaunch(downloadToFilePath, archivePath, downloadedExecutableToRun);

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Percentage of the current unpack: 0..99 while entries are written, 100 once it succeeded.
@@ -10,9 +11,12 @@ extern std::atomic<std::int32_t> unzipProgressPercent;
 // Downloads url into downloadToFilePath + downloadToFileName, unpacks it into the same folder,
 // deletes it and starts the application downloadedExecutableToRun found there: 0 when it is
 // running, 1 on any failure (after a run-log line). downloadToFilePath gets a trailing "/".
+// With requiredSha256 the archive is hashed while it arrives and, when it differs, deleted
+// unopened.
 int performToFileCurlAndExecute(const std::string& url, std::string& downloadToFilePath,
                                 const std::string& downloadToFileName,
-                                const std::string& downloadedExecutableToRun);
+                                const std::string& downloadedExecutableToRun,
+                                const std::optional<std::string>& requiredSha256 = std::nullopt);
 
 // libcurl write callback; file is the open output FILE*. Returns what fwrite wrote, so that a
 // short write ends the transfer with libcurl's write error.

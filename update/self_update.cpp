@@ -7,6 +7,7 @@
 #include "platform/standard_folders.h"
 #include "update/application_names.h"
 #include "update/download_and_launch.h"
+#include "update/manifest_trust.h"
 #include "update/version_manifest.h"
 
 int selfUpdateLauncher() {
@@ -27,9 +28,9 @@ int selfUpdateLauncher() {
         return 1;
     }
     const std::string& appDisplayName = launcherConfig.appDisplayName;
-    const int result =
-        performToFileCurlAndExecute(latestVersionInfo.LauncherInstallerDownloadUrl, folder,
-                                    appDisplayName + ".zip", appDisplayName + ".app");
+    const int result = performToFileCurlAndExecute(
+        latestVersionInfo.LauncherInstallerDownloadUrl, folder, appDisplayName + ".zip",
+        appDisplayName + ".app", requiredArchiveSha256(acceptedRelease.LauncherInstallerSha256));
     if (result != 0) {
         writeToLog("Failed to curl and install from launcher");
     }

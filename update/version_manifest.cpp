@@ -2,6 +2,7 @@
 
 #include "launcher/run_log.h"
 #include "update/curl_session.h"
+#include "update/manifest_trust.h"
 
 #include <cstring>
 #include <ini.h>
@@ -9,6 +10,7 @@
 
 LatestVersionInfo latestVersionInfo;
 std::atomic<std::int32_t> downloadProgressPercent{0};
+ManifestFailure lastManifestFailure = ManifestFailure::None;
 
 namespace {
 
@@ -103,10 +105,18 @@ int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std:
                std::to_string(status) + "...");
     if (status != 0) {
         writeToLog("Couldn't download " + url);
+        lastManifestFailure = ManifestFailure::Transfer;
         return status;
+    }
+    // No value of a manifest is used before it has passed the signature checks.
+    if (!manifestIsTrusted(text)) {
+        lastManifestFailure = ManifestFailure::Refused;
+        return 1;
     }
     if (rawText != nullptr) {
         *rawText = text;
     }
-    return ini_parse_string(text.c_str(), latestVersionKeyHandler, &info);
+    const int parsed = ini_parse_string(text.c_str(), latestVersionKeyHandler, &info);
+    lastManifestFailure = parsed == 0 ? ManifestFailure::None : ManifestFailure::Parse;
+    return parsed;
 }

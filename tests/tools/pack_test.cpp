@@ -29,7 +29,8 @@ const std::vector<std::string> kBundleEntries = {
     "Game.app/Contents/Resources/",
     "Game.app/Contents/Resources/empty/",
     "Game.app/Contents/Resources/levels.dat",
-    "Game.app/Contents/Resources/shared.dat"};
+    "Game.app/Contents/Resources/shared.dat",
+    "ReleaseIndex.sha256"};
 
 // A bundle with an executable, a private data file, an empty folder and framework-style
 // relative links, made in an order other than the sorted one.

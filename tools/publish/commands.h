@@ -12,6 +12,9 @@ int runPack(const std::vector<std::string>& arguments);
 int runBundle(const std::vector<std::string>& arguments);
 int runManifest(const std::vector<std::string>& arguments);
 int runLint(const std::vector<std::string>& arguments);
+int runKeygen(const std::vector<std::string>& arguments);
+int runSign(const std::vector<std::string>& arguments);
+int runVerify(const std::vector<std::string>& arguments);
 
 // "launcher-publish <command>: <message>" on standard error; returns status for chaining.
 int reportError(const std::string& command, const std::string& message, int status);

@@ -4,6 +4,8 @@
 #include "tools/publish/manifest_analysis.h"
 #include "tools/publish/options.h"
 #include "update/curl_session.h"
+#include "update/release_signature.h"
+#include "update/sha256_stream.h"
 
 #include <curl/curl.h>
 #include <filesystem>
@@ -24,7 +26,10 @@ const char* const kHelp =
     "section, a key in another letter case, a key given twice, a line longer than 199 bytes,\n"
     "an indented line that replaces the value before it, a line without \"=\" or \":\", a\n"
     "missing key, a \" ;\" inside a value, blanks after a version, a NUL byte, and (for a URL)\n"
-    "an HTTP error status. Then it shows the values the launcher ends up with.\n"
+    "an HTTP error status. For a launcher that checks signatures it also reports a\n"
+    "ManifestSignature line that is not the last line, a ManifestSerial that is not a\n"
+    "number, and hash values that are not 64 lower-case hex digits. Then it shows the\n"
+    "values the launcher ends up with.\n"
     "\n"
     "A URL is fetched like the launcher fetches it: redirects followed, the server's\n"
     "certificate not verified.\n"
@@ -137,6 +142,51 @@ std::vector<ManifestFinding> transportFindings(const Manifest& manifest) {
     return findings;
 }
 
+// "Key=value" at the start of a line, as the signing keys are written; none for other lines.
+std::optional<std::pair<std::string, std::string>> keyLineOf(std::string line) {
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    const std::size_t separator = line.find_first_of("=:");
+    if (separator == std::string::npos || line.empty() || line[0] == ' ' || line[0] == '\t') {
+        return std::nullopt;
+    }
+    auto trimmed = [](std::string text) {
+        const auto first = text.find_first_not_of(" \t");
+        const auto last = text.find_last_not_of(" \t");
+        return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    };
+    return std::make_pair(trimmed(line.substr(0, separator)), trimmed(line.substr(separator + 1)));
+}
+
+// What a launcher with releaseSigningPublicKey would refuse in the signing keys.
+std::vector<ManifestFinding> signingFindings(const std::string& text) {
+    std::vector<ManifestFinding> findings;
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto keyLine = keyLineOf(lines[i]);
+        if (!keyLine) {
+            continue;
+        }
+        const auto& [key, value] = *keyLine;
+        if (key == "ManifestSignature" && i + 1 != lines.size()) {
+            findings.push_back({i + 1, "the ManifestSignature line is not the last line; a "
+                                       "launcher that checks signatures refuses the manifest"});
+        } else if (key == "ManifestSerial" && !parseManifestSerial(value)) {
+            findings.push_back({i + 1, "ManifestSerial \"" + value + "\" is not a decimal number"});
+        } else if ((key == "ApplicationSha256" || key == "LauncherInstallerSha256" ||
+                    key == "ApplicationIndexSha256") &&
+                   !isSha256Hex(value)) {
+            findings.push_back({i + 1, key + " \"" + value + "\" is not 64 lower-case hex digits"});
+        }
+    }
+    return findings;
+}
+
 bool sameValues(const LatestVersionInfo& a, const LatestVersionInfo& b) {
     for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
         if (manifestField(a, key) != manifestField(b, key)) {
@@ -208,6 +258,8 @@ int runLint(const std::vector<std::string>& arguments) {
 
     std::vector<ManifestFinding> findings = transportFindings(manifest);
     findings.insert(findings.end(), analysis.findings.begin(), analysis.findings.end());
+    const auto signing = signingFindings(text);
+    findings.insert(findings.end(), signing.begin(), signing.end());
     printFindings(source, findings);
     std::size_t traps = 0;
     for (const auto& finding : findings) {

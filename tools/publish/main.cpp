@@ -16,9 +16,13 @@ const char* const kUsage =
     "  bundle    assemble an application bundle (<prefix><name>.app) around an executable\n"
     "  pack      pack an application bundle folder into a ZIP archive (game content or the\n"
     "            launcher's installer)\n"
-    "  manifest  write LatestVersion.ini with the five keys the launcher reads\n"
+    "  manifest  write LatestVersion.ini with the five keys the launcher reads, and the\n"
+    "            hashes, serial and signature that a launcher with a key checks\n"
     "  lint      check a manifest file or URL for everything the launcher would read\n"
     "            otherwise than its author meant\n"
+    "  keygen    make a release signing key (Ed25519) and print its public key\n"
+    "  sign      (re)sign a manifest edited by hand\n"
+    "  verify    check a signed manifest and its archives as a launcher with the key will\n"
     "\n"
     "Run 'launcher-publish <command> --help' for the options of a command.\n";
 
@@ -40,7 +44,8 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     const std::map<std::string, int (*)(const std::vector<std::string>&)> commands = {
-        {"bundle", runBundle}, {"pack", runPack}, {"manifest", runManifest}, {"lint", runLint}};
+        {"bundle", runBundle}, {"pack", runPack}, {"manifest", runManifest}, {"lint", runLint},
+        {"keygen", runKeygen}, {"sign", runSign}, {"verify", runVerify}};
     const auto found = commands.find(command);
     if (found == commands.end()) {
         std::cerr << "launcher-publish: unknown command '" << command << "'\n\n" << kUsage;

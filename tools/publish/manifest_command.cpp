@@ -1,7 +1,12 @@
 // manifest: writes LatestVersion.ini so that the launcher reads exactly the values given.
+#include "tools/publish/archive_index.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/manifest_analysis.h"
+#include "tools/publish/manifest_file.h"
 #include "tools/publish/options.h"
+#include "tools/publish/signing_keys.h"
+#include "update/release_signature.h"
+#include "update/sha256_stream.h"
 
 #include <filesystem>
 #include <fstream>
@@ -28,6 +33,17 @@ const char* const kHelp =
     "  --launcher-url URL        URL of the launcher installer's ZIP archive\n"
     "                            (LauncherInstallerDownloadUrl)\n"
     "  --output FILE             where to write (default: LatestVersion.ini)\n"
+    "\n"
+    "for a launcher that checks signatures (releaseSigningPublicKey in config.plist):\n"
+    "  --application-archive F   the content archive made by pack: writes its SHA-256\n"
+    "                            (ApplicationSha256) and that of its ReleaseIndex.sha256\n"
+    "                            (ApplicationIndexSha256)\n"
+    "  --launcher-archive F      the launcher installer's archive: writes its SHA-256\n"
+    "                            (LauncherInstallerSha256)\n"
+    "  --serial N                ManifestSerial: raise it with every manifest published;\n"
+    "                            a launcher refuses a serial below the installed one\n"
+    "  --sign-with KEY           sign with the private key made by keygen: appends the\n"
+    "                            ManifestSignature line (needs --serial)\n"
     "  -h, --help                show this help\n"
     "\n"
     "A value is refused when the launcher would read it otherwise: a line longer than\n"
@@ -76,29 +92,57 @@ std::string manifestText(const LatestVersionInfo& info) {
     return text;
 }
 
-// Writes beside the target and renames, so a web server never serves a half-written manifest.
-bool writeAtomically(const fs::path& target, const std::string& text, std::string& problem) {
-    const fs::path partial = target.string() + ".partial-" + std::to_string(getpid());
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            problem = "cannot write " + partial.string();
-            std::error_code ignored;
-            fs::remove(partial, ignored);
-            return false;
+// The lines a checking launcher needs after the five keys, from the archives and options given.
+std::optional<std::string> signedReleaseLines(const ParsedArguments& parsed, std::string& problem) {
+    std::string lines;
+    if (parsed.has("--application-archive")) {
+        const std::string archive = parsed.value("--application-archive");
+        const auto hash = sha256FileHex(archive);
+        const auto index = readArchiveIndex(archive, problem);
+        if (!hash || !index) {
+            problem = hash ? problem : "cannot read " + archive;
+            return std::nullopt;
         }
+        lines += "ApplicationSha256=" + *hash + "\n";
+        lines += "ApplicationIndexSha256=" + sha256Hex(*index) + "\n";
     }
-    std::error_code error;
-    fs::rename(partial, target, error);
-    if (error) {
-        problem =
-            "cannot rename " + partial.string() + " to " + target.string() + ": " + error.message();
-        fs::remove(partial, error);
-        return false;
+    if (parsed.has("--launcher-archive")) {
+        const auto hash = sha256FileHex(parsed.value("--launcher-archive"));
+        if (!hash) {
+            problem = "cannot read " + parsed.value("--launcher-archive");
+            return std::nullopt;
+        }
+        lines += "LauncherInstallerSha256=" + *hash + "\n";
     }
-    return true;
+    if (parsed.has("--serial")) {
+        if (!parseManifestSerial(parsed.value("--serial"))) {
+            problem = "--serial must be a decimal number";
+            return std::nullopt;
+        }
+        lines += "ManifestSerial=" + parsed.value("--serial") + "\n";
+    }
+    if (parsed.has("--sign-with") && !parsed.has("--serial")) {
+        problem = "--sign-with needs --serial: a checking launcher refuses a manifest without "
+                  "ManifestSerial";
+        return std::nullopt;
+    }
+    return lines;
+}
+
+std::optional<std::string> signedIfAsked(const ParsedArguments& parsed, const std::string& text,
+                                         std::string& problem) {
+    if (!parsed.has("--sign-with")) {
+        return text;
+    }
+    const SigningKey key = readPrivateKeyFile(parsed.value("--sign-with"), problem);
+    if (!key) {
+        return std::nullopt;
+    }
+    auto signedText = signManifestText(key.get(), text);
+    if (!signedText) {
+        problem = "libcrypto could not sign the manifest";
+    }
+    return signedText;
 }
 
 bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted) {
@@ -119,7 +163,10 @@ bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted
 int runManifest(const std::vector<std::string>& arguments) {
     AcceptedOptions accepted;
     accepted.valued = {kKeyOptions.begin(), kKeyOptions.end()};
-    accepted.valued.push_back("--output");
+    for (const char* option :
+         {"--output", "--application-archive", "--launcher-archive", "--serial", "--sign-with"}) {
+        accepted.valued.push_back(option);
+    }
     std::string error;
     const auto parsed = parseArguments(arguments, accepted, error);
     if (!parsed) {
@@ -146,7 +193,11 @@ int runManifest(const std::vector<std::string>& arguments) {
         }
         manifestField(info, key) = value;
     }
-    const std::string text = manifestText(info);
+    const auto releaseLines = signedReleaseLines(*parsed, error);
+    if (!releaseLines) {
+        return reportError("manifest", error, kFailure);
+    }
+    const std::string text = manifestText(info) + *releaseLines;
     if (!readsBackAsWritten(text, info)) {
         return reportError("manifest", "the launcher would not read these values as given",
                            kFailure);
@@ -156,7 +207,8 @@ int runManifest(const std::vector<std::string>& arguments) {
     }
     const fs::path output =
         parsed->has("--output") ? parsed->value("--output") : "LatestVersion.ini";
-    if (!writeAtomically(output, text, error)) {
+    const auto finalText = signedIfAsked(*parsed, text, error);
+    if (!finalText || !writeFileAtomically(output.string(), *finalText, error)) {
         return reportError("manifest", error, kFailure);
     }
     std::cout << "wrote " << output.string() << "\n";

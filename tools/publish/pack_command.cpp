@@ -4,6 +4,8 @@
 #include "platform/property_list.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/options.h"
+#include "update/release_index.h"
+#include "update/sha256_stream.h"
 
 #include <algorithm>
 #include <array>
@@ -33,6 +35,11 @@ const char* const kHelp =
     "without it. Symbolic links that point outside the bundle, and special files, are\n"
     "refused. The archive may not be written inside the bundle; an existing archive is\n"
     "replaced.\n"
+    "\n"
+    "Beside the bundle the archive carries ReleaseIndex.sha256: the SHA-256 of every file\n"
+    "(\"<hex>  <name>\", as sha256sum writes it) and of every link's target text\n"
+    "(\"<hex> @<name>\"), sorted by name. The launcher leaves it in its data folder as the\n"
+    "record of what was installed.\n"
     "\n"
     "options:\n"
     "  --output FILE   the archive to write\n"
@@ -255,7 +262,51 @@ fs::path withoutTrailingSeparator(fs::path path) {
     return path;
 }
 
-bool writeArchive(const fs::path& output, const std::vector<Entry>& entries, std::string& problem) {
+// The index of what the archive holds, hashed from the very files and links being packed.
+std::optional<std::string> releaseIndexOf(const std::vector<Entry>& entries, std::string& problem) {
+    std::vector<ReleaseIndexEntry> indexed;
+    for (const auto& entry : entries) {
+        if (S_ISDIR(entry.status.st_mode)) {
+            continue;
+        }
+        if (S_ISLNK(entry.status.st_mode)) {
+            indexed.push_back(
+                {entry.name, sha256Hex(fs::read_symlink(entry.source).string()), true});
+            continue;
+        }
+        const auto hash = sha256FileHex(entry.source.string());
+        if (!hash) {
+            problem = "cannot read " + entry.source.string();
+            return std::nullopt;
+        }
+        indexed.push_back({entry.name, *hash, false});
+    }
+    return formatReleaseIndex(std::move(indexed));
+}
+
+bool addReleaseIndex(zip_t* archive, const std::string& index, time_t modified,
+                     std::string& problem) {
+    zip_source_t* source = zip_source_buffer(archive, index.data(), index.size(), 0);
+    const zip_int64_t added =
+        source == nullptr ? -1 : zip_file_add(archive, releaseIndexName, source, ZIP_FL_ENC_UTF_8);
+    if (added < 0) {
+        zip_source_free(source);
+        problem = std::string("cannot add ") + releaseIndexName + ": " + zip_strerror(archive);
+        return false;
+    }
+    const auto at = static_cast<zip_uint64_t>(added);
+    const zip_uint32_t mode = S_IFREG | 0644;
+    if (zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_UNIX, mode << 16) != 0 ||
+        zip_file_set_mtime(archive, at, modified, 0) != 0) {
+        problem = std::string("cannot set the attributes of ") + releaseIndexName;
+        return false;
+    }
+    addExtendedTimestamp(archive, at, modified);
+    return true;
+}
+
+bool writeArchive(const fs::path& output, const std::vector<Entry>& entries,
+                  const std::string& index, std::string& problem) {
     int code = 0;
     ZipArchive archive(zip_open(output.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code));
     if (!archive) {
@@ -270,6 +321,11 @@ bool writeArchive(const fs::path& output, const std::vector<Entry>& entries, std
         if (!addEntry(archive.get(), entry, linkTargets, problem)) {
             return false;
         }
+    }
+    // Stamped like the bundle's top folder, so that packing the same folder twice gives the
+    // same archive.
+    if (!addReleaseIndex(archive.get(), index, entries.front().status.st_mtime, problem)) {
+        return false;
     }
     if (zip_close(archive.get()) != 0) {
         problem = "cannot write " + output.string() + ": " + zip_strerror(archive.get());
@@ -313,10 +369,11 @@ int runPack(const std::vector<std::string>& arguments) {
     }
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    if (!writeArchive(output, entries, problem)) {
+    const auto index = releaseIndexOf(entries, problem);
+    if (!index || !writeArchive(output, entries, *index, problem)) {
         return reportError("pack", problem, kFailure);
     }
-    std::cout << "packed " << entries.size() << " entries of " << bundle.string() << " into "
+    std::cout << "packed " << entries.size() + 1 << " entries of " << bundle.string() << " into "
               << output.string() << "\n";
     return kSuccess;
 }

@@ -1,0 +1,231 @@
+// A launcher with releaseSigningPublicKey in its config.plist, end to end against nginx: it
+// installs, updates and starts only what the key signed, and one without a key takes signed
+// releases like any other.
+#include "tests/e2e/acceptance_fixture.h"
+#include "tests/support/temp_folder.h"
+
+#include <fstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void writeBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Flips one byte in the middle of a file, as a network attacker would change it.
+void changeOneByte(const fs::path& path) {
+    std::string bytes = readFile(path);
+    bytes[bytes.size() / 2] ^= 0x01;
+    writeBytes(path, bytes);
+}
+
+class SignedReleases : public AcceptanceTest {
+  protected:
+    void SetUp() override {
+        AcceptanceTest::SetUp();
+        privateKey = newKey("release.pem");
+    }
+
+    // A new key pair under the sandbox; returns the private key file, publicKey gets its half.
+    fs::path newKey(const std::string& name, std::string* publicHalf = nullptr) {
+        const fs::path file = sandbox.root / name;
+        const ChildResult made = runChild(PUBLISH_TOOL, {"keygen", "--output", file.string()});
+        if (made.exitStatus != 0) {
+            throw std::runtime_error("keygen failed: " + made.standardError);
+        }
+        std::string key = made.standardOutput.substr(0, made.standardOutput.find('\n'));
+        (publicHalf != nullptr ? *publicHalf : publicKey) = key;
+        return file;
+    }
+
+    // Game <version> and launcher installer 1.0 published; the manifest names them, with
+    // serial and signed by key.
+    std::string signedRelease(const std::string& version, int serial,
+                              const std::string& launcherVersion = "1.0") {
+        const std::string game = publishGame(version);
+        const std::string installer = publishLauncherInstaller(launcherVersion);
+        runPublish({"manifest",
+                    "--application-version",
+                    version,
+                    "--application-url",
+                    server->url(game),
+                    "--executable-prefix",
+                    "",
+                    "--launcher-version",
+                    launcherVersion,
+                    "--launcher-url",
+                    server->url(installer),
+                    "--application-archive",
+                    (releases / game.substr(1)).string(),
+                    "--launcher-archive",
+                    (releases / installer.substr(1)).string(),
+                    "--serial",
+                    std::to_string(serial),
+                    "--sign-with",
+                    privateKey.string(),
+                    "--output",
+                    manifestPath().string()});
+        return readFile(manifestPath());
+    }
+
+    void configureKey(const std::string& key) {
+        configure("1.0", "/LatestVersion.ini",
+                  {{"releaseSigningPublicKey", "<string>" + key + "</string>"}});
+    }
+
+    fs::path manifestPath() const { return releases / "LatestVersion.ini"; }
+
+    // The run ended as a manifest that cannot be had does: 1, nothing fetched beyond it.
+    void expectRefused(const std::string& failedCheck) {
+        const int archivesBefore = requestsFor("GET /game-") + requestsFor("GET /launcher-");
+        const ChildResult result = runLauncher();
+        EXPECT_EQ(result.exitStatus, 1) << result.standardError;
+        EXPECT_TRUE(lastRunHas("Manifest refused: " + failedCheck)) << failedCheck;
+        EXPECT_TRUE(lastRunHas("Error getting or parsing LatestVersion.ini! "
+                               "latestVersionEndpointURL:" +
+                               server->url("/LatestVersion.ini")));
+        EXPECT_FALSE(lastRunMentions("performToFileCurlAndExecute start"));
+        EXPECT_EQ(requestsFor("GET /game-") + requestsFor("GET /launcher-"), archivesBefore);
+    }
+
+    fs::path privateKey;
+    std::string publicKey;
+};
+
+} // namespace
+
+TEST_F(SignedReleases, ASignedReleaseInstallsStartsAndUpdates) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string first = signedRelease("1.0", 1);
+    configureKey(publicKey);
+    const ChildResult installed = runLauncher();
+    EXPECT_EQ(installed.exitStatus, 0) << installed.standardError;
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    EXPECT_FALSE(lastRunMentions("refused"));
+    // The record is the manifest as served, signature line and all.
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), first);
+    EXPECT_TRUE(fs::is_regular_file(dataFolder / "ReleaseIndex.sha256"));
+    started.stopAll();
+
+    const ChildResult current = runLauncher();
+    EXPECT_EQ(current.exitStatus, 0) << current.standardError;
+    ASSERT_EQ(gameStarts(2).size(), 2u);
+    started.stopAll();
+
+    const std::string second = signedRelease("2.0", 2);
+    const ChildResult updated = runLauncher();
+    EXPECT_EQ(updated.exitStatus, 0) << updated.standardError;
+    const auto starts = gameStarts(3);
+    ASSERT_EQ(starts.size(), 3u);
+    EXPECT_EQ(starts[2].version, "2.0");
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), second);
+}
+
+TEST_F(SignedReleases, AChangedOrUnsignedManifestIsRefusedBeforeAnythingIsFetched) {
+    const std::string text = signedRelease("1.0", 1);
+    configureKey(publicKey);
+    const std::size_t signatureLine = text.rfind("ManifestSignature=");
+
+    std::string changed = text;
+    changed[text.find("ApplicationVersion=1.0") + 19] = '2'; // 1.0 -> 2.0
+    writeBytes(manifestPath(), changed);
+    expectRefused("the signature does not verify with releaseSigningPublicKey");
+
+    // The signature line moved up: the signed bytes are all still there, but it is not last.
+    const std::string line = text.substr(signatureLine);
+    writeBytes(manifestPath(), line + text.substr(0, signatureLine));
+    expectRefused("the last line is not a ManifestSignature line");
+
+    writeBytes(manifestPath(), text.substr(0, signatureLine));
+    expectRefused("the last line is not a ManifestSignature line");
+
+    std::string otherPublicKey;
+    const fs::path otherKey = newKey("other.pem", &otherPublicKey);
+    writeBytes(manifestPath(), text);
+    runPublish({"sign", "--key", otherKey.string(), manifestPath().string()});
+    expectRefused("the signature does not verify with releaseSigningPublicKey");
+}
+
+TEST_F(SignedReleases, AnOlderSerialThanTheInstalledOneIsRefused) {
+    SKIP_WITHOUT_DISPLAY();
+    signedRelease("1.0", 5);
+    configureKey(publicKey);
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    started.stopAll();
+
+    // A replayed older release, validly signed, under a lower serial.
+    signedRelease("0.9", 4);
+    expectRefused("ManifestSerial 4 is lower than the installed serial 5");
+
+    // The same serial again is no replay: the installed game starts.
+    signedRelease("1.0", 5);
+    const ChildResult again = runLauncher();
+    EXPECT_EQ(again.exitStatus, 0) << again.standardError;
+    EXPECT_EQ(gameStarts(2).size(), 2u);
+}
+
+TEST_F(SignedReleases, AChangedArchiveIsDeletedUnopened) {
+    const std::string text = signedRelease("1.0", 1);
+    configureKey(publicKey);
+    const fs::path archive = releases / "game-1.0.zip";
+    const std::string expected = text.substr(text.find("ApplicationSha256=") + 18, 64);
+    changeOneByte(archive);
+    SKIP_WITHOUT_DISPLAY();
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1) << result.standardError;
+    EXPECT_EQ(requestsFor("GET /game-1.0.zip 200"), 1);
+    EXPECT_TRUE(lastRunMentions("Archive refused, its SHA-256 differs from the manifest's: "
+                                "expected " +
+                                expected + " got "));
+    EXPECT_FALSE(lastRunMentions("failed to unzip file"));
+    EXPECT_FALSE(fs::exists(dataFolder / (displayName + ".zip")));
+    EXPECT_FALSE(fs::exists(dataFolder / gameBundleName()));
+    EXPECT_FALSE(fs::exists(dataFolder / "ReleaseIndex.sha256"));
+    EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini"));
+    EXPECT_TRUE(gameStarts(1).empty());
+}
+
+TEST_F(SignedReleases, AChangedLauncherInstallerIsDeletedUnopened) {
+    signedRelease("1.0", 1, "2.0");
+    configureKey(publicKey);
+    changeOneByte(releases / "launcher-2.0.zip");
+
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1) << result.standardError;
+    EXPECT_EQ(requestsFor("GET /launcher-2.0.zip 200"), 1);
+    EXPECT_TRUE(lastRunMentions("Archive refused, its SHA-256 differs from the manifest's"));
+    EXPECT_TRUE(lastRunHas("Failed to curl and install from launcher"));
+    const fs::path folder = sandbox.temporaryFolder / "Test App";
+    EXPECT_FALSE(fs::exists(folder / (displayName + ".zip")));
+    EXPECT_FALSE(fs::exists(folder / (displayName + ".app")));
+    EXPECT_TRUE(gameStarts(1).empty());
+}
+
+TEST_F(SignedReleases, AKeyThatIsNoKeyRefusesEveryManifest) {
+    signedRelease("1.0", 1);
+    for (const std::string& key :
+         {std::string("not a key"), publicKey.substr(0, 40) + "AA==", publicKey + publicKey}) {
+        configureKey(key);
+        expectRefused("releaseSigningPublicKey is not base64 of 32 bytes");
+    }
+}
+
+TEST_F(SignedReleases, WithoutAKeyASignedReleaseInstallsLikeAnyOther) {
+    SKIP_WITHOUT_DISPLAY();
+    signedRelease("1.0", 1);
+    configure("1.0", "/LatestVersion.ini");
+    // Nothing is checked without a key: a signature by some other key changes nothing.
+    std::string otherPublicKey;
+    runPublish(
+        {"sign", "--key", newKey("other.pem", &otherPublicKey).string(), manifestPath().string()});
+    const std::string served = readFile(manifestPath());
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    EXPECT_FALSE(lastRunMentions("refused"));
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), served);
+}
