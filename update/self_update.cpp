@@ -21,9 +21,9 @@ int selfUpdateLauncher() {
         writeToLog("Failed to create temporary folder!");
         return 1;
     }
-    // $TMPDIR may be shared: a folder another user made or linked there could be swapped
-    // under the installer before it starts.
-    if (const std::string problem = ownFolderProblem(folder); !problem.empty()) {
+    // $TMPDIR may be shared: a folder another user made, linked or may write to could have
+    // the installer swapped before it starts.
+    if (const std::string problem = secureOwnFolder(folder); !problem.empty()) {
         writeToLog("Refusing temporary folder " + folder + ": " + problem);
         return 1;
     }

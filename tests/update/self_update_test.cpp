@@ -2,11 +2,13 @@
 
 #include "launcher/launcher_config.h"
 #include "tests/support/child_process.h"
+#include "tests/support/other_user.h"
 #include "tests/update/download_test_support.h"
 #include "update/version_manifest.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -129,6 +131,35 @@ TEST_F(SelfUpdateTest, AFolderThatIsALinkIsNotWrittenInto) {
     EXPECT_TRUE(logged("Refusing temporary folder " + updateFolder() + ": it is a link")) << log();
     EXPECT_EQ(server.archiveRequests(), 0);
     EXPECT_TRUE(fs::is_empty(scratch / "elsewhere"));
+}
+
+TEST_F(SelfUpdateTest, ALeftoverFolderOthersMayWriteToIsTakenBackFirst) {
+    const TemporaryDirectoryOverride tmp(temporary.string());
+    fs::create_directories(updateFolder());
+    fs::permissions(updateFolder(), fs::perms(0777)); // as a umask of 0 would leave it
+    ContentServer server(installerArchive("2"));
+    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    EXPECT_EQ(selfUpdateLauncher(), 0) << log();
+    EXPECT_GT(waitForPid(scratch / "installer.pid"), 0);
+    EXPECT_EQ(fs::status(updateFolder()).permissions(), fs::perms(0755));
+}
+
+TEST_F(SelfUpdateTest, AFolderAnotherUserMadeInASharedTmpdirIsRefused) {
+    const OtherUser nobody = otherUser();
+    SKIP_WITHOUT_OTHER_USER(nobody);
+    TempFolder shared("/tmp");
+    fs::permissions(shared.path(), fs::perms(01777));
+    const TemporaryDirectoryOverride tmp(shared.str());
+    const std::string theirs = shared.str() + "/Driftmoor";
+    ASSERT_TRUE(runAs(nobody, [&] { return ::mkdir(theirs.c_str(), 0777) == 0; }));
+    ContentServer server(installerArchive("2"));
+    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_TRUE(logged("Refusing temporary folder " + shared.str() +
+                       "//Driftmoor: it belongs to another user"))
+        << log();
+    EXPECT_EQ(server.archiveRequests(), 0);
+    EXPECT_TRUE(fs::is_empty(theirs));
 }
 
 // The launcher as users run it: its own bundle copy, settings pointing at the loopback server.
