@@ -12,6 +12,7 @@
 
 std::atomic<std::int32_t> installerResult{0};
 std::atomic<bool> installerDone{false};
+std::atomic<bool> installerWorkerFinished{false};
 
 namespace {
 
@@ -39,5 +40,6 @@ void contentInstallWorker() {
         writeToLog(std::string("content installation failed: ") + error.what());
     }
     installerResult.store(result, std::memory_order_relaxed);
+    installerWorkerFinished.store(true, std::memory_order_release);
     installerDone.store(true, std::memory_order_release);
 }

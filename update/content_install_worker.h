@@ -8,6 +8,9 @@ extern std::atomic<std::int32_t> installerResult;
 // Raised by the worker as its last act on every path, and by the installer window when the user
 // closes it.
 extern std::atomic<bool> installerDone;
+// Raised by the worker alone, just before installerDone: tells a finished installation from a
+// window that was closed while the work went on.
+extern std::atomic<bool> installerWorkerFinished;
 
 // Thread body of the content installer: downloads, unpacks and starts the game in the data
 // folder, then records the installed version once the game runs.
