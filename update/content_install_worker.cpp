@@ -7,6 +7,9 @@
 #include "update/installed_version.h"
 #include "update/version_manifest.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -16,8 +19,23 @@ std::atomic<bool> installerWorkerFinished{false};
 
 namespace {
 
+// Once unpacking has begun the folder holds neither release whole; until the new game runs
+// there must be no record claiming one of them.
+bool forgetInstalledVersion(const std::string& folder) {
+    const std::string path = folder + "/CurrentVersion.ini";
+    if (std::remove(path.c_str()) == 0 || errno == ENOENT) {
+        return true;
+    }
+    writeToLog("failed to remove CurrentVersion.ini before installing: " + path + ": " +
+               std::strerror(errno));
+    return false;
+}
+
 int installContent() {
     const std::string& appDisplayName = launcherConfig.appDisplayName;
+    if (!forgetInstalledVersion(appSupportFolder)) {
+        return 1;
+    }
     std::string downloadFolder = appSupportFolder;
     const int result = performToFileCurlAndExecute(
         latestVersionInfo.ApplicationDownloadUrl, downloadFolder, appDisplayName + ".zip",

@@ -13,5 +13,7 @@ extern std::atomic<bool> installerDone;
 extern std::atomic<bool> installerWorkerFinished;
 
 // Thread body of the content installer: downloads, unpacks and starts the game in the data
-// folder, then records the installed version once the game runs.
+// folder, then records the installed version once the game runs. The old record goes before
+// anything is downloaded, so that an installation that does not complete is never taken for an
+// installed version.
 void contentInstallWorker();
