@@ -1,11 +1,14 @@
 #include "launcher/run_log.h"
 
 #include "platform/main_bundle.h"
+#include "platform/process_start.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -13,6 +16,22 @@ std::string logFilePath;
 FILE* logStream = nullptr;
 // Entries from the worker threads and the main thread must never interleave.
 std::mutex logMutex;
+
+// What standard output was before the log took it over, kept for the programs the launcher
+// starts: a game's own output never lands in the run log. Where there was none, they get
+// /dev/null.
+void keepOriginalStandardOutput() {
+    static bool kept = false;
+    if (kept) {
+        return; // a later set-up would keep the log itself
+    }
+    kept = true;
+    int original = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (original < 0) {
+        original = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    }
+    setStandardOutputForStartedPrograms(original);
+}
 
 } // namespace
 
@@ -30,6 +49,7 @@ std::string asctimeText(const std::tm& local) {
 
 void setupLogFile(const std::string& folder) {
     std::lock_guard lock(logMutex);
+    keepOriginalStandardOutput();
     logFilePath = folder + "/out.log";
     struct stat status {};
     const bool startOver =
