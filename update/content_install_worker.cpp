@@ -7,11 +7,10 @@
 #include "update/installed_version.h"
 #include "update/version_manifest.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 std::atomic<std::int32_t> installerResult{0};
 std::atomic<bool> installerDone{false};
@@ -20,14 +19,17 @@ std::atomic<bool> installerWorkerFinished{false};
 namespace {
 
 // Once unpacking has begun the folder holds neither release whole; until the new game runs
-// there must be no record claiming one of them.
+// there must be no record claiming one of them. Whatever stands at the record's name goes (a
+// link itself, never what it points to), or the record could never be written again.
 bool forgetInstalledVersion(const std::string& folder) {
     const std::string path = folder + "/CurrentVersion.ini";
-    if (std::remove(path.c_str()) == 0 || errno == ENOENT) {
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
+    if (!error) {
         return true;
     }
     writeToLog("failed to remove CurrentVersion.ini before installing: " + path + ": " +
-               std::strerror(errno));
+               error.message());
     return false;
 }
 
