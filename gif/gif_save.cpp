@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -220,25 +223,68 @@ bool putImage(GifFileType* gif, GIF_Image& image) {
     return true;
 }
 
+// The file being written, and whether this save brought it into being: only then may a failed
+// save take it away again.
+struct OutputFile {
+    int fd = -1;
+    bool created = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+OutputFile openOutput(const char* file) {
+    OutputFile output;
+    output.fd = open(file, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    output.created = output.fd >= 0;
+    if (!output.created && errno == EEXIST) {
+        output.fd = open(file, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    }
+    struct stat status {};
+    if (output.created && fstat(output.fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        output.device = status.st_dev;
+        output.inode = status.st_ino;
+    } else {
+        output.created = false;
+    }
+    return output;
+}
+
+// A half-written file would later load as a broken animation; what this save created goes,
+// as long as the name still names it. Whatever stood there before (a file, a link, a device)
+// is never removed.
+void removeCreated(const char* file, const OutputFile& output) {
+    struct stat status {};
+    if (output.created && lstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_dev == output.device && status.st_ino == output.inode) {
+        unlink(file);
+    }
+}
+
 } // namespace
 
 extern "C" int GIF_SaveImage(GIF_Image* image, const char* file) {
     if (image == nullptr || image->frameCount == 0 || image->frames == nullptr || file == nullptr) {
         return 0;
     }
-    int error = 0;
-    EncoderPtr gif{EGifOpenFileName(file, false, &error)};
-    if (!gif) {
+    const OutputFile output = openOutput(file);
+    if (output.fd < 0) {
         return 0;
     }
-    // A half-written file would later load as a broken animation; leave nothing behind instead.
+    int error = 0;
+    // From here on giflib owns the descriptor and closes it with the encoder.
+    EncoderPtr gif{EGifOpenFileHandle(output.fd, &error)};
+    if (!gif) {
+        close(output.fd);
+        removeCreated(file, output);
+        return 0;
+    }
     if (!putImage(gif.get(), *image)) {
         gif.reset();
-        std::remove(file);
+        removeCreated(file, output);
         return 0;
     }
     if (EGifCloseFile(gif.release(), &error) != GIF_OK) {
-        std::remove(file);
+        removeCreated(file, output);
         return 0;
     }
     return 1;

@@ -2,6 +2,7 @@
 
 #include "launcher/command_line.h"
 #include "launcher/launcher_config.h"
+#include "launcher/run_lock.h"
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
@@ -143,7 +144,19 @@ int launcherMain(int argc, char** argv) {
                    stderr);
         return 1;
     }
+    // Taken before anything is written or fetched: a second launcher on the same folder (a
+    // double click) would truncate the first one's archive and start the game twice.
+    std::string lockProblem;
+    const RunLock lock = takeRunLock(*dataFolder, lockProblem);
     setupLogFile(*dataFolder);
+    if (lock == RunLock::HeldElsewhere) {
+        writeToLog("Another launcher is already running for " + *dataFolder +
+                   "; leaving the work to it");
+        return 0;
+    }
+    if (lock == RunLock::Unavailable) {
+        writeToLog("Cannot take the run lock " + lockProblem + "; going on without it");
+    }
     logConfigProblems();
 
     writeToLog("mainBundle resourcePath:" + resourcePath);

@@ -1,5 +1,6 @@
 #include "launcher/launcher_flow.h"
+#include "launcher/process_end.h"
 
 int main(int argc, char** argv) {
-    return launcherMain(argc, argv);
+    endLauncherProcess(launcherMain(argc, argv));
 }

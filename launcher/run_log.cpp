@@ -1,6 +1,7 @@
 #include "launcher/run_log.h"
 
 #include "platform/main_bundle.h"
+#include "platform/process_start.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -68,6 +69,22 @@ bool redirectStandardOutput(int fd) {
     return moved;
 }
 
+// What standard output was before the log took it over, kept for the programs the launcher
+// starts: a game's own output never lands in the run log. Where there was none, they get
+// /dev/null.
+void keepOriginalStandardOutput() {
+    static bool kept = false;
+    if (kept) {
+        return; // a later set-up would keep the log itself
+    }
+    kept = true;
+    int original = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (original < 0) {
+        original = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    }
+    setStandardOutputForStartedPrograms(original);
+}
+
 } // namespace
 
 std::string asctimeText(const std::tm& local) {
@@ -84,6 +101,7 @@ std::string asctimeText(const std::tm& local) {
 
 bool setupLogFile(const std::string& folder) {
     std::lock_guard lock(logMutex);
+    keepOriginalStandardOutput();
     logFilePath = folder + "/out.log";
     const long long size = clearLogPlace(logFilePath);
     const int fd = openLogFile(logFilePath, size >= logRestartBytes);

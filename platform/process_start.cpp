@@ -1,11 +1,25 @@
 #include "platform/process_start.h"
 
+#include <atomic>
 #include <spawn.h>
 #include <sys/wait.h>
 
 extern char** environ;
 
 namespace {
+
+// Set on the main thread before any thread that starts programs; read by those threads.
+std::atomic<int> startedProgramsOutput{-1};
+
+struct SpawnFileActions {
+    posix_spawn_file_actions_t actions{};
+    bool ready = posix_spawn_file_actions_init(&actions) == 0;
+    ~SpawnFileActions() {
+        if (ready) {
+            posix_spawn_file_actions_destroy(&actions);
+        }
+    }
+};
 
 struct SpawnAttributes {
     posix_spawnattr_t attributes{};
@@ -35,12 +49,25 @@ std::optional<pid_t> startDetachedProcess(const std::string& executable,
     }
     argv.push_back(nullptr);
 
+    SpawnFileActions files;
+    if (!files.ready) {
+        return std::nullopt;
+    }
+    const int output = startedProgramsOutput.load();
+    if (output >= 0 && posix_spawn_file_actions_adddup2(&files.actions, output, 1) != 0) {
+        return std::nullopt;
+    }
+
     pid_t child = 0;
-    if (posix_spawn(&child, executable.c_str(), nullptr, &spawn.attributes, argv.data(), environ) !=
-        0) {
+    if (posix_spawn(&child, executable.c_str(), &files.actions, &spawn.attributes, argv.data(),
+                    environ) != 0) {
         return std::nullopt;
     }
     return child;
+}
+
+void setStandardOutputForStartedPrograms(int fd) {
+    startedProgramsOutput.store(fd);
 }
 
 bool childIsRunning(pid_t child) {

@@ -19,6 +19,10 @@ constexpr const char* adminRight = "system.privilege.admin";
 // Interaction allowed, extend rights, pre-authorize.
 constexpr unsigned adminRightFlags = 0x13;
 
+// Exit codes of the privileged runner (pkexec, and shells) for a tool that never ran.
+constexpr int toolNotRun = 126;
+constexpr int toolNotFound = 127;
+
 const std::string authorizationFailure =
     "ERROR -- Could not copy myself to /Applications with authorization";
 
@@ -196,6 +200,12 @@ bool AppRelocator::runPrivileged(const std::string& tool, const std::vector<std:
     }
     const int status = system.waitForChild();
     if (status == -1 || WIFSIGNALED(status)) {
+        return false;
+    }
+    // 126 and 127 say that the tool itself never ran: the prompt was dismissed or refused, or
+    // the tool could not be executed. Going on would copy the bundle into the old one.
+    if (WIFEXITED(status) &&
+        (WEXITSTATUS(status) == toolNotRun || WEXITSTATUS(status) == toolNotFound)) {
         return false;
     }
     return !exitCodeMatters || (WIFEXITED(status) && WEXITSTATUS(status) == 0);

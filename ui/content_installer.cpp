@@ -5,6 +5,7 @@
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
 #include "ui/asset_path.h"
+#include "ui/installer_threads.h"
 #include "ui/installer_window.h"
 #include "ui/sdl_resources.h"
 #include "update/content_install_worker.h"
@@ -60,9 +61,9 @@ int runContentInstaller() {
         return 1;
     }
     if (!c.previousInstallPath.empty()) {
-        previousInstallThread = std::thread(launchPreviousInstallUninstaller);
+        previousInstallThread = startInstallerThread(launchPreviousInstallUninstaller);
     }
-    workerThread = std::thread(contentInstallWorker);
+    workerThread = startInstallerThread(contentInstallWorker);
 
     FontHandle font(
         openAssetFont(c.contentInstallerFontFileName, c.contentInstallerFontPointSizeOrIndex));
@@ -81,5 +82,10 @@ int runContentInstaller() {
     }
     workerThread.detach();
     closeInstallerWindow();
+    // A close request raises installerDone too; nothing was installed unless the worker said so.
+    if (!installerWorkerFinished.load(std::memory_order_acquire)) {
+        writeToLog("The installer window was closed before the installation finished");
+        return 1;
+    }
     return installerResult.load(std::memory_order_acquire);
 }

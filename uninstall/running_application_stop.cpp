@@ -23,7 +23,10 @@ bool belongsToThisUser(pid_t process) {
 void stopRunningApplication(const std::string& name) {
     for (const RunningApplication& application : runningApplications()) {
         // The uninstaller itself may carry the game's name; stopping it would end the uninstall.
-        if (application.localizedName != name || application.processIdentifier == getpid() ||
+        // Only applications count, as on the desktop: a plain command that shares the name
+        // (a shell, an editor) is never stopped.
+        if (application.bundlePath.empty() || application.localizedName != name ||
+            application.processIdentifier == getpid() ||
             !belongsToThisUser(application.processIdentifier)) {
             continue;
         }

@@ -10,17 +10,38 @@
 #include "update/version_manifest.h"
 
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 std::atomic<std::int32_t> installerResult{0};
 std::atomic<bool> installerDone{false};
+std::atomic<bool> installerWorkerFinished{false};
 
 namespace {
+
+// Once unpacking has begun the folder holds neither release whole; until the new game runs
+// there must be no record claiming one of them. Whatever stands at the record's name goes (a
+// link itself, never what it points to), or the record could never be written again.
+bool forgetInstalledVersion(const std::string& folder) {
+    const std::string path = folder + "/CurrentVersion.ini";
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
+    if (!error) {
+        return true;
+    }
+    writeToLog("failed to remove CurrentVersion.ini before installing: " + path + ": " +
+               error.message());
+    return false;
+}
 
 int installContent() {
     const std::string& appDisplayName = launcherConfig.appDisplayName;
     if (!applicationNamesStayInside(appDisplayName,
                                     latestVersionInfo.ApplicationExecutablePrefix)) {
+        return 1;
+    }
+    if (!forgetInstalledVersion(appSupportFolder)) {
         return 1;
     }
     std::string downloadFolder = appSupportFolder;
@@ -46,5 +67,6 @@ void contentInstallWorker() {
         writeToLog(std::string("content installation failed: ") + error.what());
     }
     installerResult.store(result, std::memory_order_relaxed);
+    installerWorkerFinished.store(true, std::memory_order_release);
     installerDone.store(true, std::memory_order_release);
 }

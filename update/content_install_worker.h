@@ -8,7 +8,12 @@ extern std::atomic<std::int32_t> installerResult;
 // Raised by the worker as its last act on every path, and by the installer window when the user
 // closes it.
 extern std::atomic<bool> installerDone;
+// Raised by the worker alone, just before installerDone: tells a finished installation from a
+// window that was closed while the work went on.
+extern std::atomic<bool> installerWorkerFinished;
 
 // Thread body of the content installer: downloads, unpacks and starts the game in the data
-// folder, then records the installed version once the game runs.
+// folder, then records the installed version once the game runs. The old record goes before
+// anything is downloaded, so that an installation that does not complete is never taken for an
+// installed version.
 void contentInstallWorker();

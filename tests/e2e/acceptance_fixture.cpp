@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -94,11 +95,15 @@ std::string AcceptanceTest::publishManifest(const std::string& applicationVersio
     return readFile(releases / "LatestVersion.ini");
 }
 
+std::map<std::string, std::string> AcceptanceTest::launcherEnvironment() const {
+    return {{"SAMPLE_GAME_RECORD", gameRecord.string()},
+            {"SAMPLE_GAME_QUIET", "1"},
+            {"SAMPLE_GAME_SECONDS", "60"}};
+}
+
 ChildResult AcceptanceTest::runLauncher(const std::vector<std::string>& arguments) {
     const std::size_t before = sandbox.logText().size();
-    const ChildResult result = sandbox.run(arguments, {{"SAMPLE_GAME_RECORD", gameRecord.string()},
-                                                       {"SAMPLE_GAME_QUIET", "1"},
-                                                       {"SAMPLE_GAME_SECONDS", "60"}});
+    const ChildResult result = sandbox.run(arguments, launcherEnvironment());
     const std::string log = sandbox.logText();
     lastRunMessages = messagesOf(log.size() >= before ? log.substr(before) : log);
     return result;
@@ -128,4 +133,24 @@ int AcceptanceTest::requestsFor(const std::string& start) const {
 
 std::vector<GameStart> AcceptanceTest::gameStarts(std::size_t count) const {
     return waitForGameStarts(gameRecord, count);
+}
+
+std::future<ChildResult> AcceptanceTest::startLauncher(const std::vector<std::string>& arguments) {
+    return std::async(std::launch::async, [this, arguments, environment = launcherEnvironment()] {
+        return sandbox.run(arguments, environment);
+    });
+}
+
+bool AcceptanceTest::waitForLogMention(const std::string& text) const {
+    for (int i = 0; i < 1200; ++i) {
+        if (sandbox.logMentions(text)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+std::vector<pid_t> AcceptanceTest::runningLaunchers() const {
+    return processesRunningFrom(sandbox.bundle);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,13 @@ class AcceptanceTest : public testing::Test {
 
     // Runs the launcher; the games it starts record themselves and stay quiet and alive.
     ChildResult runLauncher(const std::vector<std::string>& arguments = {});
+    // Starts the launcher without waiting for it; the result arrives once it has ended. The log
+    // lines of such a run are read with sandbox.logMessages().
+    std::future<ChildResult> startLauncher(const std::vector<std::string>& arguments = {});
+    // Waits (at most 60 s) until the run log mentions text.
+    bool waitForLogMention(const std::string& text) const;
+    // The launchers running from the sandbox's bundle.
+    std::vector<pid_t> runningLaunchers() const;
     // The log messages written by the last runLauncher, without time stamps.
     const std::vector<std::string>& lastRun() const { return lastRunMessages; }
     bool lastRunHas(const std::string& message) const;
@@ -63,6 +71,7 @@ class AcceptanceTest : public testing::Test {
     StartedPrograms started;
 
   private:
+    std::map<std::string, std::string> launcherEnvironment() const;
     std::vector<std::string> lastRunMessages;
 };
 

@@ -181,3 +181,22 @@ TEST_F(ContentRoads, AManifestThatCannotBeHadEndsWithOneAndLeavesTheGameAlone) {
     EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
     EXPECT_TRUE(fs::exists(installedBundle()));
 }
+
+TEST_F(ContentRoads, AStartedGameWritesToTheLaunchersOwnOutputNeverIntoTheRunLog) {
+    SKIP_WITHOUT_DISPLAY();
+    release("1.0");
+    // The sample game prints "<name> <version>" to its standard output as it starts; once by
+    // the installer's worker, once on the road that starts a current game.
+    for (int run = 1; run <= 2; ++run) {
+        ASSERT_EQ(runLauncher().exitStatus, 0) << run;
+        const auto starts = gameStarts(static_cast<std::size_t>(run));
+        ASSERT_EQ(starts.size(), static_cast<std::size_t>(run));
+        std::error_code error;
+        const fs::path output =
+            fs::read_symlink("/proc/" + std::to_string(starts.back().pid) + "/fd/1", error);
+        EXPECT_FALSE(error) << run;
+        EXPECT_NE(output, fs::canonical(dataFolder / "out.log")) << run;
+        quitGames();
+        EXPECT_FALSE(sandbox.logMentions(displayName + " 1.0\n")) << sandbox.logText();
+    }
+}

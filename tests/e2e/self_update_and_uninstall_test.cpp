@@ -3,6 +3,10 @@
 #include "tests/e2e/acceptance_fixture.h"
 #include "tests/support/temp_folder.h"
 
+#include "platform/process_start.h"
+
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -153,4 +157,31 @@ TEST_F(Uninstall, DataFolderNamesThatLeaveTheirFolderAreRefused) {
         EXPECT_EQ(readFile(sandbox.root / "home" / "file.txt"), "kept");
         EXPECT_TRUE(fs::exists(sandbox.launcherExecutable()));
     }
+}
+
+TEST_F(Uninstall, OnlyApplicationsAreStoppedNeverAPlainCommandOfTheSameName) {
+    SKIP_WITHOUT_DISPLAY();
+    // A plain program (no bundle around it) whose command name is previousExecutableName, as a
+    // shell would be for a name such as "bash".
+    const std::string plainName = "plain" + std::to_string(getpid());
+    const fs::path plain = sandbox.root / "bin" / plainName;
+    fs::create_directories(plain.parent_path());
+    fs::copy_file("/bin/sleep", plain);
+    const pid_t command = startDetachedProcess(plain.string(), {"60"}).value_or(-1);
+    ASSERT_GT(command, 0);
+
+    publishManifest("1.0", publishGame("1.0"), "", "1.0");
+    configure("1.0", "/LatestVersion.ini",
+              {{"previousExecutableName", "<string>" + plainName + "</string>"}});
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    const pid_t game = gameStarts(1).at(0).pid;
+    const fs::path log = keepLog();
+
+    const ChildResult result = runLauncher({"-u", "-s"});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_TRUE(endsSoon(game)) << "the game, an application, is stopped";
+    EXPECT_TRUE(processIsAlive(command)) << "the plain command is left alone";
+    EXPECT_EQ(readFile(log).find("Stopping application: " + plainName), std::string::npos);
+    kill(command, SIGKILL);
+    waitpid(command, nullptr, 0);
 }

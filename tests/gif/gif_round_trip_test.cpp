@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 namespace {
 
 const SDL_Color sixColors[] = {{255, 0, 0, 255},   {0, 255, 0, 255},   {0, 0, 255, 255},
@@ -130,6 +134,36 @@ TEST(GifRoundTrip, AFailedSaveReportsZeroAndLeavesNoFile) {
         return false;
     });
     EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST(GifRoundTrip, AFailedSaveRemovesOnlyAFileItCreatedItself) {
+    namespace fs = std::filesystem;
+    TempFolder folder;
+    Image image{GIF_CreateImage()};
+    GIF_SetGlobalPalette(image.get(), GIF_CreateBasicPalette());
+    GIF_AddFrame(image.get(), GIF_CreateFrame(sixColorSurface(), 1));
+
+    // A link, a file that was there before and (as root) a device node stand where the save
+    // writes; each failure after the open leaves the name as it was.
+    writeFile(folder / "target.gif", "someone's picture");
+    fs::create_symlink(folder / "target.gif", folder / "link.gif");
+    writeFile(folder / "existing.gif", "old");
+    std::vector<fs::path> names = {folder / "link.gif", folder / "existing.gif"};
+    if (geteuid() == 0 && mknod((folder / "null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+        names.push_back(folder / "null");
+    }
+    for (const fs::path& name : names) {
+        const auto typeBefore = fs::symlink_status(name).type();
+        failEachAllocationInTurn([&] {
+            if (GIF_SaveImage(image.get(), name.c_str()) == 1) {
+                return true;
+            }
+            EXPECT_EQ(fs::symlink_status(name).type(), typeBefore) << name;
+            return false;
+        });
+        EXPECT_EQ(fs::symlink_status(name).type(), typeBefore) << name;
+    }
+    EXPECT_TRUE(fs::is_regular_file(folder / "target.gif"));
 }
 
 } // namespace

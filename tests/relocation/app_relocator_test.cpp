@@ -342,6 +342,17 @@ TEST_F(Relocation, AuthorizationFailuresEachEndTheMoveWithTheirMessage) {
         {"rm wait fails", [](auto& s) { s.waitStatuses = {-1}; }, authorizationFailure, 1},
         {"rm killed", [](auto& s) { s.waitStatuses = {killedBy(SIGKILL)}; }, authorizationFailure,
          1},
+        // The runner's own exits for a dismissed or refused prompt: rm never ran, and cp -pR
+        // would copy the new bundle into the old one.
+        {"rm prompt dismissed", [](auto& s) { s.waitStatuses = {exitedWith(126)}; },
+         authorizationFailure, 1},
+        {"rm prompt refused", [](auto& s) { s.waitStatuses = {exitedWith(127)}; },
+         authorizationFailure, 1},
+        {"cp prompt dismissed",
+         [](auto& s) {
+             s.waitStatuses = {exitedWith(0), exitedWith(126)};
+         },
+         authorizationFailure, 2},
         {"cp not started",
          [](auto& s) {
              s.executeStatuses = {0, -60031};

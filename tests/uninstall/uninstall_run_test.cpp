@@ -41,15 +41,16 @@ std::string plist(const std::map<std::string, std::string>& keys) {
     return xml + "</dict></plist>\n";
 }
 
-// A game bundle whose executable is a shell script that sleeps; the kernel names the process
-// after the script. Started in a session of its own; the whole group goes at the end.
+// A game bundle whose executable is a copy of sleep, so that the process's executable lies
+// inside the bundle as an application's does (a script's would be its interpreter). Started in
+// a session of its own; the whole group goes at the end.
 struct Game {
     pid_t pid = -1;
     Game(const fs::path& folder, const std::string& name) {
-        const fs::path script = folder / (name + ".app") / "Contents" / "MacOS" / name;
-        writeFile(script, "#!/bin/sh\nsleep 600 &\nwait\n");
-        fs::permissions(script, fs::perms::owner_all);
-        pid = startDetachedProcess(script.string(), {}).value_or(-1);
+        const fs::path executable = folder / (name + ".app") / "Contents" / "MacOS" / name;
+        fs::create_directories(executable.parent_path());
+        fs::copy_file("/bin/sleep", executable, fs::copy_options::overwrite_existing);
+        pid = startDetachedProcess(executable.string(), {"600"}).value_or(-1);
     }
     Game(const Game&) = delete;
     Game& operator=(const Game&) = delete;

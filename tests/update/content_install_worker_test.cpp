@@ -92,13 +92,16 @@ TEST_F(ContentInstallWorkerTest, AFailedInstallRecordsNothingAndStillRaisesDone)
 
     EXPECT_TRUE(installerDone.load());
     EXPECT_EQ(installerResult.load(), 1);
-    EXPECT_EQ(readFile(data / "CurrentVersion.ini"), "ApplicationVersion=1.0\n");
+    // The earlier record went before the download began: a failed install is no installed
+    // version.
+    EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
     EXPECT_TRUE(logged("failed to unzip file"));
 }
 
 TEST_F(ContentInstallWorkerTest, ARecordThatCannotBeSavedFailsTheInstallAfterTheStart) {
-    // A folder where the record belongs: the game starts, but the version cannot be recorded.
-    fs::create_directories(data / "CurrentVersion.ini/blocked");
+    // A folder where the record is written first: the game starts, but the version cannot be
+    // recorded.
+    fs::create_directories(data / "CurrentVersion.ini.partial/blocked");
     ContentServer server(gameArchive());
     runWorker(server.url("/game.zip"));
 
@@ -137,6 +140,26 @@ TEST_F(ContentInstallWorkerTest, NamesThatLeaveTheDataFolderAreRefusedBeforeTheD
     EXPECT_EQ(server.archiveRequests(), 0);
     EXPECT_EQ(readFile(scratch / "Drift Moor.zip"), "outside");
     EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
+}
+
+TEST_F(ContentInstallWorkerTest, WhateverStandsAtTheRecordGoesBeforeTheInstallNeverALinksTarget) {
+    // A folder there would keep the record from ever being written; a link goes as a link.
+    fs::create_directories(data / "CurrentVersion.ini/left");
+    ContentServer server(gameArchive());
+    runWorker(server.url("/game.zip"));
+    EXPECT_EQ(installerResult.load(), 0) << log();
+    EXPECT_EQ(readFile(data / "CurrentVersion.ini"), manifest);
+    killAndForget(waitForPid(scratch / "game.pid"));
+    fs::remove(scratch / "game.pid");
+
+    writeFile(scratch / "elsewhere.ini", "ApplicationVersion=9\n");
+    fs::remove(data / "CurrentVersion.ini");
+    fs::create_symlink(scratch / "elsewhere.ini", data / "CurrentVersion.ini");
+    installerDone.store(false);
+    runWorker(server.url("/missing"));
+    EXPECT_EQ(installerResult.load(), 1);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(data / "CurrentVersion.ini")));
+    EXPECT_EQ(readFile(scratch / "elsewhere.ini"), "ApplicationVersion=9\n");
 }
 
 } // namespace

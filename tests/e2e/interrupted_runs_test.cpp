@@ -1,0 +1,136 @@
+// Runs that do not go as planned, end to end: the installer window closed while the archive
+// still arrives, an update whose game will not start, two launchers started together.
+//
+// The window is closed with SIGTERM: SDL turns it into the same SDL_QUIT close request that
+// the window manager's close button sends, and the window answers it the same way.
+#include "tests/e2e/acceptance_fixture.h"
+#include "tests/support/temp_folder.h"
+
+#include <csignal>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class InterruptedRuns : public AcceptanceTest {
+  protected:
+    void SetUp() override {
+        AcceptanceTest::SetUp();
+        oldManifest = publishManifest("1.0", publishGame("1.0"), "", "1.0");
+        configure("1.0", "/LatestVersion.ini");
+    }
+
+    // Serves the releases at rate bytes a second, so that an install takes a while; the
+    // manifest is to be published after this, with the new server's address.
+    void serveSlowly(const std::string& rate) {
+        serve({.extraDirectives = "limit_rate " + rate + ";"});
+        configure("1.0", "/LatestVersion.ini");
+    }
+
+    void installFirstRelease() {
+        ASSERT_EQ(runLauncher().exitStatus, 0);
+        ASSERT_EQ(gameStarts(1).size(), 1u);
+        started.stopAll();
+    }
+
+    std::string installStart(const std::string& archive) const {
+        return "performToFileCurlAndExecute start - url:" + server->url(archive);
+    }
+
+    std::string oldManifest;
+};
+
+} // namespace
+
+TEST_F(InterruptedRuns, ClosingTheWindowDuringAnUpdateEndsWithOneAndTheNextRunInstallsAgain) {
+    SKIP_WITHOUT_DISPLAY();
+    installFirstRelease();
+    const std::size_t gameArchiveSize = fs::file_size(releases / "game-1.0.zip");
+    // About a minute for the archive: the close comes long before it is in.
+    serveSlowly(std::to_string(gameArchiveSize / 60 + 1));
+    publishManifest("1.1", publishGame("1.1"), "", "1.0");
+
+    auto run = startLauncher();
+    ASSERT_TRUE(waitForLogMention(installStart("/game-1.1.zip")));
+    const auto launchers = runningLaunchers();
+    ASSERT_EQ(launchers.size(), 1u);
+    kill(launchers[0], SIGTERM);
+    const ChildResult closed = run.get();
+
+    EXPECT_EQ(closed.exitStatus, 1) << closed.standardError;
+    EXPECT_TRUE(sandbox.logHas("The installer window was closed before the installation finished"));
+    EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini"))
+        << "an installation that did not complete is no installed version";
+    EXPECT_EQ(readGameStarts(gameRecord).size(), 1u);
+    EXPECT_TRUE(runningLaunchers().empty());
+
+    // The old manifest comes back (a stale cache): the installer runs instead of the mixture.
+    serve();
+    configure("1.0", "/LatestVersion.ini");
+    publishManifest("1.0", "/game-1.0.zip", "", "1.0");
+    const ChildResult again = runLauncher();
+    EXPECT_EQ(again.exitStatus, 0) << again.standardError;
+    EXPECT_TRUE(lastRunMentions(installStart("/game-1.0.zip")));
+    EXPECT_EQ(gameStarts(2).back().version, "1.0");
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"),
+              readFile(releases / "LatestVersion.ini"));
+}
+
+TEST_F(InterruptedRuns, AnUpdateWhoseGameWillNotStartIsNotTakenForTheOldVersion) {
+    SKIP_WITHOUT_DISPLAY();
+    installFirstRelease();
+    // Release 1.1 unpacks over 1.0, but its executable is no program at all.
+    const fs::path broken = staging / "sample_game";
+    writeFile(broken, "not a program\n");
+    const fs::path folder = staging / "game-1.1";
+    runPublish({"bundle", "--executable", broken.string(), "--name", displayName, "--version",
+                "1.1", "--output-folder", folder.string(), "--replace"});
+    runPublish({"pack", (folder / gameBundleName()).string(), "--output",
+                (releases / "game-1.1.zip").string()});
+    publishManifest("1.1", "/game-1.1.zip", "", "1.0");
+    const ChildResult failed = runLauncher();
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_TRUE(lastRunHas("failed to start app: " + (dataFolder / gameBundleName()).string()));
+    EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini"));
+
+    // The manifest names 1.0 again: the half-replaced bundle is installed anew, not started.
+    publishManifest("1.0", "/game-1.0.zip", "", "1.0");
+    const ChildResult rolledBack = runLauncher();
+    EXPECT_EQ(rolledBack.exitStatus, 0) << rolledBack.standardError;
+    EXPECT_TRUE(lastRunMentions(installStart("/game-1.0.zip")));
+    EXPECT_FALSE(lastRunMentions("failed"));
+    EXPECT_EQ(gameStarts(2).back().version, "1.0");
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), oldManifest);
+}
+
+TEST_F(InterruptedRuns, ASecondLauncherOnTheSameDataFolderLeavesTheWorkToTheFirst) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::size_t gameArchiveSize = fs::file_size(releases / "game-1.0.zip");
+    // A few seconds for the archive, time enough for the second launcher to come and go.
+    serveSlowly(std::to_string(gameArchiveSize / 4 + 1));
+    const std::string manifest = publishManifest("1.0", "/game-1.0.zip", "", "1.0");
+
+    auto first = startLauncher();
+    ASSERT_TRUE(waitForLogMention(installStart("/game-1.0.zip")));
+    const ChildResult second = runLauncher();
+    EXPECT_EQ(second.exitStatus, 0) << second.standardError;
+    EXPECT_TRUE(lastRunHas("Another launcher is already running for " + dataFolder.string() +
+                           "; leaving the work to it"));
+
+    const ChildResult firstResult = first.get();
+    EXPECT_EQ(firstResult.exitStatus, 0) << firstResult.standardError;
+    EXPECT_EQ(gameStarts(1).size(), 1u);
+    EXPECT_EQ(requestsFor("GET /game-1.0.zip"), 1);
+    EXPECT_EQ(requestsFor("GET /LatestVersion.ini"), 2) << "the second launcher fetched nothing";
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
+    EXPECT_FALSE(sandbox.logMentions("failed"));
+
+    // The running game holds no lock: the next launcher starts it again at once.
+    serve();
+    configure("1.0", "/LatestVersion.ini");
+    publishManifest("1.0", "/game-1.0.zip", "", "1.0");
+    const ChildResult third = runLauncher();
+    EXPECT_EQ(third.exitStatus, 0) << third.standardError;
+    EXPECT_FALSE(lastRunMentions("Another launcher"));
+    EXPECT_EQ(gameStarts(2).size(), 2u);
+}

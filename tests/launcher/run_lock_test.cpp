@@ -1,0 +1,59 @@
+// The data folder's run lock, in-process. Each case runs in a process of its own (the lock,
+// once taken, is held until the process ends).
+#include "launcher/run_lock.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+TEST(RunLock, ALinkOrAFolderInItsPlaceIsNeitherFollowedNorTakenAndNothingIsTruncated) {
+    TempFolder folder;
+    const fs::path lock = folder / "launcher.lock";
+    writeFile(folder / "elsewhere.txt", "someone's file");
+    fs::create_symlink(folder / "elsewhere.txt", lock);
+    std::string problem;
+    EXPECT_EQ(takeRunLock(folder.str(), problem), RunLock::Unavailable);
+    EXPECT_NE(problem.find(lock.string() + ": "), std::string::npos) << problem;
+    EXPECT_EQ(readFile(folder / "elsewhere.txt"), "someone's file");
+    EXPECT_TRUE(fs::is_symlink(lock));
+
+    fs::remove(lock);
+    fs::create_directory(lock);
+    problem.clear();
+    EXPECT_EQ(takeRunLock(folder.str(), problem), RunLock::Unavailable);
+    EXPECT_FALSE(problem.empty());
+
+    // A lock file left by an earlier run is taken as it stands.
+    fs::remove(lock);
+    writeFile(lock, "left by an earlier run");
+    EXPECT_EQ(takeRunLock(folder.str(), problem), RunLock::Taken);
+    EXPECT_EQ(readFile(lock), "left by an earlier run");
+    // Another process cannot have it meanwhile.
+    EXPECT_EQ(runChild("/usr/bin/flock", {"-n", lock.string(), "/bin/true"}).exitStatus, 1);
+}
+
+TEST(RunLock, AnotherProcessHoldingItIsToldApart) {
+    TempFolder folder;
+    const fs::path lock = folder / "launcher.lock";
+    writeFile(lock, "");
+    const fs::path ready = folder / "ready";
+    // The child takes the lock, says so, and keeps it for a few seconds.
+    auto holder = std::async(std::launch::async, [&] {
+        return runChild("/usr/bin/flock", {"-n", lock.string(), "/bin/sh", "-c",
+                                           "touch '" + ready.string() + "'; sleep 3"});
+    });
+    for (int i = 0; i < 200 && !fs::exists(ready); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(fs::exists(ready));
+    std::string problem;
+    EXPECT_EQ(takeRunLock(folder.str(), problem), RunLock::HeldElsewhere);
+    EXPECT_EQ(holder.get().exitStatus, 0);
+    EXPECT_EQ(takeRunLock(folder.str(), problem), RunLock::Taken) << problem;
+}
