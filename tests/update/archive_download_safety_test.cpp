@@ -82,6 +82,7 @@ TEST_F(ArchiveDownloadSafety, TheDownloadStartsAtZeroPercent) {
     ASSERT_EQ(install(http.url("/game.zip"), data.str()), 0) << log();
     EXPECT_EQ(seenAtRequest.load(), 0) << "the window showed a percentage before any byte";
     EXPECT_EQ(downloadProgressPercent.load(), 100);
+    EXPECT_GT(waitForPid(scratch / "game.pid"), 0); // so that the reaper finds it
 }
 
 TEST_F(ArchiveDownloadSafety, NamesThatLeaveTheFolderAreRefusedBeforeTheDownload) {

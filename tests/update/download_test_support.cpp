@@ -86,7 +86,7 @@ ZipEntrySpec gameExecutableEntry(const std::string& name, const fs::path& pidFil
                                  mode_t permissions) {
     const std::string script = "#!/bin/sh\necho $$ > '" + pidFile.string() + ".tmp'\nmv '" +
                                pidFile.string() + ".tmp' '" + pidFile.string() +
-                               "'\nexec sleep 120\n";
+                               "'\nexec sleep 120 >/dev/null 2>&1\n";
     return fileEntry(name + ".app/Contents/MacOS/" + name, script, permissions);
 }
 
