@@ -1,6 +1,7 @@
 // A stand-in game for the tests: records its process id and arguments beside its own executable
 // (<executable>.pid), then stays alive for a while so that tests can see it running.
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -8,6 +9,10 @@
 #include <unistd.h>
 
 int main(int argc, char** argv) {
+    // What it inherited may be a test runner's pipe, which must not stay open for a minute.
+    const int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, STDOUT_FILENO);
+    dup2(quiet, STDERR_FILENO);
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     {
         std::ofstream record(self + ".pid.partial");
