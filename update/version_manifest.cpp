@@ -8,6 +8,7 @@
 #include <new>
 
 LatestVersionInfo latestVersionInfo;
+ManifestFailure lastManifestFailure = ManifestFailure::None;
 std::atomic<std::int32_t> downloadProgressPercent{0};
 
 namespace {
@@ -96,10 +97,13 @@ int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std:
                std::to_string(status) + "...");
     if (status != 0) {
         writeToLog("Couldn't download " + url);
+        lastManifestFailure = ManifestFailure::Transfer;
         return status;
     }
     if (rawText != nullptr) {
         *rawText = text;
     }
-    return ini_parse_string(text.c_str(), latestVersionKeyHandler, &info);
+    const int parsed = ini_parse_string(text.c_str(), latestVersionKeyHandler, &info);
+    lastManifestFailure = parsed == 0 ? ManifestFailure::None : ManifestFailure::Parse;
+    return parsed;
 }
