@@ -2,6 +2,7 @@
 
 #include "launcher/command_line.h"
 #include "launcher/launcher_config.h"
+#include "launcher/offline_start.h"
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
@@ -151,7 +152,7 @@ int launcherMain(int argc, char** argv) {
     if (launcherResult != 0) {
         writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
                    config.latestVersionEndpoint);
-        return 1;
+        return startInstalledGameOffline(*dataFolder).value_or(1);
     }
 
     writeToLog("comparing endpoint launcher version:" + latestVersionInfo.LauncherVersion +
