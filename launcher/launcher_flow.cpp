@@ -1,6 +1,7 @@
 #include "launcher/launcher_flow.h"
 
 #include "launcher/command_line.h"
+#include "launcher/game_repair.h"
 #include "launcher/launcher_config.h"
 #include "launcher/offline_start.h"
 #include "launcher/run_log.h"
@@ -107,7 +108,7 @@ int launchOrUpdateContent() {
                " to app CurrentVersion appVersion: " + currentAppVersion);
     int result = 0;
     if (latest.ApplicationVersion == currentAppVersion) {
-        result = launchApplication(contentApplicationPath());
+        result = startOrRepairInstalledGame(contentApplicationPath());
     } else {
         writeToLog("Current appVersion:" + currentAppVersion + " is different than latest:" +
                    latest.ApplicationVersion + "\nStarting content installer...");
