@@ -115,9 +115,10 @@ void loadLauncherConfigFrom(const std::string& path, const std::string& code) {
     c.launcherDisplayTextY = readConfigInt(file, "launcherDisplayTextY");
     c.launcherDisplayTextWidth = readConfigInt(file, "launcherDisplayTextWidth");
     c.launcherDisplayTextHeight = readConfigInt(file, "launcherDisplayTextHeight");
+    c.startInstalledGameWhenOffline = readConfigInt(file, "startInstalledGameWhenOffline");
 }
 
-void loadContentInstallerConfigFrom(const std::string& path) {
+void loadContentInstallerConfigFrom(const std::string& path, const std::string& code) {
     const ConfigFile file = openConfigFile(path);
     if (!file.dictionary) {
         return;
@@ -150,6 +151,11 @@ void loadContentInstallerConfigFrom(const std::string& path) {
     readConfigString(file, "previousInstallPath", c.previousInstallPath);
     readConfigString(file, "previousInstallCompanyFolderName", c.previousInstallCompanyFolderName);
     readConfigString(file, "previousInstallAppFolderName", c.previousInstallAppFolderName);
+    // The English text stands in for every language without a text of its own.
+    std::string englishFailure;
+    readConfigString(file, "installFailedText-en", englishFailure);
+    c.installFailedText = englishFailure;
+    readConfigString(file, "installFailedText-" + code, c.installFailedText);
 }
 
 void logConfigProblems() {

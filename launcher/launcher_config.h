@@ -27,6 +27,8 @@ struct LauncherConfig {
     std::int32_t launcherDisplayTextY = 0;
     std::int32_t launcherDisplayTextWidth = 0;
     std::int32_t launcherDisplayTextHeight = 0;
+    // Not 0: without a network the installed game is started unchecked rather than not at all.
+    std::int32_t startInstalledGameWhenOffline = 0;
 
     std::int32_t contentInstallerImageWidth = 430;
     std::int32_t contentInstallerImageHeight = 389;
@@ -42,6 +44,9 @@ struct LauncherConfig {
     std::string previousInstallPath;
     std::string previousInstallCompanyFolderName;
     std::string previousInstallAppFolderName;
+    // Shown by the installer window when the install failed, in the player's language; empty
+    // closes the window at once.
+    std::string installFailedText;
 };
 
 extern LauncherConfig launcherConfig;
@@ -58,7 +63,8 @@ void loadContentInstallerConfig();
 
 // The same readings from a given file.
 void loadLauncherConfigFrom(const std::string& path, const std::string& languageCode);
-void loadContentInstallerConfigFrom(const std::string& path);
+void loadContentInstallerConfigFrom(const std::string& path,
+                                    const std::string& languageCode = preferredLanguageCode());
 
 // The code for a preferred-languages list: its first entry's first two bytes, else "en".
 std::string languageCodeFor(const std::vector<std::string>& languages);

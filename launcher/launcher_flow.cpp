@@ -1,7 +1,9 @@
 #include "launcher/launcher_flow.h"
 
 #include "launcher/command_line.h"
+#include "launcher/game_repair.h"
 #include "launcher/launcher_config.h"
+#include "launcher/offline_start.h"
 #include "launcher/run_lock.h"
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
@@ -113,7 +115,7 @@ int launchOrUpdateContent() {
                " to app CurrentVersion appVersion: " + currentAppVersion);
     int result = 0;
     if (latest.ApplicationVersion == currentAppVersion) {
-        result = launchApplication(contentApplicationPath());
+        result = startOrRepairInstalledGame(contentApplicationPath());
     } else {
         writeToLog("Current appVersion:" + currentAppVersion + " is different than latest:" +
                    latest.ApplicationVersion + "\nStarting content installer...");
@@ -170,7 +172,7 @@ int launcherMain(int argc, char** argv) {
     if (launcherResult != 0) {
         writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
                    config.latestVersionEndpoint);
-        return 1;
+        return startInstalledGameOffline(*dataFolder).value_or(1);
     }
 
     writeToLog("comparing endpoint launcher version:" + latestVersionInfo.LauncherVersion +

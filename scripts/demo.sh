@@ -4,9 +4,11 @@
 # and runs a copy of the launcher bundle against it four times:
 #   1. release 1.0 is out: the installer window shows the progress and the game 1.0 starts;
 #   2. release 1.1 is out: the update installs and 1.1 starts;
-#   3. nothing new: 1.1 starts at once;
+#   3. nothing new, from a manifest server that answers late: the splash shows, then 1.1 starts;
 #   4. "-u -s": the running game is stopped and the data folder is gone.
-# Then it prints what each run did. Everything happens under a temporary HOME, XDG_DATA_HOME and
+# Then it prints what each run did. Screenshots of what the player saw (the installer window
+# about half way, the game after each install, the splash while the manifest is late) stay in
+# build/demo/ for anyone without a display. Everything happens under a temporary HOME, XDG_DATA_HOME and
 # TMPDIR; the real display is used when there is one, Xvfb otherwise. Every process it started
 # (nginx, the games, Xvfb) is stopped at the end.
 set -euo pipefail
@@ -29,7 +31,11 @@ readonly BUNDLE="$WORK/Applications/Launcher.app"
 readonly LAUNCHER="$BUNDLE/Contents/MacOS/launcher"
 readonly DATA_FOLDER="$WORK/data/Quillmere/Driftmoor"
 readonly GAME_RECORD="$WORK/game-starts.txt"
+readonly SHOTS="$PWD/build/demo"
+readonly MANIFEST_DELAY=3 # seconds the late manifest server holds its answer
 NGINX_PID=""
+LATE_PID=""
+LATE_PORT=""
 PORT=""
 
 # shellcheck source=scripts/with-display.sh
@@ -61,6 +67,10 @@ stop_nginx() {
 clean_up() {
     stop_started_programs
     stop_nginx
+    if [ -n "$LATE_PID" ]; then
+        kill "$LATE_PID" 2>/dev/null || true
+        wait "$LATE_PID" 2>/dev/null || true
+    fi
     stop_virtual_display
     rm -rf "$WORK"
 }
@@ -87,8 +97,8 @@ http {
     server {
         listen 127.0.0.1:$1;
         root "$RELEASES";
-        # slow enough for the installer window to show its percentage climbing
-        location ~ \.zip\$ { limit_rate 96k; }
+        # slow enough for the installer window to be up for a few seconds, percentage climbing
+        location ~ \.zip\$ { limit_rate 64k; }
     }
 }
 EOF
@@ -124,6 +134,61 @@ url() {
     echo "http://127.0.0.1:$PORT/$1"
 }
 
+# The same releases folder from a server that answers only after MANIFEST_DELAY seconds; nginx
+# cannot hold an answer back, python3's http.server can. Sets LATE_PORT.
+start_late_server() {
+    scripts/late_manifest_server.py "$RELEASES" "$MANIFEST_DELAY" "$WORK/late.port" \
+        </dev/null >/dev/null 2>&1 &
+    LATE_PID=$!
+    for _ in $(seq 1 50); do
+        if [ -s "$WORK/late.port" ]; then
+            LATE_PORT="$(cat "$WORK/late.port")"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "demo: the late manifest server did not start" >&2
+    return 1
+}
+
+# The whole screen as the player sees it, into build/demo/<name>.png.
+shoot() {
+    import -window root "$SHOTS/$1.png" 2>/dev/null || true
+}
+
+# Waits (at most 20 s) until the game archive being downloaded into the data folder holds 90%
+# of its bytes (the window then shows about 45%), and takes a screenshot.
+shoot_installer_half_way() {
+    local size="$1" name="$2" file
+    for _ in $(seq 1 400); do
+        for file in "$DATA_FOLDER"/*.zip*; do
+            if [ -f "$file" ] && [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" -ge $((size * 9 / 10)) ]; then
+                shoot "$name"
+                return 0
+            fi
+        done
+        sleep 0.05
+    done
+}
+
+# While the manifest is late: a screenshot once a window of the splash's size is up.
+shoot_splash_if_shown() {
+    local size="$1"
+    for _ in $(seq 1 $((MANIFEST_DELAY * 20))); do
+        if xwininfo -root -tree 2>/dev/null | grep -q " ${size}+"; then
+            shoot splash
+            return 0
+        fi
+        sleep 0.05
+    done
+}
+
+# Waits a moment for the game's window to draw, then takes a screenshot of it.
+shoot_game() {
+    sleep 1.5
+    shoot "$1"
+}
+
 # Sets the string value that follows <key>$1</key> in the plist file $3.
 set_plist_string() {
     local key="$1" value="$2" file="$3"
@@ -132,6 +197,12 @@ set_plist_string() {
         index($0, key) { pending = 1 }
         { print }' "$file" >"$file.new"
     mv "$file.new" "$file"
+}
+
+plist_integer() {
+    awk -v key="<key>$1</key>" '
+        pending { sub(/.*<integer>/, ""); sub(/<\/integer>.*/, ""); print; exit }
+        index($0, key) { pending = 1 }' "$2"
 }
 
 plist_string() {
@@ -158,6 +229,10 @@ publish_release() {
     "$PUBLISH" verify --public-key "$PUBLIC_KEY" "$RELEASES/LatestVersion.ini" \
         "$RELEASES/game-$version.zip" >/dev/null
     echo "demo: published $GAME_NAME $version ($(stat -c %s "$RELEASES/game-$version.zip") bytes)"
+}
+
+archive_size() {
+    stat -c %s "$RELEASES/game-$1.zip"
 }
 
 prepare_launcher() {
@@ -272,29 +347,47 @@ main() {
     [ -z "$VIRTUAL_DISPLAY_PID" ] || screen="Xvfb on $DISPLAY"
     export LIBGL_ALWAYS_SOFTWARE="${LIBGL_ALWAYS_SOFTWARE:-1}"
     mkdir -p "$RELEASES"
+    rm -rf "$SHOTS"
+    mkdir -p "$SHOTS"
     start_nginx
     echo "demo: nginx serves $RELEASES on 127.0.0.1:$PORT; windows on $screen"
     prepare_launcher
     local launcher_version log="$DATA_FOLDER/out.log" game
     launcher_version="$(plist_string launcherVersion "$BUNDLE/Contents/Resources/config.plist")"
 
+    local config="$BUNDLE/Contents/Resources/config.plist" splash_size shooter
+    splash_size="$(plist_integer launcherImageWidth "$config")x$(plist_integer launcherImageHeight "$config")"
+
     publish_release 1.0 "$launcher_version"
+    shoot_installer_half_way "$(archive_size 1.0)" installer-1.0-half-way &
+    shooter=$!
     run_launcher 1 "first run: install 1.0" "$log"
     game="$(wait_for_game_start 1)" || game="none"
     add_outcome "game started: $game; installed: $(installed_version)"
+    shoot_game game-1.0
+    wait "$shooter"
     wait_for_game_end "$game"
 
     publish_release 1.1 "$launcher_version"
+    shoot_installer_half_way "$(archive_size 1.1)" installer-1.1-half-way &
+    shooter=$!
     run_launcher 2 "second run: update to 1.1" "$log"
     game="$(wait_for_game_start 2)" || game="none"
     add_outcome "game started: $game; installed: $(installed_version)"
+    shoot_game game-1.1
+    wait "$shooter"
     wait_for_game_end "$game"
 
     # This game stays up until the uninstaller stops it (or half a minute has passed).
     GAME_SECONDS=30
-    run_launcher 3 "third run: 1.1 starts at once" "$log"
+    start_late_server
+    set_plist_string latestVersionEndpoint "http://127.0.0.1:$LATE_PORT/LatestVersion.ini" "$config"
+    shoot_splash_if_shown "$splash_size" &
+    shooter=$!
+    run_launcher 3 "third run: the manifest answers after $MANIFEST_DELAY s, then 1.1 starts" "$log"
     game="$(wait_for_game_start 3)" || game="none"
     add_outcome "game started: $game"
+    wait "$shooter"
     sleep 3 # let the window be seen
 
     # Uninstall mode deletes the log with the data folder: a hard link keeps what it wrote.
@@ -314,6 +407,15 @@ main() {
     echo
     echo "demo report (nginx on 127.0.0.1:$PORT, temporary HOME, XDG_DATA_HOME and TMPDIR under $WORK)"
     printf '%s' "$REPORT"
+    echo "screenshots in $SHOTS:"
+    local shot
+    for shot in installer-1.0-half-way game-1.0 installer-1.1-half-way game-1.1 splash; do
+        if [ -f "$SHOTS/$shot.png" ]; then
+            echo "  $shot.png"
+        else
+            echo "  $shot.png: not taken (no such window was seen)"
+        fi
+    done
     echo "archives served: $(grep -c '\.zip HTTP' "$WORK/nginx/access.log") (user agent $(grep -o '"libcurl-agent/[^"]*"' "$WORK/nginx/access.log" | sort -u | tr '\n' ' '))"
 }
 

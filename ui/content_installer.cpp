@@ -5,6 +5,7 @@
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
 #include "ui/asset_path.h"
+#include "ui/install_failed_notice.h"
 #include "ui/installer_threads.h"
 #include "ui/installer_window.h"
 #include "ui/sdl_resources.h"
@@ -74,6 +75,7 @@ int runContentInstaller() {
     if (!installerDone.load(std::memory_order_acquire)) {
         runInstallerAnimation(font.get(), colour);
     }
+    showInstallFailedNotice(font.get(), colour, c.installFailedText);
 
     font.reset();
     TTF_Quit();

@@ -13,6 +13,7 @@
 SDL_Window* installerWindow = nullptr;
 SDL_Renderer* installerRenderer = nullptr;
 std::atomic<long> installerFramesShown{0};
+bool installerCloseRequested = false;
 
 namespace {
 
@@ -30,6 +31,7 @@ void drainInstallerEvents() {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) {
+            installerCloseRequested = true;
             installerDone.store(true, std::memory_order_release);
             return;
         }

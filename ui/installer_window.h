@@ -25,6 +25,9 @@ void drawInstallerFrame(const GIF_Frame& frame, TTF_Font* font, SDL_Color colour
 // Plays installer.gif pass after pass until installerDone is found set after a pass.
 void runInstallerAnimation(TTF_Font* font, SDL_Color colour);
 
+// Whether the player asked the installer window to close (as opposed to the worker finishing).
+extern bool installerCloseRequested;
+
 // Frames shown since the process started; lets tests see how far the animation got.
 extern std::atomic<long> installerFramesShown;
 

@@ -9,6 +9,7 @@
 #include <new>
 
 LatestVersionInfo latestVersionInfo;
+ManifestFailure lastManifestFailure = ManifestFailure::None;
 std::atomic<std::int32_t> downloadProgressPercent{0};
 ManifestFailure lastManifestFailure = ManifestFailure::None;
 

@@ -15,6 +15,10 @@ struct LatestVersionInfo {
 
 extern LatestVersionInfo latestVersionInfo;
 
+// Why the last fetchLatestVersionInfo call failed; None after a success.
+enum class ManifestFailure { None, Transfer, Parse, Refused };
+extern ManifestFailure lastManifestFailure;
+
 // Percentage of the current download, written by every transfer that knows its size.
 extern std::atomic<std::int32_t> downloadProgressPercent;
 

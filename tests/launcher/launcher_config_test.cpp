@@ -118,6 +118,44 @@ TEST_P(LauncherConfigTest, ChoosesTheCheckingTextForTheLanguage) {
     EXPECT_EQ(launcherConfig.checkingForUpdatesText, "ZH");
 }
 
+TEST_P(LauncherConfigTest, OfflinePlayIsOffUnlessTheFileTurnsItOn) {
+    EXPECT_EQ(launcherConfig.startInstalledGameWhenOffline, 0);
+    loadLauncherConfigFrom(configFile({{"startInstalledGameWhenOffline", "<true/>"}}), "en");
+    EXPECT_EQ(launcherConfig.startInstalledGameWhenOffline, 1);
+    loadLauncherConfigFrom(configFile({}), "en");
+    EXPECT_EQ(launcherConfig.startInstalledGameWhenOffline, 0);
+}
+
+TEST_P(LauncherConfigTest, ChoosesTheInstallFailedTextForTheLanguage) {
+    EXPECT_EQ(launcherConfig.installFailedText, "");
+    const PlistEntries both = {{"installFailedText-en", "<string>FAILED</string>"},
+                               {"installFailedText-fr", "<string>ÉCHEC</string>"}};
+    loadContentInstallerConfigFrom(configFile(both), "fr");
+    EXPECT_EQ(launcherConfig.installFailedText, "ÉCHEC");
+    loadContentInstallerConfigFrom(configFile(both), "de");
+    EXPECT_EQ(launcherConfig.installFailedText, "FAILED");
+    // A file without the keys leaves no text behind from an earlier reading.
+    loadContentInstallerConfigFrom(configFile({}), "fr");
+    EXPECT_EQ(launcherConfig.installFailedText, "");
+}
+
+TEST(ShippedConfig, PlaysOfflineAndExplainsAFailedInstallInThreeLanguages) {
+    launcherConfig = LauncherConfig{};
+    const std::string shipped = LAUNCHER_SOURCE_DIR "/resources/config.plist";
+    loadLauncherConfigFrom(shipped, "en");
+    EXPECT_EQ(launcherConfig.startInstalledGameWhenOffline, 1);
+    std::vector<std::string> texts;
+    for (const char* code : {"en", "de", "fr"}) {
+        loadContentInstallerConfigFrom(shipped, code);
+        EXPECT_FALSE(launcherConfig.installFailedText.empty()) << code;
+        texts.push_back(launcherConfig.installFailedText);
+    }
+    EXPECT_NE(texts[0], texts[1]);
+    EXPECT_NE(texts[0], texts[2]);
+    EXPECT_TRUE(configProblems.empty());
+    configProblems.clear();
+}
+
 INSTANTIATE_TEST_SUITE_P(XmlAndBinary, LauncherConfigTest, testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Binary" : "Xml"; });
 

@@ -2,6 +2,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/install_failed_notice.h"
 #include "ui/installer_window.h"
 #include "update/content_install_worker.h"
 #include "update/download_and_launch.h"
@@ -32,6 +33,7 @@ class InstallerWindowTest : public testing::Test {
         launcherConfig.contentInstallerPercentDisplayTextHeight = 30;
         installerDone = false;
         installerResult = 0;
+        installerCloseRequested = false;
         fs::create_directories(fs::path(animationPath).parent_path());
         ASSERT_EQ(openInstallerWindow("Drift Moor Installer"), 0) << SDL_GetError();
     }
@@ -186,4 +188,102 @@ TEST_F(InstallerWindowTest, AnImageWithoutFramesIsTreatedLikeAMissingOne) {
     SDL_PushEvent(&quit);
     runInstallerAnimation(nullptr, {});
     EXPECT_TRUE(installerDone.load());
+}
+
+namespace {
+
+// The worker has stored a failure and raised installerDone; the notice is kept short.
+class InstallFailedNoticeTest : public InstallerWindowTest {
+  protected:
+    void SetUp() override {
+        InstallerWindowTest::SetUp();
+        installerResult = 1;
+        installerDone = true;
+        saved = installFailedNoticeMs;
+        installFailedNoticeMs = 400;
+        font = TTF_OpenFont(fontPath.c_str(), 14);
+        ASSERT_NE(font, nullptr);
+        writeSolidAnimation(animationPath, 20, 10, {{250, 250, 40, 255}}, 3, 20);
+    }
+    void TearDown() override {
+        TTF_CloseFont(font);
+        installFailedNoticeMs = saved;
+        InstallerWindowTest::TearDown();
+    }
+
+    // How long showInstallFailedNotice kept the window up, in milliseconds.
+    Uint64 noticeTime(const std::string& text) {
+        const Uint64 before = SDL_GetTicks64();
+        showInstallFailedNotice(font, {255, 255, 255, 0}, text);
+        return SDL_GetTicks64() - before;
+    }
+
+    TTF_Font* font = nullptr;
+    Uint32 saved = 0;
+};
+
+} // namespace
+
+TEST_F(InstallFailedNoticeTest, DrawsTheTextCentredOnADarkBandOverTheFrame) {
+    GIF_Frame frame{};
+    frame.surface = twoColourSurface(2, 2, {250, 250, 40, 255}, {250, 250, 40, 255});
+    SDL_Surface* words = TTF_RenderUTF8_Blended_Wrapped(font, "FAILED", {255, 255, 255, 0}, 168);
+    ASSERT_NE(words, nullptr);
+    SDL_Texture* text = SDL_CreateTextureFromSurface(installerRenderer, words);
+    drawInstallFailedFrame(&frame, text);
+    const auto pixels = readRendererPixels(installerRenderer, 200, 100, "install-failed-notice");
+    SDL_RenderPresent(installerRenderer);
+    SDL_DestroyTexture(text);
+    SDL_FreeSurface(words);
+    SDL_FreeSurface(frame.surface);
+
+    const auto at = [&](int x, int y) {
+        return rgbOf(pixels[static_cast<std::size_t>(y) * 200 + x]);
+    };
+    EXPECT_EQ(at(3, 3).b, 40) << "the frame stays visible above the band";
+    EXPECT_LT(at(3, 50).r, 120) << "the band darkens the frame behind the text";
+    int minX = 200, maxX = -1, minY = 100, maxY = -1;
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            const Rgb p = at(x, y);
+            if (p.r > 230 && p.g > 230 && p.b > 230) {
+                minX = std::min(minX, x);
+                maxX = std::max(maxX, x);
+                minY = std::min(minY, y);
+                maxY = std::max(maxY, y);
+            }
+        }
+    }
+    ASSERT_GE(maxX, 0) << "no text drawn";
+    EXPECT_NEAR((minX + maxX) / 2, 100, 4);
+    EXPECT_NEAR((minY + maxY) / 2, 50, 4);
+    EXPECT_EQ(at(100, 5).b, 40) << "no percentage and no text outside the band";
+}
+
+TEST_F(InstallFailedNoticeTest, StaysForItsTimeUnlessClosedAndOnlyAfterAFailure) {
+    const long before = installerFramesShown;
+    EXPECT_GE(noticeTime("THE INSTALLATION FAILED"), 400u);
+    EXPECT_LT(noticeTime(""), 100u) << "no text: the window closes at once";
+    EXPECT_EQ(installerFramesShown, before) << "the percentage frames are not drawn";
+
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    installFailedNoticeMs = 5000;
+    SDL_PushEvent(&quit);
+    EXPECT_LT(noticeTime("THE INSTALLATION FAILED"), 1000u) << "a close request ends it";
+
+    installerCloseRequested = true;
+    EXPECT_LT(noticeTime("THE INSTALLATION FAILED"), 100u) << "the player closed the window";
+    installerCloseRequested = false;
+    installerResult = 0;
+    EXPECT_LT(noticeTime("THE INSTALLATION FAILED"), 100u) << "the install worked";
+}
+
+TEST_F(InstallerWindowTest, ACloseRequestIsToldApartFromTheWorkerFinishing) {
+    writeSolidAnimation(animationPath, 20, 10, {{255, 0, 0, 255}}, 2, 10);
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    SDL_PushEvent(&quit);
+    runInstallerAnimation(nullptr, {});
+    EXPECT_TRUE(installerCloseRequested);
 }

@@ -225,3 +225,19 @@ TEST(TransferProgress, UnknownTotalsChangeNothing) {
     EXPECT_EQ(transferProgressCallback(nullptr, 3, 1, 0, 0), 0);
     EXPECT_EQ(downloadProgressPercent.load(), 33);
 }
+
+// The launcher decides what may run without a manifest from why the last fetch failed.
+TEST_F(ManifestTest, RecordsWhyTheLastFetchFailed) {
+    lastManifestFailure = ManifestFailure::Refused;
+    EXPECT_EQ(fetch("ApplicationVersion=1\n"), 0);
+    EXPECT_EQ(lastManifestFailure, ManifestFailure::None);
+
+    EXPECT_NE(fetch("ApplicationVersion=1\nthis line has no separator\n"), 0);
+    EXPECT_EQ(lastManifestFailure, ManifestFailure::Parse);
+
+    EXPECT_EQ(fetchLatestVersionInfo(info, "http://127.0.0.1:1/LatestVersion.ini", nullptr), 1);
+    EXPECT_EQ(lastManifestFailure, ManifestFailure::Transfer);
+
+    EXPECT_EQ(fetch("ApplicationVersion=2\n"), 0);
+    EXPECT_EQ(lastManifestFailure, ManifestFailure::None);
+}

@@ -1,0 +1,46 @@
+#include "launcher/offline_start.h"
+
+#include "launcher/launcher_config.h"
+#include "launcher/run_log.h"
+#include "platform/app_support_folder.h"
+#include "platform/application_launch.h"
+#include "platform/file_presence.h"
+#include "platform/path_component.h"
+#include "update/version_manifest.h"
+
+#include <INIReader.h>
+
+std::string installedGameBundleName(const std::string& dataFolder) {
+    // Without a manifest the prefix is known only from the one installed last.
+    const INIReader installed(dataFolder + "/CurrentVersion.ini");
+    if (installed.ParseError() < 0) {
+        return {};
+    }
+    const std::string name = installed.Get("", "ApplicationExecutablePrefix", "") +
+                             launcherConfig.appDisplayName + ".app";
+    return isSingleFolderName(name) ? name : std::string();
+}
+
+std::optional<int> startInstalledGameOffline(const std::string& dataFolder) {
+    // A manifest that arrived but was malformed or refused says the server is not to be trusted;
+    // only a missing network lets the installed game go unchecked.
+    if (launcherConfig.startInstalledGameWhenOffline == 0 ||
+        lastManifestFailure != ManifestFailure::Transfer) {
+        return std::nullopt;
+    }
+    const std::string bundleName = installedGameBundleName(dataFolder);
+    if (bundleName.empty()) {
+        return std::nullopt;
+    }
+    const std::string application = appendPathComponent(dataFolder, bundleName);
+    if (!fileExistsAtPath(application)) {
+        return std::nullopt;
+    }
+    if (launchApplication(application) != 0) {
+        writeToLog("The installed game could not be started without checking for updates: " +
+                   application);
+        return 1;
+    }
+    writeToLog("Started the installed game without checking for updates: " + application);
+    return 0;
+}

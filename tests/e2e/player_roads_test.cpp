@@ -1,0 +1,258 @@
+// What the player meets when things go wrong, end to end against nginx: no network (offline
+// play), a broken install (self-repair) and an install that fails (the failure text).
+#include "tests/e2e/acceptance_fixture.h"
+#include "tests/support/temp_folder.h"
+
+#include <SDL_image.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr const char* prefix = "Quillmere-";
+const PlistEntries offlinePlay{{"startInstalledGameWhenOffline", "<integer>1</integer>"}};
+const PlistEntries failureText{
+    {"installFailedText-en", "<string>THE INSTALLATION FAILED</string>"}};
+
+class PlayerRoads : public AcceptanceTest {
+  protected:
+    void release(const std::string& version, const PlistEntries& extra = {}) {
+        const std::string archive = publishGame(version, prefix);
+        publishManifest(version, archive, prefix, "1.0");
+        configure("1.0", "/LatestVersion.ini", extra);
+    }
+
+    // Release 1.0 installed and started once; the player has quit the game since.
+    void installAndQuit(const PlistEntries& extra = {}) {
+        release("1.0", extra);
+        ASSERT_EQ(runLauncher().exitStatus, 0);
+        ASSERT_EQ(gameStarts(1).size(), 1u);
+        started.stopAll();
+    }
+
+    fs::path installedBundle() const { return dataFolder / gameBundleName(prefix); }
+    fs::path installedExecutable() const {
+        return installedBundle() / "Contents" / "MacOS" / "sample_game";
+    }
+    std::string offlineLine() const {
+        return "Started the installed game without checking for updates: " +
+               installedBundle().string();
+    }
+};
+
+std::string commandOutput(const std::string& command) {
+    const ChildResult result = runChild("/bin/sh", {"-c", command});
+    return result.standardOutput;
+}
+
+// The X window id of a top-level window with this title, or empty.
+std::string windowNamed(const std::string& title) {
+    std::istringstream tree(commandOutput("xwininfo -root -tree"));
+    for (std::string line; std::getline(tree, line);) {
+        if (line.find("\"" + title + "\"") != std::string::npos) {
+            return line.substr(line.find("0x"), line.find(' ', line.find("0x")) - line.find("0x"));
+        }
+    }
+    return {};
+}
+
+std::string screenshotPath(const std::string& name) {
+    fs::create_directories(LAUNCHER_BINARY_DIR "/screenshots");
+    return LAUNCHER_BINARY_DIR "/screenshots/" + name + ".png";
+}
+
+// Whether a saved window picture shows a line of near-white text across its middle: the failure
+// text sits there on a darkened band. The animation's brightest dot passes those rows too, but
+// never reaches across the window.
+bool showsTextAcrossTheMiddle(const std::string& picture) {
+    SDL_Surface* loaded = IMG_Load(picture.c_str());
+    if (loaded == nullptr) {
+        return false;
+    }
+    SDL_Surface* rgba = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGBA32, 0);
+    SDL_FreeSurface(loaded);
+    if (rgba == nullptr) {
+        return false;
+    }
+    int count = 0;
+    int minX = rgba->w;
+    int maxX = -1;
+    for (int y = rgba->h / 2 - 12; y < rgba->h / 2 + 12; ++y) {
+        const auto* row = static_cast<const Uint8*>(rgba->pixels) + y * rgba->pitch;
+        for (int x = 0; x < rgba->w; ++x) {
+            const Uint8* p = row + x * 4;
+            if (p[0] > 230 && p[1] > 230 && p[2] > 230) {
+                ++count;
+                minX = std::min(minX, x);
+                maxX = std::max(maxX, x);
+            }
+        }
+    }
+    const int width = rgba->w;
+    SDL_FreeSurface(rgba);
+    return count > 200 && maxX - minX > width / 2;
+}
+
+} // namespace
+
+TEST_F(PlayerRoads, WithoutANetworkOfflinePlayStartsTheInstalledGame) {
+    SKIP_WITHOUT_DISPLAY();
+    installAndQuit(offlinePlay);
+    const std::string record = readFile(dataFolder / "CurrentVersion.ini");
+    server->stop();
+
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_TRUE(lastRunHas("curl_easy_perform() failed: Couldn't connect to server"));
+    EXPECT_TRUE(lastRunMentions("Error getting or parsing LatestVersion.ini!"));
+    EXPECT_TRUE(lastRunHas(offlineLine()));
+    const auto starts = gameStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1].version, "1.0");
+    EXPECT_EQ(executableOf(starts[1].pid), installedExecutable().string());
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), record);
+}
+
+TEST_F(PlayerRoads, OfflinePlayOffOrNothingInstalledEndsWithOneAsBefore) {
+    SKIP_WITHOUT_DISPLAY();
+    // Off (the compiled-in 0): the installed game is not started.
+    installAndQuit();
+    server->stop();
+    ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_FALSE(lastRunMentions("without checking for updates"));
+    EXPECT_EQ(readGameStarts(gameRecord).size(), 1u);
+
+    // On, but the game's record is gone: nothing can be trusted to be a whole install.
+    serve();
+    configure("1.0", "/LatestVersion.ini", offlinePlay);
+    server->stop();
+    fs::remove(dataFolder / "CurrentVersion.ini");
+    result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_FALSE(lastRunMentions("without checking for updates"));
+
+    // On, with no game installed at all.
+    fs::remove_all(installedBundle());
+    result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_FALSE(lastRunMentions("without checking for updates"));
+    EXPECT_EQ(readGameStarts(gameRecord).size(), 1u) << "nothing was started";
+}
+
+TEST_F(PlayerRoads, AManifestThatArrivesMalformedNeverStartsTheGameUnchecked) {
+    SKIP_WITHOUT_DISPLAY();
+    installAndQuit(offlinePlay);
+    // nginx answers with its 404 page: a transfer that worked, then a parse that failed.
+    fs::remove(releases / "LatestVersion.ini");
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(lastRunHas("performed installer version in-memory curl and got status: 0..."));
+    EXPECT_FALSE(lastRunMentions("without checking for updates"));
+    EXPECT_EQ(readGameStarts(gameRecord).size(), 1u);
+}
+
+TEST_F(PlayerRoads, AnInstalledGameWithoutItsExecutableIsInstalledAgainAndStarted) {
+    SKIP_WITHOUT_DISPLAY();
+    installAndQuit();
+    fs::remove(installedExecutable());
+
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_TRUE(lastRunHas("The installed game has no executable to start, installing it again: " +
+                           installedBundle().string()));
+    EXPECT_TRUE(fs::exists(installedExecutable()));
+    const auto starts = gameStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(executableOf(starts[1].pid), installedExecutable().string());
+    EXPECT_EQ(requestsFor("GET /game-1.0.zip 200 \"libcurl-agent/1.0\""), 2);
+}
+
+TEST_F(PlayerRoads, AnInstalledGameThatCannotRunIsInstalledAgainAndStarted) {
+    SKIP_WITHOUT_DISPLAY();
+    installAndQuit();
+    // An executable file that no system can run: the start leaves no process behind.
+    fs::remove(installedExecutable());
+    std::ofstream(installedExecutable()) << "not a program\n";
+    fs::permissions(installedExecutable(), fs::perms::owner_all | fs::perms::group_read);
+
+    const ChildResult result = runLauncher();
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_TRUE(lastRunHas(
+        "The installed game was not running right after its start, installing it again: " +
+        installedBundle().string()));
+    const auto starts = gameStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1].version, "1.0");
+    EXPECT_EQ(requestsFor("GET /game-1.0.zip 200 \"libcurl-agent/1.0\""), 2);
+}
+
+TEST_F(PlayerRoads, AFailedInstallShowsItsTextForFiveSecondsThenEndsWithOne) {
+    SKIP_WITHOUT_DISPLAY();
+    // The manifest names an archive that is not there: the worker fails at once.
+    publishManifest("1.0", "/missing.zip", prefix, "1.0");
+    PlistEntries extra = failureText;
+    for (const char* key : {"contentInstallerFontColorR", "contentInstallerFontColorG",
+                            "contentInstallerFontColorB"}) {
+        extra.push_back({key, "<integer>255</integer>"});
+    }
+    configure("1.0", "/LatestVersion.ini", extra);
+
+    // Watches the installer window while the launcher runs: when the text first shows (kept as
+    // a screenshot) and when the window was last seen.
+    const std::string picture = screenshotPath("install-failed-text");
+    const std::string look = (sandbox.root / "look.png").string();
+    fs::remove(picture);
+    std::atomic<bool> running{true};
+    std::optional<Clock::time_point> textSeen;
+    std::optional<Clock::time_point> windowLastSeen;
+    std::thread watcher([&] {
+        while (running) {
+            const std::string window = windowNamed(displayName);
+            if (!window.empty()) {
+                windowLastSeen = Clock::now();
+                commandOutput("import -window " + window + " '" + look + "'");
+                if (!textSeen && showsTextAcrossTheMiddle(look)) {
+                    textSeen = Clock::now();
+                    fs::copy_file(look, picture, fs::copy_options::overwrite_existing);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    const ChildResult result = runLauncher();
+    running = false;
+    watcher.join();
+
+    EXPECT_EQ(result.exitStatus, 1) << result.standardError;
+    EXPECT_TRUE(lastRunHas("failed to unzip file"));
+    ASSERT_TRUE(textSeen.has_value()) << "the text was never drawn; see " << look;
+    ASSERT_TRUE(windowLastSeen.has_value());
+    const auto shown = *windowLastSeen - *textSeen;
+    EXPECT_GE(shown, std::chrono::milliseconds(4300)) << "see " << picture;
+    EXPECT_LT(shown, std::chrono::milliseconds(5700));
+    EXPECT_EQ(readGameStarts(gameRecord).size(), 0u);
+    EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini"));
+}
+
+TEST_F(PlayerRoads, AFailedInstallWithoutATextClosesAtOnce) {
+    SKIP_WITHOUT_DISPLAY();
+    publishManifest("1.0", "/missing.zip", prefix, "1.0");
+    configure("1.0", "/LatestVersion.ini");
+    const auto start = Clock::now();
+    const ChildResult result = runLauncher();
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(result.exitStatus, 1) << result.standardError;
+    EXPECT_TRUE(lastRunHas("failed to unzip file"));
+    EXPECT_LT(took, std::chrono::milliseconds(4500)) << "no 5 s wait without a text";
+}
