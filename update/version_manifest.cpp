@@ -11,7 +11,6 @@
 LatestVersionInfo latestVersionInfo;
 ManifestFailure lastManifestFailure = ManifestFailure::None;
 std::atomic<std::int32_t> downloadProgressPercent{0};
-ManifestFailure lastManifestFailure = ManifestFailure::None;
 
 namespace {
 
