@@ -3,6 +3,7 @@
 #include "launcher/command_line.h"
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
+#include "launcher/window_module.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
 #include "platform/file_presence.h"
@@ -10,15 +11,13 @@
 #include "platform/path_component.h"
 #include "platform/standard_folders.h"
 #include "relocation/app_relocator.h"
-#include "ui/asset_path.h"
-#include "ui/content_installer.h"
-#include "ui/sdl_resources.h"
-#include "ui/splash_window.h"
 #include "uninstall/uninstaller.h"
+#include "update/background_manifest_fetch.h"
 #include "update/installed_version.h"
 #include "update/self_update.h"
 #include "update/version_manifest.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -66,32 +65,30 @@ std::string contentApplicationPath() {
     return appendPathComponent(appSupportFolder, bundleName);
 }
 
-// The splash window comes after the content step, which has already raised launcherDone: it
-// opens and closes again without a frame, and any failure of it turns the result into 1.
-int showSplash() {
-    if (!openSplashWindow()) {
-        writeToLog("Failed to initialize SDLImage!");
-        return 1;
+// A check that ends within this time shows no window at all.
+constexpr std::chrono::milliseconds splashDelay{250};
+
+// Waits for the manifest; when it is slow, the splash shows until it has come. False when the
+// player closed the splash meanwhile. A splash that cannot be shown is only logged.
+bool waitForManifestWithSplash(ManifestFetch& fetch) {
+    if (waitForManifestFetch(fetch, splashDelay)) {
+        return true;
     }
-    if (!loadSplashImage()) {
-        writeToLog("Failed to load SDLImage media!");
-        closeSplashWindow();
-        return 1;
+    const WindowEntries* windows = windowModule();
+    if (windows != nullptr && windows->openSplash()) {
+        windows->showSplashUntil(fetch.finished);
+        if (launcherDone) {
+            writeToLog(splashClosedMessage);
+            return false;
+        }
     }
-    if (TTF_Init() < 0) {
-        writeToLog(std::string("TTF_Init Error: ") + SDL_GetError());
-        return 1;
-    }
-    FontHandle font(openAssetFont(launcherConfig.launcherFontFileName,
-                                  launcherConfig.launcherFontPointSizeOrIndex));
-    if (!font) {
-        writeToLog(std::string("TTF_OpenFont Error: ") + SDL_GetError());
-    }
-    const SurfaceHandle text(runSplashFrameLoop(font.get()));
-    closeSplashWindow();
-    font.reset();
-    TTF_Quit();
-    return launcherResult;
+    waitForManifestFetch(fetch);
+    return true;
+}
+
+int runInstallerFromModule() {
+    const WindowEntries* windows = windowModule();
+    return windows != nullptr ? windows->runContentInstaller() : 1;
 }
 
 } // namespace
@@ -106,11 +103,13 @@ int launchOrUpdateContent() {
                " to app CurrentVersion appVersion: " + currentAppVersion);
     int result = 0;
     if (latest.ApplicationVersion == currentAppVersion) {
+        // Gone before the game's window can appear; the launcher ends right after the start.
+        closeSplashIfShown();
         result = launchApplication(contentApplicationPath());
     } else {
         writeToLog("Current appVersion:" + currentAppVersion + " is different than latest:" +
                    latest.ApplicationVersion + "\nStarting content installer...");
-        result = runContentInstaller();
+        result = runInstallerFromModule();
     }
     launcherResult = result;
     launcherDone = true;
@@ -146,8 +145,14 @@ int launcherMain(int argc, char** argv) {
                ", companyFolderName=" + config.companyFolderName + ", appFolderName=" +
                config.appFolderName + ", appDisplayName=" + config.appDisplayName);
 
-    launcherResult =
-        fetchLatestVersionInfo(latestVersionInfo, config.latestVersionEndpoint, nullptr);
+    // Whatever way the run ends from here, no splash outlives it.
+    const SplashCloser splashCloser;
+    const auto fetch = startManifestFetch(config.latestVersionEndpoint, false);
+    if (!waitForManifestWithSplash(*fetch)) {
+        return 1;
+    }
+    launcherResult = fetch->status;
+    latestVersionInfo = fetch->info;
     if (launcherResult != 0) {
         writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
                    config.latestVersionEndpoint);
@@ -157,6 +162,7 @@ int launcherMain(int argc, char** argv) {
     writeToLog("comparing endpoint launcher version:" + latestVersionInfo.LauncherVersion +
                " to config installer version:" + config.launcherVersion + "...");
     if (latestVersionInfo.LauncherVersion != config.launcherVersion) {
+        closeSplashIfShown(); // the new launcher shows windows of its own
         launcherResult = selfUpdateLauncher();
         return launcherResult;
     }
@@ -166,7 +172,7 @@ int launcherMain(int argc, char** argv) {
     const bool contentPresent = fileExistsAtPath(contentApplicationPath());
     const bool versionRecorded = fileExistsAtPath(*dataFolder + "/CurrentVersion.ini");
     if (!contentPresent || !versionRecorded) {
-        return runContentInstaller();
+        return runInstallerFromModule();
     }
 
     if (!loadCurrentVersionIni(*dataFolder)) {
@@ -176,6 +182,5 @@ int launcherMain(int argc, char** argv) {
     writeToLog("CurrentVersion.ini loaded from '" + *dataFolder +
                "': appVersion=" + currentAppVersion);
 
-    launchOrUpdateContent();
-    return showSplash();
+    return launchOrUpdateContent();
 }
