@@ -181,7 +181,7 @@ TEST_F(SplashWhileChecking, ASlowCheckShowsTheSplashWhichIsGoneOnceTheGameRuns) 
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
     ASSERT_GT(waitForGameRecord(gameExecutable()).pid, 0);
     EXPECT_EQ(watch.createdOfSize(splashWidth, splashHeight), 1);
-    EXPECT_EQ(watch.liveOfSize(splashWidth, splashHeight), 0);
+    EXPECT_TRUE(watch.waitUntilNoneLive(splashWidth, splashHeight));
     EXPECT_EQ(xwininfoWindowOfSize(title, splashWidth, splashHeight), "");
     EXPECT_EQ(watch.createdOfSize(installerWidth, installerHeight), 0);
 }
@@ -199,19 +199,19 @@ TEST_F(SplashWhileChecking, AQuickCheckShowsNoWindowAtAll) {
 
 TEST_F(SplashWhileChecking, TheInstallerWindowTakesTheSplashsPlaceWithoutAGap) {
     publishGame();
-    delay = 1000ms;
+    delay = 2000ms; // each of the two fetches
     startLauncher();
-    EXPECT_FALSE(waitForWindow(splashWidth, splashHeight, 900ms).empty());
+    EXPECT_FALSE(waitForWindow(splashWidth, splashHeight, 3000ms).empty());
     const ChildResult result = launcherResult();
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(result.exitStatus, 0) << sandbox.logText();
     ASSERT_GT(waitForGameRecord(gameExecutable()).pid, 0);
     EXPECT_EQ(manifestRequests.load(), 2);
 
+    EXPECT_TRUE(watch.waitUntilNoneLive(splashWidth, splashHeight));
+    EXPECT_TRUE(watch.waitUntilNoneLive(installerWidth, installerHeight));
     ASSERT_GE(watch.firstCreation(installerWidth, installerHeight), 0) << eventList();
     EXPECT_TRUE(launcherWindowShownWithoutGap()) << eventList();
     EXPECT_EQ(watch.createdOfSize(splashWidth, splashHeight), 1) << eventList();
-    EXPECT_EQ(watch.liveOfSize(splashWidth, splashHeight), 0);
-    EXPECT_EQ(watch.liveOfSize(installerWidth, installerHeight), 0);
 }
 
 TEST_F(SplashWhileChecking, ClosingTheSplashEndsTheRunWithOneAndStartsNothing) {
@@ -224,13 +224,14 @@ TEST_F(SplashWhileChecking, ClosingTheSplashEndsTheRunWithOneAndStartsNothing) {
     ASSERT_GT(pid, 0);
     // SDL turns SIGTERM into a close request (SDL_QUIT).
     ASSERT_EQ(kill(pid, SIGTERM), 0);
-    ASSERT_EQ(run.wait_for(5s), std::future_status::ready) << "the run did not end";
+    ASSERT_EQ(run.wait_for(5s), std::future_status::ready) << "the run did not end\n"
+                                                           << sandbox.logText();
     const ChildResult result = launcherResult();
     EXPECT_EQ(result.exitStatus, 1) << result.standardError;
     EXPECT_FALSE(gameStarted());
     EXPECT_EQ(logCount(closedMessage), 1);
     EXPECT_FALSE(sandbox.logMentions("comparing endpoint launcher version"));
-    EXPECT_EQ(watch.liveOfSize(splashWidth, splashHeight), 0);
+    EXPECT_TRUE(watch.waitUntilNoneLive(splashWidth, splashHeight));
 }
 
 TEST_F(SplashWhileChecking, ASplashThatCannotBeShownIsLoggedAndTheGameStillStarts) {
@@ -242,5 +243,5 @@ TEST_F(SplashWhileChecking, ASplashThatCannotBeShownIsLoggedAndTheGameStillStart
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_GT(waitForGameRecord(gameExecutable()).pid, 0);
     EXPECT_EQ(logCount("Failed to load SDLImage media!"), 1);
-    EXPECT_EQ(watch.liveOfSize(splashWidth, splashHeight), 0);
+    EXPECT_TRUE(watch.waitUntilNoneLive(splashWidth, splashHeight));
 }

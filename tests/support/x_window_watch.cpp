@@ -67,10 +67,13 @@ void XWindowWatch::run() {
                 const XCreateWindowEvent& e = event.xcreatewindow;
                 recorded.push_back({e.window, e.width, e.height, true});
             } else if (event.type == DestroyNotify) {
+                // The latest creation: a client that comes later may be given the same ids.
                 const unsigned long window = event.xdestroywindow.window;
-                for (const Event& earlier : recorded) {
-                    if (earlier.created && earlier.window == window) {
-                        recorded.push_back({window, earlier.width, earlier.height, false});
+                for (auto earlier = recorded.rbegin(); earlier != recorded.rend(); ++earlier) {
+                    if (earlier->window == window) {
+                        if (earlier->created) {
+                            recorded.push_back({window, earlier->width, earlier->height, false});
+                        }
                         break;
                     }
                 }
@@ -101,6 +104,13 @@ int XWindowWatch::liveOfSize(int width, int height) const {
         }
     }
     return count;
+}
+
+bool XWindowWatch::waitUntilNoneLive(int width, int height) const {
+    for (int i = 0; i < 200 && liveOfSize(width, height) > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return liveOfSize(width, height) == 0;
 }
 
 int XWindowWatch::firstCreation(int width, int height) const {

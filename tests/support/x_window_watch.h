@@ -23,6 +23,8 @@ class XWindowWatch {
     // Windows of this size created so far, and those of them not yet destroyed.
     int createdOfSize(int width, int height) const;
     int liveOfSize(int width, int height) const;
+    // Waits (at most 2 s) until the server has reported every such window destroyed.
+    bool waitUntilNoneLive(int width, int height) const;
     // Index in events() of the first creation / destruction of a window of this size, or -1.
     int firstCreation(int width, int height) const;
     int firstDestruction(int width, int height) const;
