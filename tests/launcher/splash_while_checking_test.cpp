@@ -202,6 +202,18 @@ TEST_F(SplashWhileChecking, TheInstallerWindowTakesTheSplashsPlaceWithoutAGap) {
     delay = 2000ms; // each of the two fetches
     startLauncher();
     EXPECT_FALSE(waitForWindow(splashWidth, splashHeight, 3000ms).empty());
+    // The installer window stays on its own once the splash has gone (one pass of its animation
+    // at least).
+    bool installerAlone = false;
+    while (run.wait_for(20ms) != std::future_status::ready) {
+        const std::string installer = xwininfoWindowOfSize(title, installerWidth, installerHeight);
+        if (!installerAlone && !installer.empty() &&
+            xwininfoWindowOfSize(title, splashWidth, splashHeight).empty()) {
+            installerAlone = true;
+            importWindowScreenshot(installer, "installer-after-splash");
+        }
+    }
+    EXPECT_TRUE(installerAlone);
     const ChildResult result = launcherResult();
     EXPECT_EQ(result.exitStatus, 0) << sandbox.logText();
     ASSERT_GT(waitForGameRecord(gameExecutable()).pid, 0);
@@ -212,6 +224,10 @@ TEST_F(SplashWhileChecking, TheInstallerWindowTakesTheSplashsPlaceWithoutAGap) {
     ASSERT_GE(watch.firstCreation(installerWidth, installerHeight), 0) << eventList();
     EXPECT_TRUE(launcherWindowShownWithoutGap()) << eventList();
     EXPECT_EQ(watch.createdOfSize(splashWidth, splashHeight), 1) << eventList();
+    // The installer window outlives the splash it replaced.
+    EXPECT_LT(watch.firstDestruction(splashWidth, splashHeight),
+              watch.lastDestruction(installerWidth, installerHeight))
+        << eventList();
 }
 
 TEST_F(SplashWhileChecking, ClosingTheSplashEndsTheRunWithOneAndStartsNothing) {

@@ -133,6 +133,16 @@ int XWindowWatch::firstDestruction(int width, int height) const {
     return -1;
 }
 
+int XWindowWatch::lastDestruction(int width, int height) const {
+    const auto all = events();
+    for (std::size_t i = all.size(); i-- > 0;) {
+        if (!all[i].created && all[i].width == width && all[i].height == height) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
 std::string xwininfoWindowOfSize(const std::string& title, int width, int height) {
     // A line reads: 0x200002 "title": ("class" "class")  300x250+0+0  +0+0
     const std::string tree = commandOutput("xwininfo -root -tree 2>/dev/null");

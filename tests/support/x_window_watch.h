@@ -28,6 +28,7 @@ class XWindowWatch {
     // Index in events() of the first creation / destruction of a window of this size, or -1.
     int firstCreation(int width, int height) const;
     int firstDestruction(int width, int height) const;
+    int lastDestruction(int width, int height) const;
 
   private:
     void run();
