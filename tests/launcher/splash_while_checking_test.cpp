@@ -36,18 +36,18 @@ class SplashWhileChecking : public testing::Test {
         if (std::getenv("DISPLAY") == nullptr) {
             GTEST_SKIP() << "needs an X display (scripts/test.sh starts Xvfb)";
         }
-        http.server().Get("/LatestVersion.ini",
-                          [this](const httplib::Request&, httplib::Response& res) {
-                              ++manifestRequests;
-                              const auto until = std::chrono::steady_clock::now() + delay;
-                              while (std::chrono::steady_clock::now() < until && !stopping) {
-                                  std::this_thread::sleep_for(5ms);
-                              }
-                              res.set_content("ApplicationVersion=1.0\nLauncherVersion=1.2\n"
-                                              "ApplicationDownloadUrl=" +
-                                                  http.url("/game.zip") + "\n",
-                                              "text/plain");
-                          });
+        http.server().Get("/LatestVersion.ini", [this](const httplib::Request&,
+                                                       httplib::Response& res) {
+            ++manifestRequests;
+            const auto until = std::chrono::steady_clock::now() + delay;
+            while (std::chrono::steady_clock::now() < until && !stopping) {
+                std::this_thread::sleep_for(5ms);
+            }
+            res.set_content("ApplicationVersion=1.0\nLauncherVersion=" + announcedLauncher +
+                                "\nApplicationDownloadUrl=" + http.url("/game.zip") +
+                                "\nLauncherInstallerDownloadUrl=" + http.url("/game.zip") + "\n",
+                            "text/plain");
+        });
         http.server().Get("/game.zip", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content(archive, "application/zip");
         });
@@ -157,6 +157,7 @@ class SplashWhileChecking : public testing::Test {
     LauncherSandbox sandbox;
     TempFolder scratch{LAUNCHER_BINARY_DIR};
     std::chrono::milliseconds delay{0};
+    std::string announcedLauncher = "1.2";
     std::atomic<bool> stopping{false};
     std::atomic<int> manifestRequests{0};
     std::string archive;
@@ -260,4 +261,25 @@ TEST_F(SplashWhileChecking, ASplashThatCannotBeShownIsLoggedAndTheGameStillStart
     EXPECT_GT(waitForGameRecord(gameExecutable()).pid, 0);
     EXPECT_EQ(logCount("Failed to load SDLImage media!"), 1);
     EXPECT_TRUE(watch.waitUntilNoneLive(splashWidth, splashHeight));
+}
+
+TEST_F(SplashWhileChecking, TheSplashClosesBeforeANewLauncherStarts) {
+    installGame();
+    publishGame(); // serves as the new launcher's installer too
+    announcedLauncher = "9.9";
+    delay = 2000ms;
+    startLauncher();
+    EXPECT_FALSE(waitForWindow(splashWidth, splashHeight, 1800ms).empty());
+    const ChildResult result = launcherResult();
+    EXPECT_EQ(result.exitStatus, 0) << sandbox.logText();
+    const fs::path newLauncher = sandbox.temporaryFolder / "Test App" / "Drift Moor.app" /
+                                 "Contents" / "MacOS" / "Drift Moor";
+    const GameRecord started = waitForGameRecord(newLauncher.string());
+    EXPECT_GT(started.pid, 0);
+    if (started.pid > 0) {
+        killAndForget(started.pid);
+    }
+    EXPECT_TRUE(watch.waitUntilNoneLive(splashWidth, splashHeight));
+    EXPECT_EQ(watch.createdOfSize(installerWidth, installerHeight), 0);
+    EXPECT_FALSE(gameStarted());
 }
