@@ -1,5 +1,6 @@
 // How long the up-to-date road takes: from starting the launcher bundle to the game's process
-// start, with the manifest served on loopback, next to starting the same game directly.
+// start, with the manifest served on loopback, next to starting the same game directly; how long
+// the launcher lives on after the game has started; and the launcher's peak resident memory.
 //
 //   startup_to_game <Launcher.app> <stamp_game> [runs]
 #include <httplib.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -47,19 +49,48 @@ pid_t spawn(const std::string& program) {
     return child;
 }
 
-// Seconds from startedAt to the game's own record of its start; removes the record.
-double waitForStart(const std::string& gameExecutable, double startedAt) {
-    const std::string record = gameExecutable + ".start";
-    for (int i = 0; i < 5000 && !fs::exists(record); ++i) {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+// The game's own record of its start (monotonic seconds); removes the record.
+double readStart(const std::string& record) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2)); // let the writer finish
     std::ifstream file(record);
     long long seconds = 0;
     long nanoseconds = 0;
     file >> seconds >> nanoseconds;
     fs::remove(record);
-    return static_cast<double>(seconds) + static_cast<double>(nanoseconds) / 1e9 - startedAt;
+    return static_cast<double>(seconds) + static_cast<double>(nanoseconds) / 1e9;
+}
+
+// Seconds from startedAt to the game's own record of its start.
+double waitForStart(const std::string& gameExecutable, double startedAt) {
+    const std::string record = gameExecutable + ".start";
+    for (int i = 0; i < 5000 && !fs::exists(record); ++i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return readStart(record) - startedAt;
+}
+
+struct LauncherRun {
+    double toGame = 0;        // launcher start -> game start, seconds
+    double afterGame = 0;     // game start -> launcher's end, seconds
+    double peakMegabytes = 0; // the launcher's peak resident set
+};
+
+// Watches the launcher and the game's record side by side, so that the launcher's end is seen
+// within a fraction of a millisecond whichever comes first.
+LauncherRun watchLauncher(pid_t launcher, const std::string& gameExecutable, double startedAt) {
+    const std::string record = gameExecutable + ".start";
+    double endedAt = -1;
+    rusage usage{};
+    for (int i = 0; i < 100000 && (endedAt < 0 || !fs::exists(record)); ++i) {
+        int status = 0;
+        if (endedAt < 0 && wait4(launcher, &status, WNOHANG, &usage) == launcher) {
+            endedAt = monotonicSeconds();
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    const double gameAt = readStart(record);
+    return LauncherRun{gameAt - startedAt, endedAt - gameAt,
+                       static_cast<double>(usage.ru_maxrss) / 1024.0};
 }
 
 void endGames(const std::string& executable) {
@@ -118,11 +149,15 @@ int main(int argc, char** argv) {
     const std::string launcher = (bundle / "Contents/MacOS/launcher").string();
     std::vector<double> throughLauncher;
     std::vector<double> direct;
+    std::vector<double> livesOn;
+    std::vector<double> peakMemory;
     for (int i = 0; i < runs; ++i) {
         double started = monotonicSeconds();
         pid_t child = spawn(launcher);
-        throughLauncher.push_back(waitForStart(game, started));
-        waitpid(child, nullptr, 0);
+        const LauncherRun run = watchLauncher(child, game, started);
+        throughLauncher.push_back(run.toGame);
+        livesOn.push_back(run.afterGame);
+        peakMemory.push_back(run.peakMegabytes);
         endGames(game);
 
         started = monotonicSeconds();
@@ -141,5 +176,8 @@ int main(int argc, char** argv) {
     std::printf("launcher start -> game start (median): %.2f ms\n", viaLauncher);
     std::printf("direct start   -> game start (median): %.2f ms\n", alone);
     std::printf("launcher overhead (median): %.2f ms\n", viaLauncher - alone);
+    std::printf("launcher lives on after the game's start (median): %.2f ms\n",
+                median(livesOn) * 1000);
+    std::printf("launcher peak resident memory (median): %.1f MB\n", median(peakMemory));
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "launcher/offline_start.h"
 #include "launcher/run_lock.h"
 #include "launcher/run_log.h"
+#include "launcher/window_module.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
 #include "platform/file_presence.h"
@@ -13,16 +14,14 @@
 #include "platform/path_component.h"
 #include "platform/standard_folders.h"
 #include "relocation/app_relocator.h"
-#include "ui/asset_path.h"
-#include "ui/content_installer.h"
-#include "ui/sdl_resources.h"
-#include "ui/splash_window.h"
 #include "uninstall/uninstaller.h"
 #include "update/application_names.h"
+#include "update/background_manifest_fetch.h"
 #include "update/installed_version.h"
 #include "update/self_update.h"
 #include "update/version_manifest.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -75,32 +74,25 @@ std::string contentApplicationPath() {
     return appendPathComponent(appSupportFolder, bundleName);
 }
 
-// The splash window comes after the content step, which has already raised launcherDone: it
-// opens and closes again without a frame, and any failure of it turns the result into 1.
-int showSplash() {
-    if (!openSplashWindow()) {
-        writeToLog("Failed to initialize SDLImage!");
-        return 1;
+// A check that ends within this time shows no window at all.
+constexpr std::chrono::milliseconds splashDelay{250};
+
+// Waits for the manifest; when it is slow, the splash shows until it has come. False when the
+// player closed the splash meanwhile. A splash that cannot be shown is only logged.
+bool waitForManifestWithSplash(ManifestFetch& fetch) {
+    if (waitForManifestFetch(fetch, splashDelay)) {
+        return true;
     }
-    if (!loadSplashImage()) {
-        writeToLog("Failed to load SDLImage media!");
-        closeSplashWindow();
-        return 1;
+    const WindowEntries* windows = windowModule();
+    if (windows != nullptr && windows->openSplash()) {
+        windows->showSplashUntil(fetch.finished);
+        if (launcherDone) {
+            writeToLog(splashClosedMessage);
+            return false;
+        }
     }
-    if (TTF_Init() < 0) {
-        writeToLog(std::string("TTF_Init Error: ") + SDL_GetError());
-        return 1;
-    }
-    FontHandle font(openAssetFont(launcherConfig.launcherFontFileName,
-                                  launcherConfig.launcherFontPointSizeOrIndex));
-    if (!font) {
-        writeToLog(std::string("TTF_OpenFont Error: ") + SDL_GetError());
-    }
-    const SurfaceHandle text(runSplashFrameLoop(font.get()));
-    closeSplashWindow();
-    font.reset();
-    TTF_Quit();
-    return launcherResult;
+    waitForManifestFetch(fetch);
+    return true;
 }
 
 } // namespace
@@ -115,11 +107,13 @@ int launchOrUpdateContent() {
                " to app CurrentVersion appVersion: " + currentAppVersion);
     int result = 0;
     if (latest.ApplicationVersion == currentAppVersion) {
+        // Gone before the game's window can appear; the launcher ends right after the start.
+        closeSplashIfShown();
         result = startOrRepairInstalledGame(contentApplicationPath());
     } else {
         writeToLog("Current appVersion:" + currentAppVersion + " is different than latest:" +
                    latest.ApplicationVersion + "\nStarting content installer...");
-        result = runContentInstaller();
+        result = runContentInstallerFromModule();
     }
     launcherResult = result;
     launcherDone = true;
@@ -167,17 +161,25 @@ int launcherMain(int argc, char** argv) {
                ", companyFolderName=" + config.companyFolderName + ", appFolderName=" +
                config.appFolderName + ", appDisplayName=" + config.appDisplayName);
 
-    launcherResult =
-        fetchLatestVersionInfo(latestVersionInfo, config.latestVersionEndpoint, nullptr);
+    // Whatever way the run ends from here, no splash outlives it.
+    const SplashCloser splashCloser;
+    const auto fetch = startManifestFetch(config.latestVersionEndpoint, false);
+    if (!waitForManifestWithSplash(*fetch)) {
+        return 1;
+    }
+    launcherResult = fetch->status;
+    latestVersionInfo = fetch->info;
     if (launcherResult != 0) {
         writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
                    config.latestVersionEndpoint);
+        closeSplashIfShown(); // gone before an installed game's window can appear
         return startInstalledGameOffline(*dataFolder).value_or(1);
     }
 
     writeToLog("comparing endpoint launcher version:" + latestVersionInfo.LauncherVersion +
                " to config installer version:" + config.launcherVersion + "...");
     if (latestVersionInfo.LauncherVersion != config.launcherVersion) {
+        closeSplashIfShown(); // the new launcher shows windows of its own
         launcherResult = selfUpdateLauncher();
         return launcherResult;
     }
@@ -192,7 +194,7 @@ int launcherMain(int argc, char** argv) {
     const bool contentPresent = fileExistsAtPath(contentApplicationPath());
     const bool versionRecorded = fileExistsAtPath(*dataFolder + "/CurrentVersion.ini");
     if (!contentPresent || !versionRecorded) {
-        return runContentInstaller();
+        return runContentInstallerFromModule();
     }
 
     if (!loadCurrentVersionIni(*dataFolder)) {
@@ -202,6 +204,5 @@ int launcherMain(int argc, char** argv) {
     writeToLog("CurrentVersion.ini loaded from '" + *dataFolder +
                "': appVersion=" + currentAppVersion);
 
-    launchOrUpdateContent();
-    return showSplash();
+    return launchOrUpdateContent();
 }

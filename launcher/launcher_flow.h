@@ -4,6 +4,11 @@
 extern int launcherResult;
 extern bool launcherDone;
 
+// Logged once when the player closes the splash window before the content step: the run then
+// ends with 1 and starts nothing.
+inline constexpr const char* splashClosedMessage =
+    "Splash window closed by the player; nothing was started";
+
 // The launcher's entry function: takes exactly one road and returns the exit status.
 int launcherMain(int argc, char** argv);
 

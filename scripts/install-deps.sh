@@ -11,7 +11,7 @@ PACKAGES=(
     libsdl2-dev libsdl2-image-dev libsdl2-ttf-dev
     # tests
     libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl
-    xvfb xauth x11-utils libgl1-mesa-dri libegl-mesa0 mesa-utils
+    xvfb xauth x11-utils libx11-dev libgl1-mesa-dri libegl-mesa0 mesa-utils
     imagemagick gifsicle zip unzip p7zip-full
     # demo and end-to-end runs
     nginx curl xdg-utils fonts-dejavu-core procps python3

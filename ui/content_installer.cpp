@@ -1,6 +1,7 @@
 #include "ui/content_installer.h"
 
 #include "launcher/launcher_config.h"
+#include "launcher/launcher_flow.h"
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
@@ -9,6 +10,8 @@
 #include "ui/installer_threads.h"
 #include "ui/installer_window.h"
 #include "ui/sdl_resources.h"
+#include "ui/splash_session.h"
+#include "update/background_manifest_fetch.h"
 #include "update/content_install_worker.h"
 #include "update/installed_version.h"
 #include "update/version_manifest.h"
@@ -37,6 +40,25 @@ SDL_Color installerTextColour() {
                      c.contentInstallerFontColorB, 0};
 }
 
+// The manifest with its raw text. A splash still on the screen goes on drawing meanwhile; false
+// also when the player closes it.
+bool fetchManifestWithText(const std::string& url) {
+    const auto fetch = startManifestFetch(url, true);
+    showSplashUntil(fetch->finished);
+    if (splashIsOpen() && launcherDone) {
+        writeToLog(splashClosedMessage);
+        return false;
+    }
+    waitForManifestFetch(*fetch);
+    if (fetch->status != 0) {
+        writeToLog("cannot get latest version info");
+        return false;
+    }
+    latestVersionInfo = fetch->info;
+    latestVersionText = fetch->text;
+    return true;
+}
+
 } // namespace
 
 int runContentInstaller() {
@@ -53,14 +75,14 @@ int runContentInstaller() {
     logConfigProblems();
     logInstallerConfig();
 
-    if (fetchLatestVersionInfo(latestVersionInfo, c.latestVersionEndpoint, &latestVersionText) !=
-        0) {
-        writeToLog("cannot get latest version info");
+    if (!fetchManifestWithText(c.latestVersionEndpoint)) {
         return 1;
     }
     if (openInstallerWindow(c.appDisplayName) != 0) {
         return 1;
     }
+    // The installer window is up: the splash it replaces can go without a moment of neither.
+    closeSplash();
     if (!c.previousInstallPath.empty()) {
         previousInstallThread = startInstallerThread(launchPreviousInstallUninstaller);
     }

@@ -54,6 +54,9 @@ bool openSplashWindow() {
         writeToLog("SDL_image could not initialize! SDL_image Error: " + sdlError());
         return false;
     }
+    // A window surface is drawn in software; left to itself SDL would back it with an OpenGL
+    // texture and, to do so, destroy and create the window again while it is on the screen.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     splashWindowSurface = SDL_GetWindowSurface(splashWindow.get());
     return true;
 }
@@ -73,8 +76,13 @@ bool loadSplashImage() {
 }
 
 SDL_Surface* runSplashFrameLoop(TTF_Font* font) {
+    static const std::atomic<bool> never{false};
+    return runSplashFrameLoop(font, never);
+}
+
+SDL_Surface* runSplashFrameLoop(TTF_Font* font, const std::atomic<bool>& ended) {
     const SDL_Color colour = splashTextColour();
-    if (launcherDone) {
+    if (launcherDone || ended.load(std::memory_order_acquire)) {
         return nullptr;
     }
     const LauncherConfig& c = launcherConfig;
@@ -93,7 +101,7 @@ SDL_Surface* runSplashFrameLoop(TTF_Font* font) {
             SDL_BlitSurface(text.get(), nullptr, splashWindowSurface, &textRect);
         }
         SDL_UpdateWindowSurface(splashWindow.get());
-        if (launcherDone) {
+        if (launcherDone || ended.load(std::memory_order_acquire)) {
             break;
         }
         SDL_Delay(splashPassPauseMs);
@@ -106,5 +114,7 @@ void closeSplashWindow() {
     splashWindowSurface = nullptr;
     splashWindow.reset();
     IMG_Quit();
-    SDL_Quit();
+    // SDL counts its video start-ups: this ends SDL unless the installer window, opened to take
+    // the splash's place, has started it too.
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }

@@ -3,11 +3,11 @@
 #include "launcher/command_line.h"
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
+#include "launcher/window_module.h"
 #include "platform/app_support_folder.h"
 #include "uninstall/exit_page.h"
 #include "uninstall/running_application_stop.h"
 #include "uninstall/uninstall_config.h"
-#include "uninstall/uninstall_window.h"
 #include "uninstall/user_data_removal.h"
 
 namespace {
@@ -25,6 +25,19 @@ void stopGames(const UninstallConfig& c) {
         stopRunningApplication(c.previousExecutableName);
     }
 }
+
+// The uninstall window, closed on every way out of the run.
+struct ShownUninstallWindow {
+    const WindowEntries* windows = nullptr;
+    ShownUninstallWindow() = default;
+    ShownUninstallWindow(const ShownUninstallWindow&) = delete;
+    ShownUninstallWindow& operator=(const ShownUninstallWindow&) = delete;
+    ~ShownUninstallWindow() {
+        if (windows != nullptr) {
+            windows->closeUninstallWindow();
+        }
+    }
+};
 
 } // namespace
 
@@ -54,12 +67,13 @@ int runUninstaller(int argc, char** argv) {
     logConfigProblems();
     logUninstallConfig(config);
 
-    std::unique_ptr<UninstallWindow> window;
+    ShownUninstallWindow window;
     if (!silent) {
-        window = openUninstallWindow(config.appDisplayName);
-        if (!window) {
+        const WindowEntries* windows = windowModule();
+        if (windows == nullptr || !windows->openUninstallWindow(config.appDisplayName)) {
             return 1;
         }
+        window.windows = windows;
     }
     stopGames(config);
     const int result = removeUserDataFolder();

@@ -1,0 +1,47 @@
+#pragma once
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Records every top-level window created or destroyed on the X display ($DISPLAY) for as long
+// as it lives: a window that shows for a single frame is seen all the same.
+class XWindowWatch {
+  public:
+    XWindowWatch();
+    ~XWindowWatch();
+    XWindowWatch(const XWindowWatch&) = delete;
+    XWindowWatch& operator=(const XWindowWatch&) = delete;
+
+    struct Event {
+        unsigned long window;
+        int width, height;
+        bool created; // false: destroyed
+    };
+    std::vector<Event> events() const;
+    // Windows of this size created so far, and those of them not yet destroyed.
+    int createdOfSize(int width, int height) const;
+    int liveOfSize(int width, int height) const;
+    // Waits (at most 2 s) until the server has reported every such window destroyed.
+    bool waitUntilNoneLive(int width, int height) const;
+    // Index in events() of the first creation / destruction of a window of this size, or -1.
+    int firstCreation(int width, int height) const;
+    int firstDestruction(int width, int height) const;
+    int lastDestruction(int width, int height) const;
+
+  private:
+    void run();
+    void* display = nullptr;
+    std::atomic<bool> stopping{false};
+    mutable std::mutex mutex;
+    std::vector<Event> recorded;
+    std::thread reader;
+};
+
+// What `xwininfo -root -tree` lists: the id of a window named title of this size, or "".
+std::string xwininfoWindowOfSize(const std::string& title, int width, int height);
+// The process that owns the window, from its _NET_WM_PID (`xprop`); 0 when unknown.
+int xpropWindowPid(const std::string& windowId);
+// `import -window <id>` into <SCREENSHOT_DIR>/<name>.png; true when the file was written.
+bool importWindowScreenshot(const std::string& windowId, const std::string& name);

@@ -1,0 +1,36 @@
+#include "update/background_manifest_fetch.h"
+
+#include <thread>
+
+namespace {
+
+void runFetch(const std::shared_ptr<ManifestFetch>& fetch) {
+    const int status =
+        fetchLatestVersionInfo(fetch->info, fetch->url, fetch->keepText ? &fetch->text : nullptr);
+    std::lock_guard lock(fetch->mutex);
+    fetch->status = status;
+    fetch->finished.store(true, std::memory_order_release);
+    fetch->finishedChanged.notify_all();
+}
+
+} // namespace
+
+std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url, bool keepText) {
+    auto fetch = std::make_shared<ManifestFetch>();
+    fetch->url = url;
+    fetch->keepText = keepText;
+    std::thread(runFetch, fetch).detach();
+    return fetch;
+}
+
+bool waitForManifestFetch(ManifestFetch& fetch, std::chrono::milliseconds limit) {
+    std::unique_lock lock(fetch.mutex);
+    return fetch.finishedChanged.wait_for(
+        lock, limit, [&] { return fetch.finished.load(std::memory_order_acquire); });
+}
+
+void waitForManifestFetch(ManifestFetch& fetch) {
+    std::unique_lock lock(fetch.mutex);
+    fetch.finishedChanged.wait(lock,
+                               [&] { return fetch.finished.load(std::memory_order_acquire); });
+}
