@@ -1,13 +1,13 @@
 #include "launcher/process_end.h"
 
-#include "ui/installer_threads.h"
+#include "launcher/work_threads.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
 void endLauncherProcess(int status) {
-    if (installerThreadsAtWork()) {
+    if (countedThreadsAtWork()) {
         std::fflush(nullptr);
         _exit(status);
     }

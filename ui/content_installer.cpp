@@ -7,7 +7,7 @@
 #include "platform/application_launch.h"
 #include "ui/asset_path.h"
 #include "ui/install_failed_notice.h"
-#include "ui/installer_threads.h"
+#include "launcher/work_threads.h"
 #include "ui/installer_window.h"
 #include "ui/sdl_resources.h"
 #include "ui/splash_session.h"
@@ -84,9 +84,9 @@ int runContentInstaller() {
     // The installer window is up: the splash it replaces can go without a moment of neither.
     closeSplash();
     if (!c.previousInstallPath.empty()) {
-        previousInstallThread = startInstallerThread(launchPreviousInstallUninstaller);
+        previousInstallThread = startCountedThread(launchPreviousInstallUninstaller);
     }
-    workerThread = startInstallerThread(contentInstallWorker);
+    workerThread = startCountedThread(contentInstallWorker);
 
     FontHandle font(
         openAssetFont(c.contentInstallerFontFileName, c.contentInstallerFontPointSizeOrIndex));

@@ -1,6 +1,6 @@
 #include "update/background_manifest_fetch.h"
 
-#include <thread>
+#include "launcher/work_threads.h"
 
 namespace {
 
@@ -19,7 +19,9 @@ std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url, bool k
     auto fetch = std::make_shared<ManifestFetch>();
     fetch->url = url;
     fetch->keepText = keepText;
-    std::thread(runFetch, fetch).detach();
+    // Counted, so that a run ending while the check still runs ends without tearing down what it
+    // uses.
+    startCountedThread([fetch] { runFetch(fetch); }).detach();
     return fetch;
 }
 

@@ -1,7 +1,7 @@
 // How the launcher's process ends, with and without an installer thread still at work.
 #include "launcher/process_end.h"
 #include "tests/support/temp_folder.h"
-#include "ui/installer_threads.h"
+#include "launcher/work_threads.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,7 @@ TEST(ProcessEndDeathTest, AThreadStillAtWorkNeverSeesProcessWideValuesDestroyed)
 
     EXPECT_EXIT(
         {
-            startInstallerThread(workForever).detach();
+            startCountedThread(workForever).detach();
             endLauncherProcess(1);
         },
         testing::ExitedWithCode(1), "");
@@ -58,7 +58,7 @@ TEST(ProcessEndDeathTest, AThreadStillAtWorkNeverSeesProcessWideValuesDestroyed)
     // With every thread through, the process ends the ordinary way (leak checks included).
     EXPECT_EXIT(
         {
-            std::thread finished = startInstallerThread(workBriefly);
+            std::thread finished = startCountedThread(workBriefly);
             finished.join();
             endLauncherProcess(0);
         },

@@ -1,4 +1,4 @@
-#include "ui/installer_threads.h"
+#include "launcher/work_threads.h"
 
 #include <atomic>
 
@@ -8,14 +8,14 @@ std::atomic<int> threadsAtWork{0};
 
 } // namespace
 
-std::thread startInstallerThread(void (*body)()) {
+std::thread startCountedThread(std::function<void()> body) {
     threadsAtWork.fetch_add(1, std::memory_order_relaxed);
-    return std::thread([body] {
+    return std::thread([body = std::move(body)] {
         body();
         threadsAtWork.fetch_sub(1, std::memory_order_release);
     });
 }
 
-bool installerThreadsAtWork() {
+bool countedThreadsAtWork() {
     return threadsAtWork.load(std::memory_order_acquire) != 0;
 }
