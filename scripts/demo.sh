@@ -32,6 +32,7 @@ readonly LAUNCHER="$BUNDLE/Contents/MacOS/launcher"
 readonly DATA_FOLDER="$WORK/data/Quillmere/Driftmoor"
 readonly GAME_RECORD="$WORK/game-starts.txt"
 readonly SHOTS="$PWD/build/demo"
+readonly ARCHIVE_RATE_BYTES=65536 # nginx holds archive transfers to this: the installer shows for seconds
 readonly MANIFEST_DELAY=3 # seconds the late manifest server holds its answer
 NGINX_PID=""
 LATE_PID=""
@@ -98,7 +99,7 @@ http {
         listen 127.0.0.1:$1;
         root "$RELEASES";
         # slow enough for the installer window to be up for a few seconds, percentage climbing
-        location ~ \.zip\$ { limit_rate 64k; }
+        location ~ \.zip\$ { limit_rate ${ARCHIVE_RATE_BYTES}; }
     }
 }
 EOF
@@ -156,17 +157,17 @@ shoot() {
     import -window root "$SHOTS/$1.png" 2>/dev/null || true
 }
 
-# Waits (at most 20 s) until the game archive being downloaded into the data folder holds 90%
-# of its bytes (the window then shows about 45%), and takes a screenshot.
+# Waits (at most 20 s) for the installer window (a window of the installer's size), then for
+# half the time the archive takes at the rate nginx holds it to, and takes a screenshot: the
+# window then shows about half way.
 shoot_installer_half_way() {
-    local size="$1" name="$2" file
+    local size="$1" name="$2" window_size="$3"
     for _ in $(seq 1 400); do
-        for file in "$DATA_FOLDER"/*.zip*; do
-            if [ -f "$file" ] && [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" -ge $((size * 9 / 10)) ]; then
-                shoot "$name"
-                return 0
-            fi
-        done
+        if xwininfo -root -tree 2>/dev/null | grep -q " ${window_size}+"; then
+            sleep "$(awk -v bytes="$size" -v rate="$ARCHIVE_RATE_BYTES" 'BEGIN { print bytes / rate / 2 }')"
+            shoot "$name"
+            return 0
+        fi
         sleep 0.05
     done
 }
@@ -355,11 +356,12 @@ main() {
     local launcher_version log="$DATA_FOLDER/out.log" game
     launcher_version="$(plist_string launcherVersion "$BUNDLE/Contents/Resources/config.plist")"
 
-    local config="$BUNDLE/Contents/Resources/config.plist" splash_size shooter
+    local config="$BUNDLE/Contents/Resources/config.plist" splash_size installer_size shooter
     splash_size="$(plist_integer launcherImageWidth "$config")x$(plist_integer launcherImageHeight "$config")"
+    installer_size="$(plist_integer contentInstallerImageWidth "$config")x$(plist_integer contentInstallerImageHeight "$config")"
 
     publish_release 1.0 "$launcher_version"
-    shoot_installer_half_way "$(archive_size 1.0)" installer-1.0-half-way &
+    shoot_installer_half_way "$(archive_size 1.0)" installer-1.0-half-way "$installer_size" &
     shooter=$!
     run_launcher 1 "first run: install 1.0" "$log"
     game="$(wait_for_game_start 1)" || game="none"
@@ -369,7 +371,7 @@ main() {
     wait_for_game_end "$game"
 
     publish_release 1.1 "$launcher_version"
-    shoot_installer_half_way "$(archive_size 1.1)" installer-1.1-half-way &
+    shoot_installer_half_way "$(archive_size 1.1)" installer-1.1-half-way "$installer_size" &
     shooter=$!
     run_launcher 2 "second run: update to 1.1" "$log"
     game="$(wait_for_game_start 2)" || game="none"
