@@ -96,7 +96,7 @@ for _ in $(seq 50); do curl -fsI "$url" >/dev/null 2>&1 && break; sleep 0.1; don
 
 # Wall seconds and peak KiB of one command, from GNU time.
 measure() {
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || {
+    /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || {
         cat "$work/stderr.txt"; return 1; }
     cat "$work/time.txt"
 }
@@ -105,27 +105,32 @@ measure() {
 install_with() {
     local label="$1"; shift
     rm -rf "$work/ours" && mkdir -p "$work/ours"
-    read -r seconds kib < <(measure "$program" "$url" "$work/ours" Content.zip Game.app "$@")
+    local user system
+    read -r seconds kib user system < <(measure "$program" "$url" "$work/ours" Content.zip Game.app "$@")
     local pid; pid="$(cat "$work/ours/game.pid" 2>/dev/null || true)"
     for _ in $(seq 50); do [ -n "$pid" ] && break; sleep 0.1; pid="$(cat "$work/ours/game.pid" 2>/dev/null || true)"; done
     [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    echo "$label $seconds s  $((kib / 1024)) MiB peak"
+    # CPU time tells the check's own cost apart from a busy machine's waiting.
+    cpu="$(echo "$user + $system" | bc)"
+    echo "$label $seconds s  (CPU $cpu s)  $((kib / 1024)) MiB peak"
 }
 
 run_ours() {
     install_with "ours   "
     ours_total="$(echo "${ours_total:-0} + $seconds" | bc)"
+    ours_cpu="$(echo "${ours_cpu:-0} + $cpu" | bc)"
 }
 
 run_checked() {
     install_with "checked" "$archive_sha256"
     checked_total="$(echo "${checked_total:-0} + $seconds" | bc)"
+    checked_cpu="$(echo "${checked_cpu:-0} + $cpu" | bc)"
 }
 
 run_pair() {
     rm -rf "$work/pair" && mkdir -p "$work/pair"
-    read -r s1 k1 < <(measure curl -s -o "$work/pair/Content.zip" "$url")
-    read -r s2 k2 < <(measure unzip -q -o "$work/pair/Content.zip" -d "$work/pair")
+    read -r s1 k1 _ _ < <(measure curl -s -o "$work/pair/Content.zip" "$url")
+    read -r s2 k2 _ _ < <(measure unzip -q -o "$work/pair/Content.zip" -d "$work/pair")
     rm -f "$work/pair/Content.zip"
     local peak=$(( k1 > k2 ? k1 : k2 ))
     echo "pair  $(echo "$s1 + $s2" | bc) s  (curl $s1 s, unzip $s2 s)  $((peak / 1024)) MiB peak"
@@ -141,4 +146,4 @@ for round in 1 2 3; do
 done
 rm -rf "$work/ours" "$work/pair"
 echo "== total ours ${ours_total} s, pair ${pair_total} s, ratio $(echo "scale=2; $ours_total / $pair_total" | bc)"
-echo "== with the archive check: checked ${checked_total} s, ours ${ours_total} s, ratio $(echo "scale=3; $checked_total / $ours_total" | bc) (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+echo "== with the archive check: checked ${checked_total} s, ours ${ours_total} s, ratio $(echo "scale=3; $checked_total / $ours_total" | bc); CPU checked ${checked_cpu} s, ours ${ours_cpu} s, ratio $(echo "scale=3; $checked_cpu / $ours_cpu" | bc) (load: $(cut -d' ' -f1-3 /proc/loadavg))"
