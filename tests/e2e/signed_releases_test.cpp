@@ -169,6 +169,8 @@ TEST_F(SignedReleases, AnOlderSerialThanTheInstalledOneIsRefused) {
 }
 
 TEST_F(SignedReleases, AChangedArchiveIsDeletedUnopened) {
+    // The whole-archive road: a server that serves no ranges.
+    serve({.extraDirectives = "max_ranges 0;"});
     const std::string text = signedRelease("1.0", 1);
     configureKey(publicKey);
     const fs::path archive = releases / "game-1.0.zip";
