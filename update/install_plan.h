@@ -28,7 +28,7 @@ struct InstallPlan {
 
 // Unchanged neighbours up to this size are fetched along with a run rather than splitting it:
 // a second request costs more than the bytes.
-constexpr std::uint64_t mergeGapBytes = 64 * 1024;
+constexpr std::uint64_t mergeGapBytes = 16 * 1024;
 
 // Whether the installed copy of entry below root already matches it: with an index hash by
 // SHA-256, otherwise by size and CRC-32 from the archive. Modes count too.

@@ -15,9 +15,9 @@ long rangeRetryBaseMilliseconds = 1000;
 namespace {
 
 // Enough for the end-of-archive record and, for most releases, the whole central directory.
-constexpr std::uint64_t tailBytes = 64 * 1024;
+constexpr std::uint64_t tailBytes = 16 * 1024;
 // Reads outside a run fetch at least this much, so that parsing costs few round trips.
-constexpr std::uint64_t blockBytes = 64 * 1024;
+constexpr std::uint64_t blockBytes = 16 * 1024;
 // Tries in a row that bring no new byte before a failed request ends the install.
 constexpr int triesWithoutProgress = 5;
 
