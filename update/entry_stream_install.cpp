@@ -170,7 +170,7 @@ void logPlan(const std::string& url, const InstallPlan& plan, std::size_t entrie
 
 // Everything after the archive was opened; the first of the results is "take the full road".
 std::optional<int> installFrom(RemoteArchive& remote, zip_t* archive, const std::string& url,
-                               const std::string& folder,
+                               const std::string& folder, const std::string& label,
                                const std::optional<std::string>& requiredIndexSha256) {
     std::string indexSha256;
     const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256);
@@ -185,12 +185,12 @@ std::optional<int> installFrom(RemoteArchive& remote, zip_t* archive, const std:
     if (!hashes) {
         return 1;
     }
-    const auto entries = describeEntries(archive, url);
+    const auto entries = describeEntries(archive, label);
     if (!entries) {
         writeToLog("failed to unzip file");
         return 1;
     }
-    Install install{remote, archive, url, *entries, {}, -1};
+    Install install{remote, archive, label, *entries, {}, -1};
     for (const ZipEntry& entry : *entries) {
         const auto hash =
             requiredHash(entry, *hashes, indexSha256, requiredIndexSha256.has_value());
@@ -274,7 +274,9 @@ std::optional<int> installContentEntryWise(const std::string& url, std::string& 
         return std::nullopt;
     }
     zip_error_fini(&error);
-    const auto result = installFrom(remote, archive.get(), url, folder, requiredIndexSha256);
+    // Entries are named in the log as the whole-archive road names them.
+    const auto result =
+        installFrom(remote, archive.get(), url, folder, folder + archiveName, requiredIndexSha256);
     if (!result || *result != 0) {
         return result;
     }
