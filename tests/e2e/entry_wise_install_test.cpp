@@ -115,6 +115,77 @@ class EntryWiseInstall : public AcceptanceTest {
         }
         return 0;
     }
+
+    // Release version announced by a manifest signed with a new key (once per test), with the
+    // index hash of the archive as published; the launcher trusts that key.
+    std::string announceSigned(const std::string& version, const std::string& archivePath,
+                               int serial) {
+        if (privateKey.empty()) {
+            privateKey = sandbox.root / "release.pem";
+            const ChildResult made =
+                runChild(PUBLISH_TOOL, {"keygen", "--output", privateKey.string()});
+            EXPECT_EQ(made.exitStatus, 0) << made.standardError;
+            publicKey = made.standardOutput.substr(0, made.standardOutput.find('\n'));
+        }
+        const std::string installer = publishLauncherInstaller("1.0");
+        runPublish({"manifest",
+                    "--application-version",
+                    version,
+                    "--application-url",
+                    server->url(archivePath),
+                    "--executable-prefix",
+                    "",
+                    "--launcher-version",
+                    "1.0",
+                    "--launcher-url",
+                    server->url(installer),
+                    "--application-archive",
+                    (releases / archivePath.substr(1)).string(),
+                    "--launcher-archive",
+                    (releases / installer.substr(1)).string(),
+                    "--serial",
+                    std::to_string(serial),
+                    "--sign-with",
+                    privateKey.string(),
+                    "--output",
+                    (releases / "LatestVersion.ini").string()});
+        configure("1.0", "/LatestVersion.ini",
+                  {{"releaseSigningPublicKey", "<string>" + publicKey + "</string>"}});
+        return readFile(releases / "LatestVersion.ini");
+    }
+
+    // Replaces one entry of the published archive by Info-ZIP with the same file, one byte
+    // changed: a well-formed entry with a right CRC-32, but not the bytes the index lists.
+    void tamperWith(const std::string& archivePath, const std::string& name) {
+        const fs::path work = staging / "tampered";
+        fs::remove_all(work);
+        fs::create_directories(work);
+        const fs::path archive = releases / archivePath.substr(1);
+        ASSERT_EQ(runChild("/usr/bin/unzip", {"-q", archive.string(), name, "-d", work.string()})
+                      .exitStatus,
+                  0);
+        std::string bytes = readFile(work / name);
+        bytes[bytes.size() / 2] ^= 0x01;
+        writeBytes(work / name, bytes);
+        const ChildResult zipped =
+            runChild("/bin/sh", {"-c", "cd \"$1\" && /usr/bin/zip -q -0 \"$2\" \"$3\"", "sh",
+                                 work.string(), archive.string(), name});
+        ASSERT_EQ(zipped.exitStatus, 0) << zipped.standardError;
+    }
+
+    // Nothing of an unfinished unpack is left under the data folder.
+    bool partialsLeft() const {
+        for (const auto& item : fs::recursive_directory_iterator(dataFolder)) {
+            if (item.path().filename().string().find(".partial") != std::string::npos &&
+                item.path().filename() != "CurrentVersion.ini.partial") {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    fs::path privateKey;
+    std::string publicKey;
 };
 
 } // namespace
@@ -199,4 +270,52 @@ TEST_F(EntryWiseInstall, AServerWithoutRangesARedirectAndAnErrorPageTakeTheWhole
                            " not possible, fetching the whole archive: the server answered a "
                            "range request with status 404 instead of 206"));
     EXPECT_TRUE(lastRunHas("failed to unzip file"));
+}
+
+TEST_F(EntryWiseInstall, WithAKeyATamperedEntryOrAMissingIndexIsRefusedAndNothingOfItPutInPlace) {
+    SKIP_WITHOUT_DISPLAY();
+    // A first install whose asset was changed on the server: the file never appears.
+    const std::string first = publishWithAssets("1.0");
+    announceSigned("1.0", first, 1);
+    tamperWith(first, assetPath(7));
+    const ChildResult tampered = runLauncher();
+    EXPECT_EQ(tampered.exitStatus, 1) << tampered.standardError;
+    EXPECT_TRUE(lastRunHas("unzip: entry '" + assetPath(7) + "' of " + dataFolder.string() + "/" +
+                           displayName +
+                           ".zip not unpacked: its SHA-256 differs from the release index's"));
+    EXPECT_TRUE(lastRunHas("failed to unzip file"));
+    EXPECT_FALSE(fs::exists(dataFolder / assetPath(7)));
+    EXPECT_FALSE(partialsLeft());
+    EXPECT_TRUE(gameStarts(1).empty());
+
+    // Published again as signed, it installs.
+    announceSigned("1.0", publishWithAssets("1.0"), 1);
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    const std::string oldAsset = readFile(dataFolder / assetPath(7));
+    started.stopAll();
+
+    // An update whose changed asset was changed again on the way: the old bytes stay.
+    const std::string second = publishWithAssets("2.0", {7});
+    announceSigned("2.0", second, 2);
+    tamperWith(second, assetPath(7));
+    EXPECT_EQ(runLauncher().exitStatus, 1);
+    EXPECT_TRUE(lastRunMentions(assetPath(7) + "' of " + dataFolder.string() + "/" + displayName +
+                                ".zip not unpacked: its SHA-256 differs from the release index's"));
+    EXPECT_EQ(readFile(dataFolder / assetPath(7)), oldAsset);
+    EXPECT_FALSE(partialsLeft());
+    EXPECT_EQ(gameStarts(2).size(), 1u);
+
+    // An archive that lost its index is refused before any entry is fetched.
+    announceSigned("2.0", publishWithAssets("2.0", {7}), 2);
+    ASSERT_EQ(runChild("/usr/bin/zip",
+                       {"-q", "-d", (releases / second.substr(1)).string(), "ReleaseIndex.sha256"})
+                  .exitStatus,
+              0);
+    EXPECT_EQ(runLauncher().exitStatus, 1);
+    EXPECT_TRUE(
+        lastRunHas("Archive refused, it holds no ReleaseIndex.sha256: " + server->url(second)));
+    EXPECT_FALSE(lastRunMentions("fetching the whole archive"));
+    EXPECT_EQ(readFile(dataFolder / assetPath(7)), oldAsset);
+    EXPECT_EQ(gameStarts(2).size(), 1u);
 }
