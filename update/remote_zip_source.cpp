@@ -14,8 +14,10 @@ long rangeRetryBaseMilliseconds = 1000;
 
 namespace {
 
-// Enough for the end-of-archive record and, for most releases, the whole central directory.
-constexpr std::uint64_t tailBytes = 16 * 1024;
+// libzip looks for the end-of-archive record in the last 65577 bytes (the longest comment and
+// the records), which it reads in one go: a tail that covers them serves that read from the cache
+// and, for most releases, the whole central directory too.
+constexpr std::uint64_t tailBytes = 64 * 1024 + 64;
 // Reads outside a run fetch at least this much, so that parsing costs few round trips.
 constexpr std::uint64_t blockBytes = 16 * 1024;
 // Tries in a row that bring no new byte before a failed request ends the install.
