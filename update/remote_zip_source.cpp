@@ -223,7 +223,11 @@ bool fill(Internals& inner, std::uint64_t wanted) {
             (inner.requestDone && inner.result == CURLE_OK && !shortBody)) {
             return true;
         }
-        if (inner.pendingEnd() > before) {
+        // A try that failed after an earlier read was already served still brought bytes.
+        const bool tryBroughtBytes =
+            inner.pendingEnd() > before ||
+            (!inner.suffixRequest && inner.pendingEnd() > inner.requestStart);
+        if (tryBroughtBytes) {
             withoutProgress = 0;
             retry = 0;
         } else if (++withoutProgress >= triesWithoutProgress) {
