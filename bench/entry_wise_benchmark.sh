@@ -100,7 +100,8 @@ sent_for() { awk -v p="$1" '$1 == p { s += $2 } END { print s + 0 }' "$work/acce
 watch_disk() {
     local folder="$1" peak=0 now
     while [ ! -f "$work/done" ]; do
-        now="$(du -sk "$folder" 2>/dev/null | cut -f1 || echo 0)"
+        # Files come and go under du's feet: take its total, whatever else it says.
+        now="$(du -sk "$folder" 2>/dev/null | cut -f1 | head -n1 || true)"
         [ "${now:-0}" -gt "$peak" ] && peak="$now"
         sleep 0.2
     done
