@@ -7,7 +7,7 @@ PACKAGES=(
     # build
     build-essential cmake pkg-config clang libclang-rt-14-dev
     # libraries the launcher calls
-    libcurl4-openssl-dev libinih-dev libplist-dev libzip-dev libgif-dev libssl-dev
+    libcurl4-openssl-dev libinih-dev libplist-dev libzip-dev zlib1g-dev libgif-dev libssl-dev
     libsdl2-dev libsdl2-image-dev libsdl2-ttf-dev
     # tests
     libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl

@@ -5,6 +5,7 @@
 #include "platform/app_support_folder.h"
 #include "update/application_names.h"
 #include "update/download_and_launch.h"
+#include "update/entry_stream_install.h"
 #include "update/installed_version.h"
 #include "update/manifest_trust.h"
 #include "update/version_manifest.h"
@@ -45,10 +46,19 @@ int installContent() {
         return 1;
     }
     std::string downloadFolder = appSupportFolder;
-    const int result = performToFileCurlAndExecute(
-        latestVersionInfo.ApplicationDownloadUrl, downloadFolder, appDisplayName + ".zip",
-        latestVersionInfo.ApplicationExecutablePrefix + appDisplayName + ".app",
-        requiredArchiveSha256(acceptedRelease.ApplicationSha256));
+    const std::string archiveName = appDisplayName + ".zip";
+    const std::string bundleName =
+        latestVersionInfo.ApplicationExecutablePrefix + appDisplayName + ".app";
+    // Fetching only what changed needs a server that serves ranges; without, the whole archive.
+    const std::optional<int> entryWise = installContentEntryWise(
+        latestVersionInfo.ApplicationDownloadUrl, downloadFolder, archiveName, bundleName,
+        requiredArchiveSha256(acceptedRelease.ApplicationIndexSha256));
+    const int result =
+        entryWise
+            ? *entryWise
+            : performToFileCurlAndExecute(latestVersionInfo.ApplicationDownloadUrl, downloadFolder,
+                                          archiveName, bundleName,
+                                          requiredArchiveSha256(acceptedRelease.ApplicationSha256));
     if (result != 0) {
         return result;
     }

@@ -145,16 +145,7 @@ int unpackAndLaunch(const std::string& folder, const std::string& archivePath,
     if (std::remove(archivePath.c_str()) != 0) {
         writeToLog("Error deleting zip file");
     }
-    const std::string appPath = appendPathComponent(folder, executableName);
-    if (!fileExistsAtPath(appPath)) {
-        writeToLog("app executable not found after unzipping! appExecutableNS: " + appPath);
-        return 1;
-    }
-    if (launchApplication(appPath) != 0) {
-        writeToLog("failed to start app: " + appPath);
-        return 1;
-    }
-    return 0;
+    return launchUnpackedApplication(folder, executableName);
 }
 
 // Both names are joined to folder: one that leads elsewhere would overwrite a file outside, or
@@ -174,6 +165,19 @@ bool namesStayIn(const std::string& folder, const std::string& archiveName,
 }
 
 } // namespace
+
+int launchUnpackedApplication(const std::string& folder, const std::string& executableName) {
+    const std::string appPath = appendPathComponent(folder, executableName);
+    if (!fileExistsAtPath(appPath)) {
+        writeToLog("app executable not found after unzipping! appExecutableNS: " + appPath);
+        return 1;
+    }
+    if (launchApplication(appPath) != 0) {
+        writeToLog("failed to start app: " + appPath);
+        return 1;
+    }
+    return 0;
+}
 
 std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count, void* file) {
     return std::fwrite(data, size, count, static_cast<std::FILE*>(file));

@@ -18,6 +18,10 @@ int performToFileCurlAndExecute(const std::string& url, std::string& downloadToF
                                 const std::string& downloadedExecutableToRun,
                                 const std::optional<std::string>& requiredSha256 = std::nullopt);
 
+// The last steps of an install: the application executableName must be in folder (which ends
+// with "/"), and is started. 0 when it runs, 1 after a run-log line.
+int launchUnpackedApplication(const std::string& folder, const std::string& executableName);
+
 // libcurl write callback; file is the open output FILE*. Returns what fwrite wrote, so that a
 // short write ends the transfer with libcurl's write error.
 std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count, void* file);

@@ -75,7 +75,8 @@ std::string configuration(const fs::path& work, const fs::path& served, int port
          << "http {\n"
          << "    types { application/zip zip; text/plain ini; }\n"
          << "    default_type application/octet-stream;\n"
-         << "    log_format e2e '$request_method $uri $status \"$http_user_agent\"';\n"
+         << "    log_format e2e '$request_method $uri $status \"$http_user_agent\" "
+            "$body_bytes_sent';\n"
          << "    access_log " << quoted(work / "access.log") << " e2e;\n";
     for (const char* kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
         text << "    " << kind << "_temp_path " << quoted(work / kind) << ";\n";
@@ -187,6 +188,16 @@ void NginxServer::stop() {
 std::string NginxServer::url(const std::string& path) const {
     return std::string(secure ? "https" : "http") + "://127.0.0.1:" + std::to_string(listenPort) +
            path;
+}
+
+long long NginxServer::bytesSent(const std::string& path) const {
+    long long total = 0;
+    for (const std::string& line : requests()) {
+        if (line.find(" " + path + " ") != std::string::npos) {
+            total += std::stoll(line.substr(line.rfind(' ') + 1));
+        }
+    }
+    return total;
 }
 
 std::vector<std::string> NginxServer::requests() const {

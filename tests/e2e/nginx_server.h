@@ -28,8 +28,10 @@ class NginxServer {
     // scheme://127.0.0.1:port + path (path starts with "/").
     std::string url(const std::string& path) const;
     int port() const { return listenPort; }
-    // One line per request served so far: method, path, status, user agent in quotes.
+    // One line per request served so far: method, path, status, user agent in quotes, body bytes.
     std::vector<std::string> requests() const;
+    // The body bytes sent so far for path, over all its requests (aborted ones included).
+    long long bytesSent(const std::string& path) const;
     // Stops the server now (the destructor does it otherwise); the port then refuses.
     void stop();
 

@@ -99,7 +99,8 @@ TEST_F(ContentInstallerTest, AFirstInstallationStartsTheGameAndRecordsTheServedM
         "appDisplayName=Drift Moor, previousInstallPath=, "
         "previousInstallCompanyFolderName=, previousInstallAppFolderName="));
     EXPECT_FALSE(sandbox.logMentions("TTF_OpenFont Error"));
-    EXPECT_EQ(archiveRequests.load(), 1);
+    // The archive comes in range requests: its tail, the rest of what parsing reads, the entries.
+    EXPECT_GE(archiveRequests.load(), 1);
     EXPECT_EQ(manifestRequests.load(), 2u) << "the installer fetches the manifest a second time";
 }
 

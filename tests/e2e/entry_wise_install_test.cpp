@@ -1,0 +1,135 @@
+// Installs that fetch only what is missing or changed, by range requests to nginx, with releases
+// made by launcher-publish from the sample game and a few hundred KiB of assets.
+#include "tests/e2e/entry_wise_fixture.h"
+
+namespace fs = std::filesystem;
+
+TEST_F(EntryWiseInstall, AnUpdateFetchesTheChangedFileAndKeepsWhatOnlyTheOldReleaseHad) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string first = publishWithAssets("1.0", {}, "old-only.txt");
+    announce("1.0", first);
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    EXPECT_EQ(requestsFor("GET " + first + " 200"), 0);
+    EXPECT_TRUE(lastRunMentions("entry-wise install of " + server->url(first) + ": fetching "));
+    auto expected = plainUnpack(first);
+    EXPECT_EQ(installedTree(), expected);
+    // A first install streams all of the archive, not much more.
+    EXPECT_LE(server->bytesSent(first),
+              static_cast<long long>(fs::file_size(releases / first.substr(1))) * 11 / 10);
+    started.stopAll();
+
+    const std::string second = publishWithAssets("2.0", {7});
+    const std::string manifest = announce("2.0", second);
+    const ChildResult updated = runLauncher();
+    EXPECT_EQ(updated.exitStatus, 0) << updated.standardError;
+    const auto starts = gameStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1].version, "2.0");
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
+    EXPECT_TRUE(lastRunHas("performToFileCurlAndExecute start - url:" + server->url(second) +
+                           " downloadToFilePath:" + dataFolder.string() + "/ downloadToFileName:" +
+                           displayName + ".zip downloadedExecutableToRun:" + gameBundleName()));
+    const std::string oldOnly = gameBundleName() + "/Contents/Resources/Assets/old-only.txt";
+    auto updatedExpected = plainUnpack(second);
+    updatedExpected[oldOnly] = "only in 1.0";
+    EXPECT_EQ(installedTree(), updatedExpected);
+    // The changed asset, the changed Info.plist and index, and the reads that parse the archive;
+    // the archive holds about 850 KiB.
+    const long long sent = server->bytesSent(second);
+    const auto changedBytes = compressedSizeOf(second, assetPath(7));
+    EXPECT_GT(changedBytes, assetBytes / 2);
+    EXPECT_LE(sent, static_cast<long long>(changedBytes + 96 * 1024)) << sent;
+    started.stopAll();
+
+    // A file changed and one deleted by hand are fetched again by the next update.
+    writeBytes(dataFolder / assetPath(3), "changed by hand");
+    fs::remove(dataFolder / assetPath(5));
+    const std::string third = publishWithAssets("3.0", {7});
+    announce("3.0", third);
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    ASSERT_EQ(gameStarts(3).size(), 3u);
+    auto thirdExpected = plainUnpack(third);
+    thirdExpected[oldOnly] = "only in 1.0";
+    EXPECT_EQ(installedTree(), thirdExpected);
+}
+
+TEST_F(EntryWiseInstall, AServerWithoutRangesARedirectAndAnErrorPageTakeTheWholeArchive) {
+    SKIP_WITHOUT_DISPLAY();
+    serve({.extraDirectives = "        max_ranges 0;\n"
+                              "        location = /moved.zip { return 302 /game-1.0.zip; }\n"});
+    const std::string archive = publishWithAssets("1.0");
+    announce("1.0", archive);
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    EXPECT_TRUE(lastRunHas("entry-wise install of " + server->url(archive) +
+                           " not possible, fetching the whole archive: the server answered a "
+                           "range request with status 200 instead of 206"));
+    EXPECT_EQ(requestsFor("GET " + archive + " 200"), 2);
+    EXPECT_EQ(installedTree(), plainUnpack(archive));
+    started.stopAll();
+
+    // A redirect is not followed: the whole-archive road saves the page and cannot unpack it.
+    announce("2.0", "/moved.zip");
+    EXPECT_EQ(runLauncher().exitStatus, 1);
+    EXPECT_TRUE(lastRunHas("entry-wise install of " + server->url("/moved.zip") +
+                           " not possible, fetching the whole archive: the server answered a "
+                           "range request with status 302 instead of 206"));
+    EXPECT_TRUE(lastRunHas("failed to unzip file"));
+
+    // So is an error page.
+    announce("2.0", "/missing.zip");
+    EXPECT_EQ(runLauncher().exitStatus, 1);
+    EXPECT_TRUE(lastRunHas("entry-wise install of " + server->url("/missing.zip") +
+                           " not possible, fetching the whole archive: the server answered a "
+                           "range request with status 404 instead of 206"));
+    EXPECT_TRUE(lastRunHas("failed to unzip file"));
+}
+
+TEST_F(EntryWiseInstall, WithAKeyATamperedEntryOrAMissingIndexIsRefusedAndNothingOfItPutInPlace) {
+    SKIP_WITHOUT_DISPLAY();
+    // A first install whose asset was changed on the server: the file never appears.
+    const std::string first = publishWithAssets("1.0");
+    announceSigned("1.0", first, 1);
+    tamperWith(first, assetPath(7));
+    const ChildResult tampered = runLauncher();
+    EXPECT_EQ(tampered.exitStatus, 1) << tampered.standardError;
+    EXPECT_TRUE(lastRunHas("unzip: entry '" + assetPath(7) + "' of " + dataFolder.string() + "/" +
+                           displayName +
+                           ".zip not unpacked: its SHA-256 differs from the release index's"));
+    EXPECT_TRUE(lastRunHas("failed to unzip file"));
+    EXPECT_FALSE(fs::exists(dataFolder / assetPath(7)));
+    EXPECT_FALSE(partialsLeft());
+    EXPECT_TRUE(gameStarts(1).empty());
+
+    // Published again as signed, it installs.
+    announceSigned("1.0", publishWithAssets("1.0"), 1);
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    const std::string oldAsset = readFile(dataFolder / assetPath(7));
+    started.stopAll();
+
+    // An update whose changed asset was changed again on the way: the old bytes stay.
+    const std::string second = publishWithAssets("2.0", {7});
+    announceSigned("2.0", second, 2);
+    tamperWith(second, assetPath(7));
+    EXPECT_EQ(runLauncher().exitStatus, 1);
+    EXPECT_TRUE(lastRunMentions(assetPath(7) + "' of " + dataFolder.string() + "/" + displayName +
+                                ".zip not unpacked: its SHA-256 differs from the release index's"));
+    EXPECT_EQ(readFile(dataFolder / assetPath(7)), oldAsset);
+    EXPECT_FALSE(partialsLeft());
+    EXPECT_EQ(gameStarts(2).size(), 1u);
+
+    // An archive that lost its index is refused before any entry is fetched.
+    announceSigned("2.0", publishWithAssets("2.0", {7}), 2);
+    ASSERT_EQ(runChild("/usr/bin/zip",
+                       {"-q", "-d", (releases / second.substr(1)).string(), "ReleaseIndex.sha256"})
+                  .exitStatus,
+              0);
+    EXPECT_EQ(runLauncher().exitStatus, 1);
+    EXPECT_TRUE(
+        lastRunHas("Archive refused, it holds no ReleaseIndex.sha256: " + server->url(second)));
+    EXPECT_FALSE(lastRunMentions("fetching the whole archive"));
+    EXPECT_EQ(readFile(dataFolder / assetPath(7)), oldAsset);
+    EXPECT_EQ(gameStarts(2).size(), 1u);
+}

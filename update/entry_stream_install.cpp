@@ -1,0 +1,284 @@
+#include "update/entry_stream_install.h"
+
+#include "launcher/run_log.h"
+#include "platform/app_support_folder.h"
+#include "update/download_and_launch.h"
+#include "update/install_plan.h"
+#include "update/remote_zip_source.h"
+#include "update/sha256_stream.h"
+#include "update/version_manifest.h"
+
+#include <fcntl.h>
+
+namespace {
+
+// An index larger than this is not one that the publishing tool wrote.
+constexpr zip_uint64_t largestIndexBytes = 64 * 1024 * 1024;
+
+void logFallback(const std::string& url, const std::string& why) {
+    writeToLog("entry-wise install of " + url +
+               " not possible, fetching the whole archive: " + why);
+}
+
+std::optional<std::string> readWholeEntry(zip_t* archive, zip_int64_t index) {
+    zip_stat_t status;
+    if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &status) != 0 ||
+        (status.valid & ZIP_STAT_SIZE) == 0 || status.size > largestIndexBytes) {
+        return std::nullopt;
+    }
+    EntryHandle data(zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0));
+    if (!data) {
+        return std::nullopt;
+    }
+    std::string text(status.size, '\0');
+    if (zip_fread(data.get(), text.data(), text.size()) != static_cast<zip_int64_t>(text.size())) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+// The release index of the archive by name. Fails (after a run-log line) when a checked index
+// is missing, differs from its signed hash or cannot be read.
+std::optional<IndexedHashes> readIndex(zip_t* archive, const std::string& url,
+                                       const std::optional<std::string>& requiredSha256,
+                                       std::string& indexSha256) {
+    const zip_int64_t position = zip_name_locate(archive, releaseIndexName, 0);
+    if (position < 0) {
+        if (requiredSha256) {
+            writeToLog(std::string("Archive refused, it holds no ") + releaseIndexName + ": " +
+                       url);
+            return std::nullopt;
+        }
+        return IndexedHashes{};
+    }
+    const auto text = readWholeEntry(archive, position);
+    const auto parsed = text ? parseReleaseIndex(*text) : std::nullopt;
+    if (!parsed) {
+        writeToLog(std::string("Archive refused, its ") + releaseIndexName +
+                   " cannot be read: " + url);
+        return std::nullopt;
+    }
+    indexSha256 = sha256Hex(*text);
+    if (requiredSha256 && (requiredSha256->empty() || *requiredSha256 != indexSha256)) {
+        writeToLog(std::string("Archive refused, its ") + releaseIndexName +
+                   " differs from the manifest's: expected " +
+                   (requiredSha256->empty() ? std::string("(none)") : *requiredSha256) + " got " +
+                   indexSha256 + " for " + url);
+        return std::nullopt;
+    }
+    IndexedHashes hashes;
+    for (const ReleaseIndexEntry& entry : *parsed) {
+        hashes[entry.name] = entry;
+    }
+    return hashes;
+}
+
+// The hash an entry's bytes must have: the index's (the index itself: the hash it was read
+// with). Empty when nothing is required of it, and none when a checked release does not cover it.
+std::optional<std::string> requiredHash(const ZipEntry& entry, const IndexedHashes& hashes,
+                                        const std::string& indexSha256, bool checked) {
+    if (entry.kind == EntryKind::Folder) {
+        return std::string();
+    }
+    if (entry.name == releaseIndexName) {
+        return indexSha256;
+    }
+    const auto found = hashes.find(entry.name);
+    const bool listed =
+        found != hashes.end() && found->second.link == (entry.kind == EntryKind::Link);
+    if (!listed) {
+        return checked ? std::nullopt : std::optional<std::string>(std::string());
+    }
+    return found->second.sha256;
+}
+
+struct Install {
+    RemoteArchive& remote;
+    zip_t* archive;
+    const std::string& url;
+    const std::vector<ZipEntry>& entries;
+    std::vector<std::string> hashes; // per entry
+    int root;
+};
+
+enum class Outcome { Done, Failed, Refused };
+
+Outcome transferOutcome(const RemoteArchive& remote) {
+    if (remote.state == RemoteArchive::State::Refused) {
+        return Outcome::Refused;
+    }
+    writeToLog("curl_easy_perform() failed: " + remote.failure);
+    return Outcome::Failed;
+}
+
+Outcome unpackPlanned(Install& install, const InstallPlan& plan) {
+    std::vector<char> buffer(entryCopyBufferBytes);
+    MadeLinks madeLinks;
+    std::vector<const ZipEntry*> folders;
+    std::vector<bool> runStarts(install.entries.size(), false);
+    std::vector<std::uint64_t> runBytes(install.entries.size(), 0);
+    for (const PlannedRun& run : plan.runs) {
+        runStarts[run.entries.front()] = true;
+        runBytes[run.entries.front()] = run.bytes;
+    }
+    long long unpacked = 0;
+    const auto total = static_cast<long long>(plan.fetchedEntries);
+    for (std::size_t position = 0; position < install.entries.size(); ++position) {
+        const ZipEntry& entry = install.entries[position];
+        if (entry.kind == EntryKind::Folder && !entry.components.empty()) {
+            folders.push_back(&entry);
+        }
+        if (!plan.fetch[position] && entry.kind != EntryKind::Folder) {
+            // A link left in place is still this archive's: nothing may be written through it.
+            if (entry.kind == EntryKind::Link) {
+                madeLinks.insert(joined(entry.components, entry.components.size()));
+            }
+            continue;
+        }
+        if (runStarts[position]) {
+            install.remote.beginRun(runBytes[position]);
+        }
+        const Problem problem = unpackEntry(install.archive, entry, install.root, buffer, madeLinks,
+                                            install.hashes[position]);
+        if (!problem.empty()) {
+            if (install.remote.state != RemoteArchive::State::Ready) {
+                return transferOutcome(install.remote);
+            }
+            logEntryProblem(install.url, entry.name, problem);
+            return Outcome::Failed;
+        }
+        if (plan.fetch[position]) {
+            unzipProgressHandler(entry.name, ++unpacked, total);
+        }
+    }
+    install.remote.endRun();
+    const Problem problem = finishFolders(install.root, std::move(folders));
+    if (!problem.empty()) {
+        writeToLog("unzip: " + install.url + ": " + problem);
+        return Outcome::Failed;
+    }
+    return Outcome::Done;
+}
+
+void logPlan(const std::string& url, const InstallPlan& plan, std::size_t entries,
+             std::uint64_t archiveBytes) {
+    writeToLog("entry-wise install of " + url + ": fetching " +
+               std::to_string(plan.fetchedEntries) + " of " + std::to_string(entries) +
+               " entries, about " + std::to_string(plan.fetchedBytes) + " of " +
+               std::to_string(archiveBytes) + " bytes");
+}
+
+// Everything after the archive was opened; the first of the results is "take the full road".
+std::optional<int> installFrom(RemoteArchive& remote, zip_t* archive, const std::string& url,
+                               const std::string& folder, const std::string& label,
+                               const std::optional<std::string>& requiredIndexSha256) {
+    std::string indexSha256;
+    const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256);
+    if (remote.state == RemoteArchive::State::Refused) {
+        logFallback(url, remote.refusal);
+        return std::nullopt;
+    }
+    if (remote.state == RemoteArchive::State::Failed) {
+        writeToLog("curl_easy_perform() failed: " + remote.failure);
+        return 1;
+    }
+    if (!hashes) {
+        return 1;
+    }
+    const auto entries = describeEntries(archive, label);
+    if (!entries) {
+        writeToLog("failed to unzip file");
+        return 1;
+    }
+    Install install{remote, archive, label, *entries, {}, -1};
+    for (const ZipEntry& entry : *entries) {
+        const auto hash =
+            requiredHash(entry, *hashes, indexSha256, requiredIndexSha256.has_value());
+        if (!hash) {
+            logEntryProblem(url, entry.name,
+                            std::string("it is not listed in ") + releaseIndexName);
+            writeToLog("failed to unzip file");
+            return 1;
+        }
+        install.hashes.push_back(*hash);
+    }
+    const Descriptor root(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.valid()) {
+        writeToLog(errorText("unzip: cannot open the destination " + folder));
+        writeToLog("failed to unzip file");
+        return 1;
+    }
+    install.root = root.fd;
+    const std::size_t leftovers = removeLeftoverPartials(root.fd);
+    if (leftovers > 0) {
+        writeToLog("unzip: removed " + std::to_string(leftovers) +
+                   " unfinished files of an earlier unpack from " + folder);
+    }
+    const InstallPlan plan = planInstall(archive, *entries, root.fd, *hashes);
+    logPlan(url, plan, entries->size(), remote.size());
+    remote.expectTotal(plan.fetchedBytes);
+    const Outcome outcome = unpackPlanned(install, plan);
+    if (outcome == Outcome::Refused) {
+        logFallback(url, remote.refusal);
+        return std::nullopt;
+    }
+    if (outcome == Outcome::Failed) {
+        if (remote.state == RemoteArchive::State::Ready) {
+            writeToLog("failed to unzip file");
+        }
+        return 1;
+    }
+    downloadProgressPercent.store(100, std::memory_order_relaxed);
+    unzipCompletionHandler(url, true);
+    return 0;
+}
+
+} // namespace
+
+std::optional<int> installContentEntryWise(const std::string& url, std::string& folder,
+                                           const std::string& archiveName,
+                                           const std::string& executableName,
+                                           const std::optional<std::string>& requiredIndexSha256) {
+    // Names that lead elsewhere are refused by the full road, with its own line.
+    if (!isSingleFolderName(archiveName) || !isSingleFolderName(executableName)) {
+        return std::nullopt;
+    }
+    if (!folder.empty() && folder.back() != '/') {
+        folder += '/';
+    }
+    downloadProgressPercent.store(0, std::memory_order_relaxed);
+    RemoteArchive remote(url);
+    if (remote.open() == RemoteArchive::State::Refused) {
+        logFallback(url, remote.refusal);
+        return std::nullopt;
+    }
+    writeToLog("performToFileCurlAndExecute start - url:" + url + " downloadToFilePath:" + folder +
+               " downloadToFileName:" + archiveName +
+               " downloadedExecutableToRun:" + executableName);
+    if (remote.state == RemoteArchive::State::Failed) {
+        writeToLog("curl_easy_perform() failed: " + remote.failure);
+        return 1;
+    }
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = remote.makeSource();
+    ArchiveHandle archive(source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr);
+    if (!archive) {
+        const std::string why =
+            remote.state == RemoteArchive::State::Ready
+                ? std::string("it is not a ZIP archive: ") + zip_error_strerror(&error)
+                : remote.refusal + remote.failure;
+        zip_error_fini(&error);
+        zip_source_free(source);
+        logFallback(url, why);
+        return std::nullopt;
+    }
+    zip_error_fini(&error);
+    // Entries are named in the log as the whole-archive road names them.
+    const auto result =
+        installFrom(remote, archive.get(), url, folder, folder + archiveName, requiredIndexSha256);
+    if (!result || *result != 0) {
+        return result;
+    }
+    return launchUnpackedApplication(folder, executableName);
+}

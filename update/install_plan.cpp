@@ -1,0 +1,168 @@
+#include "update/install_plan.h"
+
+#include "update/sha256_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+
+// The local header's fixed part and a data descriptor; the local extra fields are taken to be
+// about as long as the central directory's.
+constexpr std::uint64_t localHeaderBytes = 30;
+constexpr std::uint64_t descriptorBytes = 16;
+
+std::uint64_t estimatedSpan(zip_t* archive, const ZipEntry& entry) {
+    zip_stat_t status;
+    std::uint64_t compressed = 0;
+    if (zip_stat_index(archive, entry.index, 0, &status) == 0 &&
+        (status.valid & ZIP_STAT_COMP_SIZE) != 0) {
+        compressed = status.comp_size;
+    }
+    std::uint64_t extra = 0;
+    const zip_int16_t fields = zip_file_extra_fields_count(archive, entry.index, ZIP_FL_CENTRAL);
+    for (zip_int16_t field = 0; field < fields; ++field) {
+        zip_uint16_t length = 0;
+        if (zip_file_extra_field_get(archive, entry.index, static_cast<zip_uint16_t>(field),
+                                     nullptr, &length, ZIP_FL_CENTRAL) != nullptr) {
+            extra += 4 + length;
+        }
+    }
+    return localHeaderBytes + entry.name.size() + extra + descriptorBytes + compressed +
+           descriptorBytes;
+}
+
+// Hashes (SHA-256 hex, or CRC-32) everything fd holds.
+struct LocalDigest {
+    std::string sha256;
+    std::uint32_t crc = 0;
+};
+
+bool digestFile(int fd, bool wantSha, LocalDigest& digest) {
+    Sha256Stream hash;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    std::vector<unsigned char> buffer(entryCopyBufferBytes);
+    while (true) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (wantSha) {
+            hash.update(buffer.data(), static_cast<std::size_t>(got));
+        } else {
+            crc = crc32(crc, buffer.data(), static_cast<uInt>(got));
+        }
+    }
+    digest.sha256 = wantSha ? hash.finishHex() : "";
+    digest.crc = static_cast<std::uint32_t>(crc);
+    return true;
+}
+
+bool matchesArchive(zip_t* archive, const ZipEntry& entry, std::uint64_t size,
+                    const LocalDigest& digest, const std::string& indexSha256) {
+    if (!indexSha256.empty()) {
+        return digest.sha256 == indexSha256;
+    }
+    zip_stat_t status;
+    if (zip_stat_index(archive, entry.index, 0, &status) != 0 ||
+        (status.valid & ZIP_STAT_CRC) == 0 || (status.valid & ZIP_STAT_SIZE) == 0) {
+        return false;
+    }
+    return status.size == size && status.crc == digest.crc;
+}
+
+bool fileMatches(zip_t* archive, const ZipEntry& entry, int folder,
+                 const std::string& indexSha256) {
+    const std::string& leaf = entry.components.back();
+    const Descriptor file(openat(folder, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (!file.valid() || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        (status.st_mode & 07777) != entry.permissions ||
+        static_cast<std::uint64_t>(status.st_size) != entry.size) {
+        return false;
+    }
+    LocalDigest digest;
+    return digestFile(file.fd, !indexSha256.empty(), digest) &&
+           matchesArchive(archive, entry, entry.size, digest, indexSha256);
+}
+
+bool linkMatches(zip_t* archive, const ZipEntry& entry, int folder,
+                 const std::string& indexSha256) {
+    char target[4096];
+    const ssize_t length =
+        readlinkat(folder, entry.components.back().c_str(), target, sizeof target);
+    if (length < 0 || static_cast<std::size_t>(length) == sizeof target) {
+        return false;
+    }
+    const std::string text(target, static_cast<std::size_t>(length));
+    LocalDigest digest;
+    digest.sha256 = sha256Hex(text);
+    digest.crc = static_cast<std::uint32_t>(crc32(crc32(0L, Z_NULL, 0),
+                                                  reinterpret_cast<const Bytef*>(text.data()),
+                                                  static_cast<uInt>(text.size())));
+    return matchesArchive(archive, entry, text.size(), digest, indexSha256);
+}
+
+} // namespace
+
+bool installedCopyMatches(zip_t* archive, const ZipEntry& entry, int root,
+                          const std::string& indexSha256) {
+    if (entry.kind == EntryKind::Folder) {
+        return true;
+    }
+    const Descriptor folder =
+        openExistingFolder(root, entry.components, entry.components.size() - 1);
+    if (!folder.valid()) {
+        return false;
+    }
+    if (entry.kind == EntryKind::Link) {
+        return linkMatches(archive, entry, folder.fd, indexSha256);
+    }
+    return fileMatches(archive, entry, folder.fd, indexSha256);
+}
+
+InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries, int root,
+                        const IndexedHashes& hashes) {
+    InstallPlan plan;
+    plan.fetch.assign(entries.size(), false);
+    PlannedRun run;
+    std::uint64_t gap = 0;
+    const auto closeRun = [&] {
+        if (!run.entries.empty()) {
+            plan.runs.push_back(std::move(run));
+        }
+        run = PlannedRun{};
+        gap = 0;
+    };
+    for (std::size_t position = 0; position < entries.size(); ++position) {
+        const ZipEntry& entry = entries[position];
+        const auto hash = hashes.find(entry.name);
+        const std::string sha256 = hash == hashes.end() ? std::string() : hash->second.sha256;
+        const std::uint64_t span = estimatedSpan(archive, entry);
+        if (installedCopyMatches(archive, entry, root, sha256)) {
+            gap += span;
+            if (gap > mergeGapBytes) {
+                closeRun();
+            }
+            continue;
+        }
+        plan.fetch[position] = true;
+        ++plan.fetchedEntries;
+        if (!run.entries.empty()) {
+            run.bytes += gap;
+        }
+        gap = 0;
+        run.entries.push_back(position);
+        run.bytes += span;
+    }
+    closeRun();
+    for (const PlannedRun& planned : plan.runs) {
+        plan.fetchedBytes += planned.bytes;
+    }
+    return plan;
+}
