@@ -199,6 +199,10 @@ TEST_F(PlayerRoads, AnInstalledGameThatCannotRunIsInstalledAgainAndStarted) {
 
 TEST_F(PlayerRoads, AFailedInstallShowsItsTextForFiveSecondsThenEndsWithOne) {
     SKIP_WITHOUT_DISPLAY();
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP()
+        << "times the window in seconds; under ThreadSanitizer the launcher runs many times slower";
+#endif
     // The manifest names an archive that is not there: the worker fails at once.
     publishManifest("1.0", "/missing.zip", prefix, "1.0");
     PlistEntries extra = failureText;
@@ -264,6 +268,10 @@ TEST_F(PlayerRoads, AFailedInstallShowsItsTextForFiveSecondsThenEndsWithOne) {
 
 TEST_F(PlayerRoads, AFailedInstallWithoutATextClosesAtOnce) {
     SKIP_WITHOUT_DISPLAY();
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP()
+        << "times the window in seconds; under ThreadSanitizer the launcher runs many times slower";
+#endif
     publishManifest("1.0", "/missing.zip", prefix, "1.0");
     configure("1.0", "/LatestVersion.ini");
     const auto start = Clock::now();

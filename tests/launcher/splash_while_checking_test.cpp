@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -38,6 +39,7 @@ class SplashWhileChecking : public testing::Test {
         }
         http.server().Get("/LatestVersion.ini", [this](const httplib::Request&,
                                                        httplib::Response& res) {
+            handedOver();
             ++manifestRequests;
             const auto until = std::chrono::steady_clock::now() + delay;
             while (std::chrono::steady_clock::now() < until && !stopping) {
@@ -49,6 +51,7 @@ class SplashWhileChecking : public testing::Test {
                             "text/plain");
         });
         http.server().Get("/game.zip", [this](const httplib::Request&, httplib::Response& res) {
+            handedOver();
             res.set_content(archive, "application/zip");
         });
         http.start();
@@ -84,7 +87,13 @@ class SplashWhileChecking : public testing::Test {
         archive = readFile(scratch.path() / "game.zip");
     }
 
+    // What a test sets up before the launcher starts is read by the server's threads once the
+    // launcher asks; the launcher's start orders the two, but only through another process,
+    // which ThreadSanitizer cannot see. Passing a lock makes the order visible to it.
+    void handedOver() { const std::lock_guard lock(handOver); }
+
     void startLauncher() {
+        handedOver();
         run = std::async(std::launch::async, [this] { return sandbox.run(); });
     }
 
@@ -162,6 +171,7 @@ class SplashWhileChecking : public testing::Test {
     std::atomic<int> manifestRequests{0};
     std::string archive;
     std::future<ChildResult> run;
+    std::mutex handOver;
     // Last, so that the server stops before the data its handlers read is destroyed.
     HttpTestServer http;
 };
