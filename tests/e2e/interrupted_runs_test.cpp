@@ -22,8 +22,10 @@ class InterruptedRuns : public AcceptanceTest {
 
     // Serves the releases at rate bytes a second, so that an install takes a while; the
     // manifest is to be published after this, with the new server's address.
+    // Without ranges the launcher takes the whole archive, whose time these runs are set by; an
+    // entry-wise update would fetch a few changed bytes and be done before anything can happen.
     void serveSlowly(const std::string& rate) {
-        serve({.extraDirectives = "limit_rate " + rate + ";"});
+        serve({.extraDirectives = "limit_rate " + rate + "; max_ranges 0;"});
         configure("1.0", "/LatestVersion.ini");
     }
 
@@ -116,11 +118,11 @@ TEST_F(InterruptedRuns, ASecondLauncherOnTheSameDataFolderLeavesTheWorkToTheFirs
     EXPECT_EQ(second.exitStatus, 0) << second.standardError;
     EXPECT_TRUE(lastRunHas("Another launcher is already running for " + dataFolder.string() +
                            "; leaving the work to it"));
+    EXPECT_FALSE(lastRunMentions("performToFileCurlAndExecute")) << "the second launcher fetched";
 
     const ChildResult firstResult = first.get();
     EXPECT_EQ(firstResult.exitStatus, 0) << firstResult.standardError;
     EXPECT_EQ(gameStarts(1).size(), 1u);
-    EXPECT_EQ(requestsFor("GET /game-1.0.zip"), 1);
     EXPECT_EQ(requestsFor("GET /LatestVersion.ini"), 2) << "the second launcher fetched nothing";
     EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
     EXPECT_FALSE(sandbox.logMentions("failed"));
