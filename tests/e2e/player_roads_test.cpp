@@ -238,7 +238,9 @@ TEST_F(PlayerRoads, AFailedInstallShowsItsTextForFiveSecondsThenEndsWithOne) {
             } else if (!windowGone) {
                 windowLastSeen = asked;
                 const auto captured = Clock::now();
-                commandOutput("import -window " + window + " '" + look + "'");
+                // import grabs the X server while it reads the window; should the window go
+                // away under it, it can hang there and stall every other window on the display.
+                commandOutput("timeout -s KILL 5 import -window " + window + " '" + look + "'");
                 if (!textSeen && showsTextAcrossTheMiddle(look)) {
                     textSeen = captured;
                     fs::copy_file(look, picture, fs::copy_options::overwrite_existing);

@@ -168,6 +168,9 @@ bool importWindowScreenshot(const std::string& windowId, const std::string& name
     std::filesystem::create_directories(SCREENSHOT_DIR);
     const std::string file = std::string(SCREENSHOT_DIR) + "/" + name + ".png";
     std::filesystem::remove(file);
-    const std::string command = "import -window " + windowId + " '" + file + "' 2>/dev/null";
+    // import grabs the X server while it reads the window; one that hangs must not stall the
+    // display for every other test.
+    const std::string command =
+        "timeout -s KILL 5 import -window " + windowId + " '" + file + "' 2>/dev/null";
     return std::system(command.c_str()) == 0 && std::filesystem::exists(file);
 }
