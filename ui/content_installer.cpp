@@ -3,12 +3,13 @@
 #include "launcher/launcher_config.h"
 #include "launcher/launcher_flow.h"
 #include "launcher/run_log.h"
+#include "launcher/work_threads.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
 #include "ui/asset_path.h"
 #include "ui/install_failed_notice.h"
-#include "launcher/work_threads.h"
 #include "ui/installer_window.h"
+#include "ui/sdl_error.h"
 #include "ui/sdl_resources.h"
 #include "ui/splash_session.h"
 #include "update/background_manifest_fetch.h"
@@ -91,7 +92,7 @@ int runContentInstaller() {
     FontHandle font(
         openAssetFont(c.contentInstallerFontFileName, c.contentInstallerFontPointSizeOrIndex));
     if (!font) {
-        writeToLog(std::string("TTF_OpenFont Error: ") + SDL_GetError());
+        logSdlError("TTF_OpenFont");
     }
     const SDL_Color colour = installerTextColour();
     if (!installerDone.load(std::memory_order_acquire)) {

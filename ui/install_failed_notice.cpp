@@ -4,6 +4,7 @@
 #include "ui/asset_path.h"
 #include "ui/installer_window.h"
 #include "ui/sdl_resources.h"
+#include "ui/window_events.h"
 #include "update/content_install_worker.h"
 
 #include <algorithm>
@@ -25,17 +26,6 @@ constexpr Uint32 framePauseWithoutAnimationMs = 16;
 bool workerFailed() {
     return installerDone.load(std::memory_order_acquire) &&
            installerResult.load(std::memory_order_acquire) != 0;
-}
-
-// False once the player asks the window to close.
-bool noCloseRequest() {
-    SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_QUIT) {
-            return false;
-        }
-    }
-    return true;
 }
 
 SDL_Texture* renderNoticeText(TTF_Font* font, SDL_Color colour, const std::string& text) {
@@ -84,7 +74,7 @@ void showInstallFailedNotice(TTF_Font* font, SDL_Color colour, const std::string
     const GifImageHandle animation(GIF_LoadImage(bundleAssetPath("installer.gif").c_str()));
     const Uint16 frames = animation ? animation->frameCount : 0;
     const Uint64 end = SDL_GetTicks64() + installFailedNoticeMs;
-    for (Uint16 next = 0; noCloseRequest(); next = frames > 0 ? (next + 1) % frames : 0) {
+    for (Uint16 next = 0; !drainWindowEvents(); next = frames > 0 ? (next + 1) % frames : 0) {
         const Uint64 now = SDL_GetTicks64();
         if (now >= end) {
             return;

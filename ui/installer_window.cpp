@@ -3,7 +3,9 @@
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
 #include "ui/asset_path.h"
+#include "ui/sdl_error.h"
 #include "ui/sdl_resources.h"
+#include "ui/window_events.h"
 #include "update/content_install_worker.h"
 #include "update/download_and_launch.h"
 #include "update/version_manifest.h"
@@ -22,19 +24,11 @@ struct GifImageDeleter {
 };
 using GifImageHandle = std::unique_ptr<GIF_Image, GifImageDeleter>;
 
-std::string sdlError() {
-    return SDL_GetError();
-}
-
-// Drains the queue; the first close request raises installerDone and ends the draining.
+// A close request raises installerDone, as the worker does when it finishes.
 void drainInstallerEvents() {
-    SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_QUIT) {
-            installerCloseRequested = true;
-            installerDone.store(true, std::memory_order_release);
-            return;
-        }
+    if (drainWindowEvents()) {
+        installerCloseRequested = true;
+        installerDone.store(true, std::memory_order_release);
     }
 }
 
@@ -59,11 +53,11 @@ void showFrame(const GIF_Frame& frame, TTF_Font* font, SDL_Color colour) {
 
 int openInstallerWindow(const std::string& title) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        writeToLog("SDL_Init Error: " + sdlError());
+        logSdlError("SDL_Init");
         return 1;
     }
     if (TTF_Init() < 0) {
-        writeToLog("TTF_Init Error: " + sdlError());
+        logSdlError("TTF_Init");
         return 1;
     }
     const LauncherConfig& c = launcherConfig;
@@ -71,7 +65,7 @@ int openInstallerWindow(const std::string& title) {
                                        SDL_WINDOWPOS_CENTERED, c.contentInstallerImageWidth,
                                        c.contentInstallerImageHeight, SDL_WINDOW_BORDERLESS);
     if (installerWindow == nullptr) {
-        writeToLog("SDL_CreateWindow Error: " + sdlError());
+        logSdlError("SDL_CreateWindow");
         return 1;
     }
     installerRenderer = SDL_CreateRenderer(installerWindow, -1,
@@ -79,7 +73,7 @@ int openInstallerWindow(const std::string& title) {
     if (installerRenderer == nullptr) {
         SDL_DestroyWindow(installerWindow);
         installerWindow = nullptr;
-        writeToLog("SDL_CreateRenderer Error: " + sdlError());
+        logSdlError("SDL_CreateRenderer");
         TTF_Quit();
         SDL_Quit();
         return 1;

@@ -3,6 +3,7 @@
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
 #include "ui/asset_path.h"
+#include "ui/sdl_error.h"
 #include "ui/sdl_resources.h"
 #include "ui/splash_window.h"
 
@@ -32,7 +33,7 @@ bool openSplash() {
         return false;
     }
     if (TTF_Init() < 0) {
-        writeToLog(std::string("TTF_Init Error: ") + SDL_GetError());
+        logSdlError("TTF_Init");
         closeSplashWindow();
         return false;
     }
@@ -40,7 +41,7 @@ bool openSplash() {
     splashFont.reset(openAssetFont(launcherConfig.launcherFontFileName,
                                    launcherConfig.launcherFontPointSizeOrIndex));
     if (!splashFont) {
-        writeToLog(std::string("TTF_OpenFont Error: ") + SDL_GetError());
+        logSdlError("TTF_OpenFont");
     }
     splashOpen = true;
     return true;

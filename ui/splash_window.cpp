@@ -4,7 +4,9 @@
 #include "launcher/launcher_flow.h"
 #include "launcher/run_log.h"
 #include "ui/asset_path.h"
+#include "ui/sdl_error.h"
 #include "ui/sdl_resources.h"
+#include "ui/window_events.h"
 
 #include <SDL_image.h>
 #include <string>
@@ -15,24 +17,11 @@ WindowHandle splashWindow;
 SDL_Surface* splashWindowSurface = nullptr; // owned by the window
 SurfaceHandle splashPicture;
 
-std::string sdlError() {
-    return SDL_GetError();
-}
-
 SDL_Color splashTextColour() {
     const LauncherConfig& c = launcherConfig;
     return SDL_Color{static_cast<Uint8>(c.launcherFontColorR & 0xFF),
                      static_cast<Uint8>(c.launcherFontColorG & 0xFF),
                      static_cast<Uint8>(c.launcherFontColorB & 0xFF), 0};
-}
-
-void drainSplashEvents() {
-    SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_QUIT) {
-            launcherDone = true;
-        }
-    }
 }
 
 } // namespace
@@ -88,7 +77,9 @@ SDL_Surface* runSplashFrameLoop(TTF_Font* font, const std::atomic<bool>& ended) 
     const LauncherConfig& c = launcherConfig;
     SurfaceHandle text;
     while (true) {
-        drainSplashEvents();
+        if (drainWindowEvents()) {
+            launcherDone = true;
+        }
         SDL_Rect textRect{c.launcherDisplayTextX, c.launcherDisplayTextY,
                           c.launcherDisplayTextWidth, c.launcherDisplayTextHeight};
         if (font != nullptr) {
