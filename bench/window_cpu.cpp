@@ -69,7 +69,8 @@ int measureInstaller(double seconds) {
     const long framesBefore = installerFramesShown;
     const double cpuBefore = cpuSeconds();
     const double wallBefore = wallSeconds();
-    runInstallerAnimation(font, SDL_Color{255, 255, 255, 0});
+    InstallerAnimation installerGif;
+    runInstallerAnimation(installerGif, font, SDL_Color{255, 255, 255, 0});
     const double cpu = cpuSeconds() - cpuBefore;
     const double wall = wallSeconds() - wallBefore;
     progress.join();

@@ -8,6 +8,7 @@
 #include "platform/application_launch.h"
 #include "ui/asset_path.h"
 #include "ui/install_failed_notice.h"
+#include "ui/installer_animation.h"
 #include "ui/installer_window.h"
 #include "ui/sdl_error.h"
 #include "ui/sdl_resources.h"
@@ -95,11 +96,13 @@ int runContentInstaller() {
         logSdlError("TTF_OpenFont");
     }
     const SDL_Color colour = installerTextColour();
+    InstallerAnimation installerGif;
     if (!installerDone.load(std::memory_order_acquire)) {
-        runInstallerAnimation(font.get(), colour);
+        runInstallerAnimation(installerGif, font.get(), colour);
     }
-    showInstallFailedNotice(font.get(), colour, c.installFailedText);
+    showInstallFailedNotice(installerGif, font.get(), colour, c.installFailedText);
 
+    installerGif.image.reset();
     font.reset();
     TTF_Quit();
     if (previousInstallThread.joinable()) {

@@ -1,23 +1,16 @@
 #include "ui/install_failed_notice.h"
 
 #include "launcher/launcher_config.h"
-#include "ui/asset_path.h"
 #include "ui/installer_window.h"
 #include "ui/sdl_resources.h"
 #include "ui/window_events.h"
 #include "update/content_install_worker.h"
 
 #include <algorithm>
-#include <memory>
 
 Uint32 installFailedNoticeMs = 5000;
 
 namespace {
-
-struct GifImageDeleter {
-    void operator()(GIF_Image* image) const { GIF_FreeImage(image); }
-};
-using GifImageHandle = std::unique_ptr<GIF_Image, GifImageDeleter>;
 
 // Keeps the text off the window's edges; the wrap width follows from it.
 constexpr int textMargin = 16;
@@ -66,13 +59,14 @@ void drawInstallFailedFrame(const GIF_Frame* frame, SDL_Texture* text) {
     SDL_RenderCopy(installerRenderer, text, nullptr, &where);
 }
 
-void showInstallFailedNotice(TTF_Font* font, SDL_Color colour, const std::string& text) {
+void showInstallFailedNotice(InstallerAnimation& installerGif, TTF_Font* font, SDL_Color colour,
+                             const std::string& text) {
     if (text.empty() || font == nullptr || installerCloseRequested || !workerFailed()) {
         return;
     }
     const TextureHandle words(renderNoticeText(font, colour, text));
-    const GifImageHandle animation(GIF_LoadImage(bundleAssetPath("installer.gif").c_str()));
-    const Uint16 frames = animation ? animation->frameCount : 0;
+    const GIF_Image* animation = decodedAnimation(installerGif);
+    const Uint16 frames = animation != nullptr ? animation->frameCount : 0;
     const Uint64 end = SDL_GetTicks64() + installFailedNoticeMs;
     for (Uint16 next = 0; !drainWindowEvents(); next = frames > 0 ? (next + 1) % frames : 0) {
         const Uint64 now = SDL_GetTicks64();

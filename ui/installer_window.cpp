@@ -2,7 +2,6 @@
 
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
-#include "ui/asset_path.h"
 #include "ui/sdl_error.h"
 #include "ui/sdl_resources.h"
 #include "ui/window_events.h"
@@ -10,19 +9,12 @@
 #include "update/download_and_launch.h"
 #include "update/version_manifest.h"
 
-#include <memory>
-
 SDL_Window* installerWindow = nullptr;
 SDL_Renderer* installerRenderer = nullptr;
 std::atomic<long> installerFramesShown{0};
 bool installerCloseRequested = false;
 
 namespace {
-
-struct GifImageDeleter {
-    void operator()(GIF_Image* image) const { GIF_FreeImage(image); }
-};
-using GifImageHandle = std::unique_ptr<GIF_Image, GifImageDeleter>;
 
 // A close request raises installerDone, as the worker does when it finishes.
 void drainInstallerEvents() {
@@ -123,12 +115,11 @@ void drawInstallerFrame(const GIF_Frame& frame, TTF_Font* font, SDL_Color colour
     }
 }
 
-void runInstallerAnimation(TTF_Font* font, SDL_Color colour) {
+void runInstallerAnimation(InstallerAnimation& installerGif, TTF_Font* font, SDL_Color colour) {
     // A missing or broken animation cannot be fixed by loading it again; go on without it.
-    const std::string path = bundleAssetPath("installer.gif");
-    const GifImageHandle animation(GIF_LoadImage(path.c_str()));
-    if (!animation || animation->frameCount == 0) {
-        writeToLog("Installer animation unavailable, waiting without it: " + path);
+    const GIF_Image* animation = decodedAnimation(installerGif);
+    if (animation == nullptr || animation->frameCount == 0) {
+        writeToLog("Installer animation unavailable, waiting without it: " + installerGif.path);
         waitWithoutAnimation();
         return;
     }

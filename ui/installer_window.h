@@ -5,6 +5,7 @@
 #include <string>
 
 #include "gif/gif_image.h"
+#include "ui/installer_animation.h"
 
 // The content installer's borderless window and its accelerated, vertically synced renderer.
 extern SDL_Window* installerWindow;
@@ -22,8 +23,9 @@ std::string installerPercentText(int downloadPercent, int unzipPercent);
 // into its rectangle. Does not present.
 void drawInstallerFrame(const GIF_Frame& frame, TTF_Font* font, SDL_Color colour);
 
-// Plays installer.gif pass after pass until installerDone is found set after a pass.
-void runInstallerAnimation(TTF_Font* font, SDL_Color colour);
+// Plays installer.gif pass after pass until installerDone is found set after a pass; without a
+// playable animation, waits for installerDone.
+void runInstallerAnimation(InstallerAnimation& installerGif, TTF_Font* font, SDL_Color colour);
 
 // Whether the player asked the installer window to close (as opposed to the worker finishing).
 extern bool installerCloseRequested;

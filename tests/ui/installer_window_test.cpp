@@ -44,6 +44,12 @@ class InstallerWindowTest : public testing::Test {
         fs::remove(animationPath);
     }
 
+    // The percentage frames without a font, installer.gif decoded afresh as at a run's start.
+    static void playAnimation() {
+        InstallerAnimation installerGif;
+        runInstallerAnimation(installerGif, nullptr, {});
+    }
+
     TempFolder logFolder;
     LogCapture log{logFolder.str()};
 };
@@ -139,7 +145,7 @@ TEST_F(InstallerWindowTest, ACloseRequestFinishesThePassAndKeepsTheResultUnset) 
     quit.type = SDL_QUIT;
     SDL_PushEvent(&quit);
     const long before = installerFramesShown;
-    runInstallerAnimation(nullptr, {});
+    playAnimation();
     EXPECT_EQ(installerFramesShown - before, 5);
     EXPECT_TRUE(installerDone.load());
     EXPECT_EQ(installerResult.load(), 0);
@@ -155,7 +161,7 @@ TEST_F(InstallerWindowTest, AWorkerFinishingMidPassEndsTheLoopAfterThatPass) {
         installerResult.store(1);
         installerDone.store(true, std::memory_order_release);
     });
-    runInstallerAnimation(nullptr, {});
+    playAnimation();
     worker.join();
     const long shown = installerFramesShown - before;
     EXPECT_GE(shown, 5);
@@ -170,7 +176,7 @@ TEST_F(InstallerWindowTest, AMissingAnimationWaitsForTheWorkerWithoutDrawing) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         installerDone.store(true, std::memory_order_release);
     });
-    runInstallerAnimation(nullptr, {});
+    playAnimation();
     worker.join();
     EXPECT_EQ(installerFramesShown - before, 0);
     EXPECT_NE(log.contents().find("Installer animation unavailable, waiting without it: " +
@@ -186,8 +192,24 @@ TEST_F(InstallerWindowTest, AnImageWithoutFramesIsTreatedLikeAMissingOne) {
     SDL_Event quit{};
     quit.type = SDL_QUIT;
     SDL_PushEvent(&quit);
-    runInstallerAnimation(nullptr, {});
+    playAnimation();
     EXPECT_TRUE(installerDone.load());
+}
+
+TEST_F(InstallerWindowTest, InstallerGifIsDecodedOnceForTheWholeRun) {
+    writeSolidAnimation(animationPath, 20, 10, {{255, 0, 0, 255}}, 3, 10);
+    InstallerAnimation installerGif;
+    const GIF_Image* decoded = decodedAnimation(installerGif);
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_EQ(decoded->frameCount, 3);
+    fs::remove(animationPath);
+    EXPECT_EQ(decodedAnimation(installerGif), decoded)
+        << "the failure notice plays the frames the percentage was drawn on";
+
+    InstallerAnimation missing;
+    EXPECT_EQ(decodedAnimation(missing), nullptr);
+    writeSolidAnimation(animationPath, 20, 10, {{255, 0, 0, 255}}, 3, 10);
+    EXPECT_EQ(decodedAnimation(missing), nullptr) << "a file that failed is not read again";
 }
 
 namespace {
@@ -213,8 +235,9 @@ class InstallFailedNoticeTest : public InstallerWindowTest {
 
     // How long showInstallFailedNotice kept the window up, in milliseconds.
     Uint64 noticeTime(const std::string& text) {
+        InstallerAnimation installerGif;
         const Uint64 before = SDL_GetTicks64();
-        showInstallFailedNotice(font, {255, 255, 255, 0}, text);
+        showInstallFailedNotice(installerGif, font, {255, 255, 255, 0}, text);
         return SDL_GetTicks64() - before;
     }
 
@@ -284,6 +307,6 @@ TEST_F(InstallerWindowTest, ACloseRequestIsToldApartFromTheWorkerFinishing) {
     SDL_Event quit{};
     quit.type = SDL_QUIT;
     SDL_PushEvent(&quit);
-    runInstallerAnimation(nullptr, {});
+    playAnimation();
     EXPECT_TRUE(installerCloseRequested);
 }
