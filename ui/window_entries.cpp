@@ -2,7 +2,7 @@
 #include "launcher/window_module.h"
 #include "ui/content_installer.h"
 #include "ui/splash_session.h"
-#include "uninstall/uninstall_window.h"
+#include "ui/uninstall_window.h"
 
 #include <memory>
 

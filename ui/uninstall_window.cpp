@@ -1,6 +1,6 @@
-#include "uninstall/uninstall_window.h"
+#include "ui/uninstall_window.h"
 
-#include "launcher/run_log.h"
+#include "ui/sdl_error.h"
 
 #include <SDL.h>
 
@@ -8,10 +8,6 @@ namespace {
 
 constexpr int windowWidth = 430;
 constexpr int windowHeight = 389;
-
-void logSdlError(const std::string& function) {
-    writeToLog(function + " Error: " + SDL_GetError());
-}
 
 } // namespace
 
