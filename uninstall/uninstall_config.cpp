@@ -4,12 +4,25 @@
 
 UninstallConfig uninstallConfig;
 
+namespace {
+
+// Each key with the field it fills, in the order they are read.
+constexpr struct {
+    const char* key;
+    std::string UninstallConfig::*field;
+} uninstallKeys[] = {
+    {"appDisplayName", &UninstallConfig::appDisplayName},
+    {"appFolderName", &UninstallConfig::appFolderName},
+    {"companyFolderName", &UninstallConfig::companyFolderName},
+    {"previousExecutableName", &UninstallConfig::previousExecutableName},
+    {"uninstallExitURL", &UninstallConfig::uninstallExitURL},
+};
+
+} // namespace
+
 void loadUninstallConfig() {
     const ConfigFile file = openConfigFile(configFilePath());
-    UninstallConfig& c = uninstallConfig;
-    readConfigString(file, "appDisplayName", c.appDisplayName);
-    readConfigString(file, "appFolderName", c.appFolderName);
-    readConfigString(file, "companyFolderName", c.companyFolderName);
-    readConfigString(file, "previousExecutableName", c.previousExecutableName);
-    readConfigString(file, "uninstallExitURL", c.uninstallExitURL);
+    for (const auto& [key, field] : uninstallKeys) {
+        readConfigString(file, key, uninstallConfig.*field);
+    }
 }
