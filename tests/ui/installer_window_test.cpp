@@ -1,7 +1,7 @@
 #include "launcher/launcher_config.h"
-#include "tests/support/log_capture.h"
-#include "tests/support/temp_folder.h"
 #include "tests/ui/ui_test_support.h"
+#include "tests/ui/white_text_box.h"
+#include "tests/ui/window_test.h"
 #include "ui/install_failed_notice.h"
 #include "ui/installer_window.h"
 #include "update/content_install_worker.h"
@@ -19,29 +19,30 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string fontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-const std::string animationPath = std::string(UI_TEST_RESOURCES) + "/Assets/installer.gif";
+const std::string animationPath = testAssetPath("installer.gif");
 
-class InstallerWindowTest : public testing::Test {
+class InstallerWindowTest : public WindowTest {
   protected:
+    InstallerWindowTest() : WindowTest(animationPath) {}
+
     void SetUp() override {
-        launcherConfig = LauncherConfig{};
+        WindowTest::SetUp();
+        installerDone = false;
+        installerResult = 0;
+        installerCloseRequested = false;
         launcherConfig.contentInstallerImageWidth = 200;
         launcherConfig.contentInstallerImageHeight = 100;
         launcherConfig.contentInstallerPercentDisplayTextX = 140;
         launcherConfig.contentInstallerPercentDisplayTextY = 60;
         launcherConfig.contentInstallerPercentDisplayTextWidth = 50;
         launcherConfig.contentInstallerPercentDisplayTextHeight = 30;
-        installerDone = false;
-        installerResult = 0;
-        installerCloseRequested = false;
-        fs::create_directories(fs::path(animationPath).parent_path());
         ASSERT_EQ(openInstallerWindow("Drift Moor Installer"), 0) << SDL_GetError();
     }
 
     void TearDown() override {
         TTF_Quit();
         closeInstallerWindow();
-        fs::remove(animationPath);
+        WindowTest::TearDown();
     }
 
     // The percentage frames without a font, installer.gif decoded afresh as at a run's start.
@@ -49,9 +50,6 @@ class InstallerWindowTest : public testing::Test {
         InstallerAnimation installerGif;
         runInstallerAnimation(installerGif, nullptr, {});
     }
-
-    TempFolder logFolder;
-    LogCapture log{logFolder.str()};
 };
 
 } // namespace
@@ -108,24 +106,13 @@ TEST_F(InstallerWindowTest, StretchesTheFrameAndScalesThePercentageIntoItsRectan
     EXPECT_EQ(at(195, 40).g, 200);
 
     // White text pixels appear only inside (140, 60, 50, 30) and spread across most of it.
-    int minX = 200, maxX = -1, minY = 100, maxY = -1;
-    for (int y = 0; y < 100; ++y) {
-        for (int x = 0; x < 200; ++x) {
-            const Rgb p = at(x, y);
-            if (p.r > 230 && p.g > 230 && p.b > 230) {
-                minX = std::min(minX, x);
-                maxX = std::max(maxX, x);
-                minY = std::min(minY, y);
-                maxY = std::max(maxY, y);
-            }
-        }
-    }
-    ASSERT_GE(maxX, 0) << "no text drawn";
-    EXPECT_GE(minX, 140);
-    EXPECT_LT(maxX, 190);
-    EXPECT_GE(minY, 60);
-    EXPECT_LT(maxY, 90);
-    EXPECT_GT(maxX - minX, 35) << "the text is scaled to the rectangle's width";
+    const WhiteTextBox text = whiteTextBox({0, 0, 200, 100}, at);
+    ASSERT_GE(text.maxX, 0) << "no text drawn";
+    EXPECT_GE(text.minX, 140);
+    EXPECT_LT(text.maxX, 190);
+    EXPECT_GE(text.minY, 60);
+    EXPECT_LT(text.maxY, 90);
+    EXPECT_GT(text.maxX - text.minX, 35) << "the text is scaled to the rectangle's width";
 }
 
 TEST_F(InstallerWindowTest, WithoutAFontOnlyTheFrameIsDrawn) {
@@ -265,21 +252,10 @@ TEST_F(InstallFailedNoticeTest, DrawsTheTextCentredOnADarkBandOverTheFrame) {
     };
     EXPECT_EQ(at(3, 3).b, 40) << "the frame stays visible above the band";
     EXPECT_LT(at(3, 50).r, 120) << "the band darkens the frame behind the text";
-    int minX = 200, maxX = -1, minY = 100, maxY = -1;
-    for (int y = 0; y < 100; ++y) {
-        for (int x = 0; x < 200; ++x) {
-            const Rgb p = at(x, y);
-            if (p.r > 230 && p.g > 230 && p.b > 230) {
-                minX = std::min(minX, x);
-                maxX = std::max(maxX, x);
-                minY = std::min(minY, y);
-                maxY = std::max(maxY, y);
-            }
-        }
-    }
-    ASSERT_GE(maxX, 0) << "no text drawn";
-    EXPECT_NEAR((minX + maxX) / 2, 100, 4);
-    EXPECT_NEAR((minY + maxY) / 2, 50, 4);
+    const WhiteTextBox drawn = whiteTextBox({0, 0, 200, 100}, at);
+    ASSERT_GE(drawn.maxX, 0) << "no text drawn";
+    EXPECT_NEAR((drawn.minX + drawn.maxX) / 2, 100, 4);
+    EXPECT_NEAR((drawn.minY + drawn.maxY) / 2, 50, 4);
     EXPECT_EQ(at(100, 5).b, 40) << "no percentage and no text outside the band";
 }
 

@@ -1,8 +1,7 @@
 #include "launcher/launcher_config.h"
 #include "launcher/launcher_flow.h"
-#include "tests/support/log_capture.h"
-#include "tests/support/temp_folder.h"
 #include "tests/ui/ui_test_support.h"
+#include "tests/ui/window_test.h"
 #include "ui/splash_window.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +14,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string picturePath = std::string(UI_TEST_RESOURCES) + "/Assets/launcher.gif";
-
-class SplashWindowTest : public testing::Test {
+class SplashWindowTest : public WindowTest {
   protected:
+    SplashWindowTest() : WindowTest(testAssetPath("launcher.gif")) {}
+
     void SetUp() override {
-        launcherConfig = LauncherConfig{};
+        WindowTest::SetUp();
         launcherConfig.launcherImageWidth = 120;
         launcherConfig.launcherImageHeight = 80;
         launcherConfig.launcherFontColorR = 300; // low 8 bits: 44
@@ -32,14 +31,9 @@ class SplashWindowTest : public testing::Test {
         launcherConfig.launcherDisplayTextHeight = 5;
         launcherConfig.checkingForUpdatesText = "CHECKING FOR UPDATES";
         launcherDone = false;
-        fs::create_directories(fs::path(picturePath).parent_path());
         // Larger than the window: 200 x 100, left half yellow, right half grey.
-        writeSplitPicture(picturePath, 200, 100, {230, 230, 0, 255}, {128, 128, 128, 255});
+        writeSplitPicture(picture, 200, 100, {230, 230, 0, 255}, {128, 128, 128, 255});
     }
-    void TearDown() override { fs::remove(picturePath); }
-
-    TempFolder logFolder;
-    LogCapture log{logFolder.str()};
 };
 
 Rgb surfacePixel(SDL_Surface* surface, int x, int y) {
@@ -109,7 +103,7 @@ TEST_F(SplashWindowTest, NothingIsDrawnWhenTheContentStepHasFinished) {
 }
 
 TEST_F(SplashWindowTest, AMissingPictureFailsAtOnce) {
-    fs::remove(picturePath);
+    fs::remove(picture);
     ASSERT_TRUE(openSplashWindow());
     EXPECT_FALSE(loadSplashImage());
     closeSplashWindow();
