@@ -2,10 +2,10 @@
 // play), a broken install (self-repair) and an install that fails (the failure text).
 #include "tests/e2e/acceptance_fixture.h"
 #include "tests/support/temp_folder.h"
+#include "tests/ui/white_text_box.h"
 
 #include <SDL_image.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -84,23 +84,14 @@ bool showsTextAcrossTheMiddle(const std::string& picture) {
     if (rgba == nullptr) {
         return false;
     }
-    int count = 0;
-    int minX = rgba->w;
-    int maxX = -1;
-    for (int y = rgba->h / 2 - 12; y < rgba->h / 2 + 12; ++y) {
-        const auto* row = static_cast<const Uint8*>(rgba->pixels) + y * rgba->pitch;
-        for (int x = 0; x < rgba->w; ++x) {
-            const Uint8* p = row + x * 4;
-            if (p[0] > 230 && p[1] > 230 && p[2] > 230) {
-                ++count;
-                minX = std::min(minX, x);
-                maxX = std::max(maxX, x);
-            }
-        }
-    }
+    const auto pixelAt = [rgba](int x, int y) {
+        const auto* p = static_cast<const Uint8*>(rgba->pixels) + y * rgba->pitch + x * 4;
+        return SDL_Color{p[0], p[1], p[2], p[3]};
+    };
+    const WhiteTextBox text = whiteTextBox({0, rgba->h / 2 - 12, rgba->w, 24}, pixelAt);
     const int width = rgba->w;
     SDL_FreeSurface(rgba);
-    return count > 200 && maxX - minX > width / 2;
+    return text.count > 200 && text.maxX - text.minX > width / 2;
 }
 
 } // namespace
