@@ -9,24 +9,10 @@
 # Everything lives in one work folder (BENCH_DIR, default /tmp), removed at the end.
 #   bench/entry_wise_benchmark.sh [build dir, default build]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build_dir="${1:-build}"
-program="$build_dir/bench/entry_wise_install_benchmark"
-[ -x "$program" ] || { echo "build $program first (cmake --build $build_dir --target entry_wise_install_benchmark)"; exit 1; }
-
-work="$(mktemp -d "${BENCH_DIR:-/tmp}/entry-wise-bench.XXXXXX")"
-chmod 755 "$work"
-nginx_pid=""
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-echo "== making the content in $work"
-python3 bench/make_content.py "$work/content"
-mkdir -p "$work/www"
-(cd "$work/content" && zip -q -r "$work/www/Content.zip" Game.app)
+source "$(dirname "$0")/nginx_setup.sh"
+use_bench_program entry_wise_install_benchmark "${1:-build}"
+open_work_folder entry-wise-bench
+make_content_archive
 # The update: ~2 % of the bytes rewritten, those entries replaced in a copy of the archive.
 python3 - "$work/content" "$work/changed.txt" <<'PY'
 import os, random, sys
@@ -58,40 +44,8 @@ rm -rf "$work/content"
 archive_bytes="$(stat -c %s "$work/www/Content.zip")"
 echo "archive: $((archive_bytes / 1048576)) MiB, $(unzip -Z1 "$work/www/Content.zip" | wc -l) entries, unpacked $((unpacked_kib / 1024)) MiB"
 
-port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
-mkdir -p "$work/tmp"
-cat > "$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/nginx-error.log;
-events { worker_connections 64; }
-http {
-    log_format sent '\$uri \$body_bytes_sent';
-    access_log $work/access.log sent;
-    sendfile on;
-    client_body_temp_path $work/tmp;
-    proxy_temp_path $work/tmp;
-    fastcgi_temp_path $work/tmp;
-    uwsgi_temp_path $work/tmp;
-    scgi_temp_path $work/tmp;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
-        location /slow/ { alias $work/www/; limit_rate 40000000; }
-    }
-}
-CONF
-/usr/sbin/nginx -c "$work/nginx.conf" -p "$work" -g 'daemon off;' &
-nginx_pid=$!
-base="http://127.0.0.1:$port"
-for _ in $(seq 50); do curl -fsI "$base/Content.zip" >/dev/null 2>&1 && break; sleep 0.1; done
-
-# Wall seconds and peak KiB of one command, from GNU time.
-measure() {
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || {
-        cat "$work/stderr.txt"; return 1; }
-    cat "$work/time.txt"
-}
+start_nginx "log_format sent '\$uri \$body_bytes_sent'; access_log $work/access.log sent;" \
+    "location /slow/ { alias $work/www/; limit_rate 40000000; }"
 
 # Body bytes nginx sent for a path so far.
 sent_for() { awk -v p="$1" '$1 == p { s += $2 } END { print s + 0 }' "$work/access.log"; }
@@ -118,7 +72,7 @@ stop_game() {
 entry_wise() {
     rm -f "$work/done"
     watch_disk "$2" & local watcher=$!
-    read -r seconds kib < <(measure "$program" "$base$1" "$2" Content.zip Game.app)
+    read -r seconds kib _ < <(measure "$program" "$base$1" "$2" Content.zip Game.app)
     touch "$work/done"; wait "$watcher"
     disk_kib="$(cat "$work/disk.txt")"
     memory_mib=$((kib / 1024))
@@ -131,8 +85,8 @@ entry_wise /Content.zip "$work/ours"
 first_seconds="$seconds"
 echo "first install:      $seconds s, $memory_mib MiB peak memory, $((disk_kib / 1024)) MiB peak disk"
 mkdir -p "$work/pair"
-read -r s1 k1 < <(measure curl -s -o "$work/pair/Content.zip" "$base/Content.zip")
-read -r s2 k2 < <(measure unzip -q -o "$work/pair/Content.zip" -d "$work/pair")
+read -r s1 k1 _ < <(measure curl -s -o "$work/pair/Content.zip" "$base/Content.zip")
+read -r s2 k2 _ < <(measure unzip -q -o "$work/pair/Content.zip" -d "$work/pair")
 pair_disk="$(du -sk "$work/pair" | cut -f1)"
 rm -rf "$work/pair"
 pair_seconds="$(echo "$s1 + $s2" | bc)"

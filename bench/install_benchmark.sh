@@ -9,59 +9,15 @@
 # folder (BENCH_DIR, default /tmp) and is removed at the end, nginx included.
 #   bench/install_benchmark.sh [build dir, default build]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build_dir="${1:-build}"
-program="$build_dir/bench/install_benchmark"
-[ -x "$program" ] || { echo "build $program first (cmake --build $build_dir --target install_benchmark)"; exit 1; }
-
-work="$(mktemp -d "${BENCH_DIR:-/tmp}/install-bench.XXXXXX")"
-chmod 755 "$work" # nginx workers run as an unprivileged user
-nginx_pid=""
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-echo "== making the content in $work"
-python3 bench/make_content.py "$work/content"
-mkdir -p "$work/www"
-(cd "$work/content" && zip -q -r "$work/www/Content.zip" Game.app)
+source "$(dirname "$0")/nginx_setup.sh"
+use_bench_program install_benchmark "${1:-build}"
+open_work_folder install-bench
+make_content_archive
 rm -rf "$work/content"
 echo "archive: $(du -m "$work/www/Content.zip" | cut -f1) MiB, $(unzip -Z1 "$work/www/Content.zip" | wc -l) entries"
 
-port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
-cat > "$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/nginx-error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    client_body_temp_path $work/tmp;
-    proxy_temp_path $work/tmp;
-    fastcgi_temp_path $work/tmp;
-    uwsgi_temp_path $work/tmp;
-    scgi_temp_path $work/tmp;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
-    }
-}
-CONF
-mkdir -p "$work/tmp"
-/usr/sbin/nginx -c "$work/nginx.conf" -p "$work" -g 'daemon off;' &
-nginx_pid=$!
-url="http://127.0.0.1:$port/Content.zip"
-for _ in $(seq 50); do curl -fsI "$url" >/dev/null 2>&1 && break; sleep 0.1; done
-
-# Wall seconds and peak KiB of one command, from GNU time.
-measure() {
-    /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || {
-        cat "$work/stderr.txt"; return 1; }
-    cat "$work/time.txt"
-}
+start_nginx "access_log off;" ""
+url="$base/Content.zip"
 
 # install_with <label> [sha256]: one install by install_benchmark; prints and returns its seconds.
 install_with() {
