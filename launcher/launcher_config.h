@@ -12,8 +12,12 @@ struct LauncherConfig {
     std::string companyFolderName = "Quillmere";
     std::string appFolderName = "Driftmoor";
     std::string appDisplayName = "Drift Moor";
-    // Base64 of the publisher's Ed25519 public key; empty: releases are not checked.
+    // Base64 of the publisher's Ed25519 public key, or several separated by commas (while
+    // players move to a new key); empty: releases are not checked.
     std::string releaseSigningPublicKey;
+    // How many different keys of releaseSigningPublicKey must have signed a manifest; 0 and 1
+    // both mean one.
+    std::int32_t releaseSigningThreshold = 0;
 
     std::int32_t launcherImageWidth = 300;
     std::int32_t launcherImageHeight = 250;

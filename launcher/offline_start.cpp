@@ -23,9 +23,11 @@ std::string installedGameBundleName(const std::string& dataFolder) {
 
 std::optional<int> startInstalledGameOffline(const std::string& dataFolder) {
     // A manifest that arrived but was malformed or refused says the server is not to be trusted;
-    // only a missing network lets the installed game go unchecked.
-    if (launcherConfig.startInstalledGameWhenOffline == 0 ||
-        lastManifestFailure != ManifestFailure::Transfer) {
+    // only a missing network lets the installed game go unchecked. An expired manifest is as good
+    // as none: correctly signed, only too old to say what is current.
+    const bool noCurrentManifest = lastManifestFailure == ManifestFailure::Transfer ||
+                                   lastManifestFailure == ManifestFailure::Expired;
+    if (launcherConfig.startInstalledGameWhenOffline == 0 || !noCurrentManifest) {
         return std::nullopt;
     }
     const std::string bundleName = installedGameBundleName(dataFolder);

@@ -2,9 +2,10 @@
 #include <optional>
 #include <string>
 
-// When startInstalledGameWhenOffline is on, the manifest failed for want of a transfer and a
-// game is installed in dataFolder: starts it unchecked and returns the start's status (0 when it
-// runs). None when offline play does not apply and the run ends as before.
+// When startInstalledGameWhenOffline is on, the manifest failed for want of a transfer (or was
+// signed but expired) and a game is installed in dataFolder: starts it unchecked and returns the
+// start's status (0 when it runs). None when offline play does not apply and the run ends as
+// before.
 std::optional<int> startInstalledGameOffline(const std::string& dataFolder);
 
 // The installed game's bundle as the last installed manifest (CurrentVersion.ini) named it;

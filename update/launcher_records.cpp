@@ -1,5 +1,7 @@
 #include "update/launcher_records.h"
 
+#include "update/highest_serial_record.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -7,8 +9,9 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 4> recordNames{
-    "out.log", "CurrentVersion.ini", "CurrentVersion.ini.partial", "launcher.lock"};
+constexpr std::array<std::string_view, 6> recordNames{
+    "out.log",       "CurrentVersion.ini",    "CurrentVersion.ini.partial",
+    "launcher.lock", highestSerialRecordName, highestSerialPartialName};
 
 // The data folder of a Mac is usually on a volume that ignores letter case: "OUT.LOG" would
 // land on the run log there.

@@ -8,8 +8,12 @@
 extern SignedReleaseValues acceptedRelease;
 
 // With no releaseSigningPublicKey configured every manifest passes. With one, the manifest must
-// pass every check of checkSignedManifest against the serial of the installed CurrentVersion.ini;
-// a refused one gets one run-log line saying which check failed.
+// pass every check of checkSignedManifest against the serial of the installed CurrentVersion.ini,
+// the highest serial accepted before and the current time; a refused one gets one run-log line
+// saying which check failed. An accepted one raises the highest accepted serial to its own.
+// Expired: signed as it should be, but too old to be taken; only a stale copy is being served.
+enum class ManifestTrust { Trusted, Refused, Expired };
+ManifestTrust checkManifestTrust(const std::string& manifestText);
 bool manifestIsTrusted(const std::string& manifestText);
 
 // Whether this launcher checks what it installs against its publisher's signature.

@@ -1,6 +1,8 @@
 #include "update/release_signature.h"
 
 #include "update/base64_text.h"
+#include "update/manifest_expiry.h"
+#include "update/signature_threshold.h"
 
 #include <INIReader.h>
 #include <charconv>
@@ -51,7 +53,8 @@ ManifestCheck failed(const std::string& name, const std::string& detail) {
     return {name, false, detail};
 }
 
-ManifestCheck serialCheck(const SignedReleaseValues& values, std::uint64_t installedSerial) {
+ManifestCheck serialCheck(const SignedReleaseValues& values, std::uint64_t installedSerial,
+                          std::uint64_t highestAcceptedSerial) {
     if (values.ManifestSerial.empty()) {
         return failed("serial", "ManifestSerial is missing");
     }
@@ -64,7 +67,66 @@ ManifestCheck serialCheck(const SignedReleaseValues& values, std::uint64_t insta
                                     " is lower than the installed serial " +
                                     std::to_string(installedSerial));
     }
+    // The installed record goes when an install begins; this one stays through a failed one.
+    if (*serial < highestAcceptedSerial) {
+        return failed("serial", "ManifestSerial " + values.ManifestSerial +
+                                    " is lower than the highest accepted serial " +
+                                    std::to_string(highestAcceptedSerial));
+    }
     return passed("serial");
+}
+
+// Every entry of releaseSigningPublicKey decoded into rawKeys; one that is no key fails the
+// check, so that a typing error can never quietly leave a key out.
+ManifestCheck keyCheck(const std::vector<std::string>& entries, std::vector<std::string>& rawKeys) {
+    std::optional<std::string> notAKey;
+    for (const std::string& entry : entries) {
+        if (auto raw = decodePublicKey(entry)) {
+            rawKeys.push_back(std::move(*raw));
+        } else if (!notAKey) {
+            notAKey = entry;
+        }
+    }
+    if (!notAKey) {
+        return passed("public key");
+    }
+    if (entries.size() == 1) {
+        return failed("public key", "releaseSigningPublicKey is not base64 of 32 bytes");
+    }
+    return failed("public key", "releaseSigningPublicKey holds an entry that is not base64 of "
+                                "32 bytes: \"" +
+                                    *notAKey + "\"");
+}
+
+ManifestCheck signatureLineCheck(const SignatureBlock& block,
+                                 std::vector<std::string>& rawSignatures) {
+    if (block.signatures.empty()) {
+        return failed("signature line", "the last line is not a ManifestSignature line");
+    }
+    for (const std::string& text : block.signatures) {
+        auto signature = decodeBase64(text);
+        if (!signature || signature->size() != signatureSize) {
+            return failed("signature line", "ManifestSignature is not base64 of 64 bytes");
+        }
+        rawSignatures.push_back(std::move(*signature));
+    }
+    return passed("signature line");
+}
+
+ManifestCheck signatureCheck(const std::vector<std::string>& rawKeys, std::size_t keyEntries,
+                             const std::vector<std::string>& rawSignatures,
+                             const SignatureBlock& block, std::int32_t threshold) {
+    const std::size_t required = requiredSignatureCount(threshold);
+    const std::size_t signers = countSigningKeys(rawKeys, rawSignatures, block.signedBytes);
+    if (signers >= required) {
+        return passed("signature");
+    }
+    // One key and one signature read as they always have.
+    if (keyEntries == 1 && block.signatures.size() == 1 && required == 1) {
+        return failed("signature", "the signature does not verify with releaseSigningPublicKey");
+    }
+    return failed("signature", std::to_string(signers) + " of the " + std::to_string(required) +
+                                   " required signatures verify");
 }
 
 } // namespace
@@ -169,32 +231,31 @@ std::uint64_t installedManifestSerial(const std::string& recordPath) {
 }
 
 std::vector<ManifestCheck> checkSignedManifest(const std::string& manifestText,
+                                               const ManifestCheckContext& context) {
+    std::vector<ManifestCheck> checks;
+    const std::vector<std::string> keyEntries = splitKeyList(context.publicKeys);
+    std::vector<std::string> rawKeys;
+    checks.push_back(keyCheck(keyEntries, rawKeys));
+
+    const SignatureBlock block = splitAtSignatureBlock(manifestText);
+    std::vector<std::string> rawSignatures;
+    checks.push_back(signatureLineCheck(block, rawSignatures));
+    checks.push_back(
+        signatureCheck(rawKeys, keyEntries.size(), rawSignatures, block, context.threshold));
+    // Only signed bytes count: the serial and the expiry are read from what the signatures cover.
+    checks.push_back(serialCheck(readSignedReleaseValues(block.signedBytes),
+                                 context.installedSerial, context.highestAcceptedSerial));
+    const std::string expired = expiryProblem(readManifestExpires(block.signedBytes), context.now);
+    checks.push_back(expired.empty() ? passed("expiry") : failed("expiry", expired));
+    return checks;
+}
+
+std::vector<ManifestCheck> checkSignedManifest(const std::string& manifestText,
                                                const std::string& base64PublicKey,
                                                std::uint64_t installedSerial) {
-    std::vector<ManifestCheck> checks;
-    const auto key = decodePublicKey(base64PublicKey);
-    checks.push_back(key ? passed("public key")
-                         : failed("public key", "releaseSigningPublicKey is not base64 of "
-                                                "32 bytes"));
-
-    const SignatureSplit split = splitAtLastLine(manifestText);
-    const auto signatureText = signatureOfLine(split.lastLine);
-    const auto signature = signatureText ? decodeBase64(*signatureText) : std::nullopt;
-    if (!signatureText) {
-        checks.push_back(failed("signature line", "the last line is not a ManifestSignature line"));
-    } else if (!signature || signature->size() != signatureSize) {
-        checks.push_back(failed("signature line", "ManifestSignature is not base64 of 64 bytes"));
-    } else {
-        checks.push_back(passed("signature line"));
-    }
-
-    if (key && signature && ed25519Verifies(*key, split.signedBytes, *signature)) {
-        checks.push_back(passed("signature"));
-    } else {
-        checks.push_back(failed("signature", "the signature does not verify with "
-                                             "releaseSigningPublicKey"));
-    }
-    // Only signed bytes count: the serial is read from what the signature covers.
-    checks.push_back(serialCheck(readSignedReleaseValues(split.signedBytes), installedSerial));
-    return checks;
+    ManifestCheckContext context;
+    context.publicKeys = base64PublicKey;
+    context.installedSerial = installedSerial;
+    context.now = utcNow();
+    return checkSignedManifest(manifestText, context);
 }

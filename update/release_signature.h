@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,6 +46,19 @@ struct ManifestCheck {
     bool passed = false;
     std::string detail;
 };
+// What a manifest is checked against: the keys trusted (releaseSigningPublicKey, one or more
+// separated by commas), how many of them must have signed (releaseSigningThreshold), the serial
+// of the installed release and the highest serial ever accepted, and the time of the check.
+struct ManifestCheckContext {
+    std::string publicKeys;
+    std::int32_t threshold = 0;
+    std::uint64_t installedSerial = 0;
+    std::uint64_t highestAcceptedSerial = 0;
+    std::chrono::sys_seconds now;
+};
+std::vector<ManifestCheck> checkSignedManifest(const std::string& manifestText,
+                                               const ManifestCheckContext& context);
+// One key, one signature required, checked at the current time.
 std::vector<ManifestCheck> checkSignedManifest(const std::string& manifestText,
                                                const std::string& base64PublicKey,
                                                std::uint64_t installedSerial);

@@ -109,8 +109,10 @@ int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std:
         return status;
     }
     // No value of a manifest is used before it has passed the signature checks.
-    if (!manifestIsTrusted(text)) {
-        lastManifestFailure = ManifestFailure::Refused;
+    const ManifestTrust trust = checkManifestTrust(text);
+    if (trust != ManifestTrust::Trusted) {
+        lastManifestFailure =
+            trust == ManifestTrust::Expired ? ManifestFailure::Expired : ManifestFailure::Refused;
         return 1;
     }
     if (rawText != nullptr) {

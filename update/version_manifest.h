@@ -15,8 +15,9 @@ struct LatestVersionInfo {
 
 extern LatestVersionInfo latestVersionInfo;
 
-// Why the last fetchLatestVersionInfo call failed; None after a success.
-enum class ManifestFailure { None, Transfer, Parse, Refused };
+// Why the last fetchLatestVersionInfo call failed; None after a success. Expired: a signed
+// manifest past its ManifestExpires.
+enum class ManifestFailure { None, Transfer, Parse, Refused, Expired };
 extern ManifestFailure lastManifestFailure;
 
 // Percentage of the current download, written by every transfer that knows its size.

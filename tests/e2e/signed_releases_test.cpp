@@ -1,11 +1,10 @@
 // A launcher with releaseSigningPublicKey in its config.plist, end to end against nginx: it
 // installs, updates and starts only what the key signed, and one without a key takes signed
 // releases like any other.
-#include "tests/e2e/acceptance_fixture.h"
+#include "tests/e2e/signed_release_fixture.h"
 #include "tests/support/temp_folder.h"
 
 #include <fstream>
-#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -21,79 +20,6 @@ void changeOneByte(const fs::path& path) {
     bytes[bytes.size() / 2] ^= 0x01;
     writeBytes(path, bytes);
 }
-
-class SignedReleases : public AcceptanceTest {
-  protected:
-    void SetUp() override {
-        AcceptanceTest::SetUp();
-        privateKey = newKey("release.pem");
-    }
-
-    // A new key pair under the sandbox; returns the private key file, publicKey gets its half.
-    fs::path newKey(const std::string& name, std::string* publicHalf = nullptr) {
-        const fs::path file = sandbox.root / name;
-        const ChildResult made = runChild(PUBLISH_TOOL, {"keygen", "--output", file.string()});
-        if (made.exitStatus != 0) {
-            throw std::runtime_error("keygen failed: " + made.standardError);
-        }
-        std::string key = made.standardOutput.substr(0, made.standardOutput.find('\n'));
-        (publicHalf != nullptr ? *publicHalf : publicKey) = key;
-        return file;
-    }
-
-    // Game <version> and launcher installer 1.0 published; the manifest names them, with
-    // serial and signed by key.
-    std::string signedRelease(const std::string& version, int serial,
-                              const std::string& launcherVersion = "1.0") {
-        const std::string game = publishGame(version);
-        const std::string installer = publishLauncherInstaller(launcherVersion);
-        runPublish({"manifest",
-                    "--application-version",
-                    version,
-                    "--application-url",
-                    server->url(game),
-                    "--executable-prefix",
-                    "",
-                    "--launcher-version",
-                    launcherVersion,
-                    "--launcher-url",
-                    server->url(installer),
-                    "--application-archive",
-                    (releases / game.substr(1)).string(),
-                    "--launcher-archive",
-                    (releases / installer.substr(1)).string(),
-                    "--serial",
-                    std::to_string(serial),
-                    "--sign-with",
-                    privateKey.string(),
-                    "--output",
-                    manifestPath().string()});
-        return readFile(manifestPath());
-    }
-
-    void configureKey(const std::string& key) {
-        configure("1.0", "/LatestVersion.ini",
-                  {{"releaseSigningPublicKey", "<string>" + key + "</string>"}});
-    }
-
-    fs::path manifestPath() const { return releases / "LatestVersion.ini"; }
-
-    // The run ended as a manifest that cannot be had does: 1, nothing fetched beyond it.
-    void expectRefused(const std::string& failedCheck) {
-        const int archivesBefore = requestsFor("GET /game-") + requestsFor("GET /launcher-");
-        const ChildResult result = runLauncher();
-        EXPECT_EQ(result.exitStatus, 1) << result.standardError;
-        EXPECT_TRUE(lastRunHas("Manifest refused: " + failedCheck)) << failedCheck;
-        EXPECT_TRUE(lastRunHas("Error getting or parsing LatestVersion.ini! "
-                               "latestVersionEndpointURL:" +
-                               server->url("/LatestVersion.ini")));
-        EXPECT_FALSE(lastRunMentions("performToFileCurlAndExecute start"));
-        EXPECT_EQ(requestsFor("GET /game-") + requestsFor("GET /launcher-"), archivesBefore);
-    }
-
-    fs::path privateKey;
-    std::string publicKey;
-};
 
 } // namespace
 

@@ -126,6 +126,18 @@ TEST_P(LauncherConfigTest, OfflinePlayIsOffUnlessTheFileTurnsItOn) {
     EXPECT_EQ(launcherConfig.startInstalledGameWhenOffline, 0);
 }
 
+TEST_P(LauncherConfigTest, BothReadingsTakeTheSigningThreshold) {
+    EXPECT_EQ(launcherConfig.releaseSigningThreshold, 0);
+    const PlistEntries two = {{"releaseSigningThreshold", "<integer>2</integer>"}};
+    loadLauncherConfigFrom(configFile(two), "en");
+    EXPECT_EQ(launcherConfig.releaseSigningThreshold, 2);
+    loadLauncherConfigFrom(configFile({}), "en");
+    EXPECT_EQ(launcherConfig.releaseSigningThreshold, 0);
+    // The content installer checks the manifest it fetches again with the same rules.
+    loadContentInstallerConfigFrom(configFile(two), "en");
+    EXPECT_EQ(launcherConfig.releaseSigningThreshold, 2);
+}
+
 TEST_P(LauncherConfigTest, ChoosesTheInstallFailedTextForTheLanguage) {
     EXPECT_EQ(launcherConfig.installFailedText, "");
     const PlistEntries both = {{"installFailedText-en", "<string>FAILED</string>"},

@@ -132,10 +132,11 @@ TEST_F(ManifestLintTest, RefusesValuesTheLauncherWouldReadOtherwise) {
     };
     for (const auto& [change, message] : cases) {
         SCOPED_TRACE(message);
-        std::map<std::string, std::string> values = {
-            {"--application-version", "1.1"}, {"--application-url", url},
-            {"--executable-prefix", ""},      {"--launcher-version", "2.0"},
-            {"--launcher-url", url}};
+        std::map<std::string, std::string> values = {{"--application-version", "1.1"},
+                                                     {"--application-url", url},
+                                                     {"--executable-prefix", ""},
+                                                     {"--launcher-version", "2.0"},
+                                                     {"--launcher-url", url}};
         values[change[0]] = change[1];
         std::vector<std::string> arguments = {"manifest", "--output",
                                               (folder / "LatestVersion.ini").string()};
@@ -182,6 +183,16 @@ TEST_F(ManifestLintTest, ReportsAnUnknownKeyOnlyAsANote) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_NE(result.standardOutput.find(":7: note: \"ReleaseNotes\" is not a key"),
               std::string::npos);
+}
+
+TEST_F(ManifestLintTest, TheKeysACheckingLauncherReadsAreNoUnknownKeys) {
+    const ChildResult result =
+        lint(kClean + "ApplicationSha256=" + std::string(64, 'a') + "\nApplicationIndexSha256=" +
+             std::string(64, 'b') + "\nLauncherInstallerSha256=" + std::string(64, 'c') +
+             "\nManifestSerial=3\nManifestExpires=2099-01-01T00:00:00Z\nManifestSignature=x\n");
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+    EXPECT_EQ(result.standardOutput.find("is not a key"), std::string::npos)
+        << result.standardOutput;
 }
 
 TEST_F(ManifestLintTest, WhatCannotBeReadIsNeverClean) {

@@ -238,3 +238,149 @@ TEST_F(SigningCommands, LintReportsWhatACheckingLauncherRefuses) {
     writeFile(manifest, text);
     EXPECT_EQ(publish({"lint", "--quiet", manifest.string()}).exitStatus, 0);
 }
+
+namespace {
+
+// The ManifestExpires value of a manifest text; empty when it has none.
+std::string expiresOf(const std::string& text) {
+    const std::size_t at = text.find("\nManifestExpires=");
+    return at == std::string::npos ? "" : text.substr(at + 17, text.find('\n', at + 1) - at - 17);
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+TEST_F(SigningCommands, TwoKeysSignAndVerifyUnderAThresholdOfTwo) {
+    const fs::path second = folder / "second.pem";
+    const ChildResult made = publish({"keygen", "--output", second.string()});
+    ASSERT_EQ(made.exitStatus, 0) << made.standardError;
+    const std::string secondKey = made.standardOutput.substr(0, made.standardOutput.find('\n'));
+    std::vector<std::string> options = signedOptions();
+    options.insert(options.end(), {"--sign-with", second.string(), "--expires-in", "7d"});
+    ASSERT_EQ(writeManifest(options).exitStatus, 0);
+    const std::string text = readFile(manifest);
+    EXPECT_EQ(countOf(text, "\nManifestSignature="), 2u);
+    // Both signature lines end the manifest, after the expiry they cover.
+    EXPECT_LT(text.find("\nManifestExpires="), text.find("\nManifestSignature="));
+    EXPECT_EQ(text.substr(text.size() - 2 * 107), text.substr(text.find("ManifestSignature=")));
+
+    const ChildResult both = verify({"--public-key", secondKey, "--threshold", "2"});
+    EXPECT_EQ(both.exitStatus, 0) << both.standardOutput;
+    EXPECT_TRUE(says(both, "signature: ok"));
+    EXPECT_TRUE(says(both, "expiry: ok"));
+    EXPECT_TRUE(says(both, "expires: " + expiresOf(text) + ", in 6 days 23 hours") ||
+                says(both, "expires: " + expiresOf(text) + ", in 7 days"))
+        << both.standardOutput;
+    // A comma-separated list, as config.plist holds it, counts the same.
+    EXPECT_EQ(publish({"verify", "--public-key", publicKey + ", " + secondKey, "--threshold", "2",
+                       manifest.string()})
+                  .exitStatus,
+              0);
+
+    const ChildResult oneKey = verify({"--threshold", "2"});
+    EXPECT_EQ(oneKey.exitStatus, 1);
+    EXPECT_TRUE(says(oneKey, "signature: FAILED, 1 of the 2 required signatures verify"))
+        << oneKey.standardOutput;
+    EXPECT_EQ(verify({"--threshold", "two"}).exitStatus, 2);
+
+    // Lint takes the closing signature lines as they are.
+    const ChildResult lint = publish({"lint", "--quiet", manifest.string()});
+    EXPECT_EQ(lint.exitStatus, 0) << lint.standardOutput;
+    EXPECT_EQ(lint.standardOutput, "");
+}
+
+TEST_F(SigningCommands, SignRenewsTheExpiryAndKeepsTheSerial) {
+    std::vector<std::string> options = signedOptions("41");
+    options.insert(options.end(), {"--expires-in", "90m"});
+    ASSERT_EQ(writeManifest(options).exitStatus, 0);
+    const std::string first = readFile(manifest);
+    const std::string firstExpiry = expiresOf(first);
+    ASSERT_EQ(firstExpiry.size(), 20u) << first;
+    // Due within a day: lint says so, and still passes it.
+    const ChildResult soon = publish({"lint", "--quiet", manifest.string()});
+    EXPECT_EQ(soon.exitStatus, 0);
+    EXPECT_NE(
+        soon.standardOutput.find(": note: the signed manifest expires in less than a day (at " +
+                                 firstExpiry + ", in 1 hour "),
+        std::string::npos)
+        << soon.standardOutput;
+
+    const ChildResult renewed = publish({"sign", "--sign-with", key.string(), "--expires-at",
+                                         "2099-12-31T23:59:59Z", manifest.string()});
+    ASSERT_EQ(renewed.exitStatus, 0) << renewed.standardError;
+    EXPECT_EQ(renewed.standardOutput,
+              "signed " + manifest.string() + ", expiring at 2099-12-31T23:59:59Z\n");
+    const std::string second = readFile(manifest);
+    EXPECT_EQ(expiresOf(second), "2099-12-31T23:59:59Z");
+    EXPECT_EQ(countOf(second, "ManifestExpires="), 1u);
+    EXPECT_EQ(countOf(second, "ManifestSignature="), 1u);
+    EXPECT_NE(second.find("\nManifestSerial=41\n"), std::string::npos);
+    EXPECT_EQ(verify({"--installed-serial", "41"}).exitStatus, 0);
+    EXPECT_EQ(publish({"lint", "--quiet", manifest.string()}).standardOutput, "");
+
+    // Without an expiry option the expiry stays; --key still names a key.
+    ASSERT_EQ(publish({"sign", "--key", key.string(), manifest.string()}).exitStatus, 0);
+    EXPECT_EQ(readFile(manifest), second);
+
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"--expires-in", "7"},
+          {"--expires-in", "0d"},
+          {"--expires-in", "7w"},
+          {"--expires-at", "2099-12-31"},
+          {"--expires-in", "7d", "--expires-at", "2099-12-31T23:59:59Z"}}) {
+        std::vector<std::string> arguments = {"sign", "--sign-with", key.string()};
+        arguments.insert(arguments.end(), wrong.begin(), wrong.end());
+        arguments.push_back(manifest.string());
+        EXPECT_EQ(publish(arguments).exitStatus, 2) << wrong.front();
+    }
+    EXPECT_EQ(readFile(manifest), second);
+}
+
+TEST_F(SigningCommands, AnExpiredManifestIsReportedByEveryCommand) {
+    std::vector<std::string> options = signedOptions();
+    options.insert(options.end(), {"--expires-at", "2001-01-01T00:00:00Z"});
+    const ChildResult written = writeManifest(options);
+    ASSERT_EQ(written.exitStatus, 0);
+    EXPECT_NE(written.standardError.find("the manifest expired at 2001-01-01T00:00:00Z already"),
+              std::string::npos)
+        << written.standardError;
+
+    const ChildResult result = verify();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(says(result, "expiry: FAILED, it expired at 2001-01-01T00:00:00Z"))
+        << result.standardOutput;
+    EXPECT_NE(result.standardOutput.find("expires: 2001-01-01T00:00:00Z, "), std::string::npos);
+    EXPECT_NE(result.standardOutput.find(" ago\n"), std::string::npos);
+
+    const ChildResult lint = publish({"lint", "--quiet", manifest.string()});
+    EXPECT_EQ(lint.exitStatus, 1);
+    EXPECT_NE(lint.standardOutput.find(":10: the manifest expired at 2001-01-01T00:00:00Z"),
+              std::string::npos)
+        << lint.standardOutput;
+
+    // A manifest without an expiry never expires, and verify says so.
+    ASSERT_EQ(writeManifest(signedOptions()).exitStatus, 0);
+    EXPECT_TRUE(says(verify(), "expires: never (no ManifestExpires)"));
+}
+
+TEST_F(SigningCommands, TheHelpOfEachCommandNamesItsNewOptions) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
+        {"manifest", {"--sign-with KEY", "--expires-in N{s,m,h,d}", "--expires-at TIME"}},
+        {"sign", {"--sign-with FILE", "--expires-in N{s,m,h,d}", "--expires-at TIME"}},
+        {"verify", {"--public-key KEY [--public-key KEY ...]", "--threshold N"}},
+        {"lint", {"expires in less than a day"}}};
+    for (const auto& [command, parts] : expected) {
+        const ChildResult help = publish({command, "--help"});
+        EXPECT_EQ(help.exitStatus, 0);
+        for (const std::string& part : parts) {
+            EXPECT_NE(help.standardOutput.find(part), std::string::npos) << command << ": " << part;
+        }
+    }
+}

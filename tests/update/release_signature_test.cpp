@@ -5,6 +5,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
+#include "tests/update/test_signing_key.h"
 #include "update/base64_text.h"
 #include "update/manifest_trust.h"
 #include "update/release_index.h"
@@ -14,42 +15,11 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <openssl/evp.h>
+#include <filesystem>
+
+namespace fs = std::filesystem;
 
 namespace {
-
-struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct ContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-// A throw-away key pair, made with libcrypto as the publishing tool makes one.
-struct TestKey {
-    std::unique_ptr<EVP_PKEY, KeyFree> key{EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")};
-
-    std::string publicBase64() const {
-        unsigned char raw[32];
-        std::size_t length = sizeof raw;
-        EVP_PKEY_get_raw_public_key(key.get(), raw, &length);
-        return encodeBase64(std::string(reinterpret_cast<char*>(raw), length));
-    }
-
-    std::string signatureLine(const std::string& text) const {
-        std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-        EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get());
-        unsigned char signature[64];
-        std::size_t length = sizeof signature;
-        EVP_DigestSign(context.get(), signature, &length,
-                       reinterpret_cast<const unsigned char*>(text.data()), text.size());
-        return "ManifestSignature=" +
-               encodeBase64(std::string(reinterpret_cast<char*>(signature), length)) + "\n";
-    }
-
-    std::string sign(const std::string& text) const { return text + signatureLine(text); }
-};
 
 const std::string body = "ApplicationVersion=2.0\nApplicationDownloadUrl=http://x/g.zip\n"
                          "ManifestSerial=3\n";
@@ -153,6 +123,7 @@ class SignedFetch : public testing::Test {
     }
     void TearDown() override {
         launcherConfig.releaseSigningPublicKey.clear();
+        launcherConfig.releaseSigningThreshold = 0;
         appSupportFolder.clear();
     }
 
@@ -166,10 +137,19 @@ class SignedFetch : public testing::Test {
         return fetchLatestVersionInfo(info, server.url("/LatestVersion.ini"), &raw);
     }
 
+    bool logged(const std::string& message) const {
+        return log.contents().find(":" + message + "\n") != std::string::npos;
+    }
+    fs::path record() const { return folder / "HighestManifestSerial"; }
+
     TempFolder folder;
     LogCapture log{folder.str()};
     TestKey key;
 };
+
+std::string withSerial(int serial) {
+    return "ApplicationVersion=2.0\nManifestSerial=" + std::to_string(serial) + "\n";
+}
 
 TEST_F(SignedFetch, ARefusedManifestLeavesTheRecordAndTheTextAsTheyWere) {
     LatestVersionInfo info;
@@ -205,4 +185,88 @@ TEST_F(SignedFetch, WithoutAKeyNothingIsCheckedOrRequired) {
     EXPECT_EQ(fetch(body, info, raw), 0);
     EXPECT_EQ(info.ApplicationVersion, "2.0");
     EXPECT_FALSE(requiredArchiveSha256(""));
+    // Nor is an expiry, or a serial recorded.
+    EXPECT_EQ(fetch(body + "ManifestExpires=2001-01-01T00:00:00Z\n", info, raw), 0);
+    EXPECT_FALSE(fs::exists(record()));
+}
+
+TEST_F(SignedFetch, TheHighestAcceptedSerialOutlivesTheInstalledRecord) {
+    LatestVersionInfo info;
+    std::string raw;
+    // Accepted: recorded before anything is installed.
+    ASSERT_EQ(fetch(key.sign(withSerial(4)), info, raw), 0);
+    EXPECT_EQ(readFile(record()), "4\n");
+    // No CurrentVersion.ini, as after an install that began and never finished: 3 is older.
+    EXPECT_EQ(fetch(key.sign(withSerial(3)), info, raw), 1);
+    EXPECT_EQ(lastManifestFailure, ManifestFailure::Refused);
+    EXPECT_TRUE(logged("Manifest refused: ManifestSerial 3 is lower than the highest accepted "
+                       "serial 4"))
+        << log.contents();
+    EXPECT_EQ(readFile(record()), "4\n");
+    // The installed serial is checked first, with its own line.
+    writeFile(folder / "CurrentVersion.ini", "ManifestSerial=4\n");
+    EXPECT_EQ(fetch(key.sign(withSerial(3)), info, raw), 1);
+    EXPECT_TRUE(logged("Manifest refused: ManifestSerial 3 is lower than the installed serial 4"));
+    // The same serial again is taken and changes nothing.
+    writeFile(folder / "CurrentVersion.ini", "ManifestSerial=2\n");
+    EXPECT_EQ(fetch(key.sign(withSerial(4)), info, raw), 0);
+    EXPECT_EQ(readFile(record()), "4\n");
+
+    // A record without a serial locks no one out: the installed serial stands meanwhile, and the
+    // next accepted manifest writes the record anew.
+    writeFile(record(), "garbage");
+    EXPECT_EQ(fetch(key.sign(withSerial(3)), info, raw), 0);
+    EXPECT_TRUE(logged("The highest accepted serial is not known, going by the installed one: " +
+                       record().string() + " holds no serial"))
+        << log.contents();
+    EXPECT_EQ(readFile(record()), "3\n");
+
+    // A serial that cannot be recorded is not taken: unrecorded, it would reopen the way back.
+    fs::create_directory(folder / "HighestManifestSerial.partial");
+    EXPECT_EQ(fetch(key.sign(withSerial(5)), info, raw), 1);
+    EXPECT_NE(log.contents().find(
+                  ":Manifest refused: the highest accepted serial cannot be recorded: cannot "
+                  "create " +
+                  (folder / "HighestManifestSerial.partial").string()),
+              std::string::npos)
+        << log.contents();
+    EXPECT_EQ(lastManifestFailure, ManifestFailure::Refused);
+    EXPECT_EQ(readFile(record()), "3\n");
+}
+
+TEST_F(SignedFetch, AnExpiredManifestIsRefusedAsExpiredAndRecordsNothing) {
+    writeFile(record(), "2\n");
+    LatestVersionInfo info;
+    info.ApplicationVersion = "1.0";
+    std::string raw = "before";
+    EXPECT_EQ(fetch(key.sign(body + "ManifestExpires=2001-01-01T00:00:00Z\n"), info, raw), 1);
+    EXPECT_EQ(lastManifestFailure, ManifestFailure::Expired);
+    EXPECT_TRUE(logged("Manifest refused: it expired at 2001-01-01T00:00:00Z")) << log.contents();
+    EXPECT_EQ(info.ApplicationVersion, "1.0");
+    EXPECT_EQ(raw, "before");
+    EXPECT_EQ(readFile(record()), "2\n");
+
+    // Not a time: refused like any broken manifest, not as one that is merely old.
+    EXPECT_EQ(fetch(key.sign(body + "ManifestExpires=soon\n"), info, raw), 1);
+    EXPECT_EQ(lastManifestFailure, ManifestFailure::Refused);
+    EXPECT_TRUE(logged("Manifest refused: ManifestExpires is not a UTC time: soon"));
+
+    EXPECT_EQ(fetch(key.sign(body + "ManifestExpires=2999-01-01T00:00:00Z\n"), info, raw), 0);
+    EXPECT_EQ(info.ApplicationVersion, "2.0");
+    EXPECT_EQ(readFile(record()), "3\n");
+}
+
+TEST_F(SignedFetch, TheKeyListAndTheThresholdComeFromTheSettings) {
+    const TestKey second;
+    launcherConfig.releaseSigningPublicKey = key.publicBase64() + ", " + second.publicBase64();
+    launcherConfig.releaseSigningThreshold = 2;
+    LatestVersionInfo info;
+    std::string raw;
+    EXPECT_EQ(fetch(key.sign(body), info, raw), 1);
+    EXPECT_TRUE(logged("Manifest refused: 1 of the 2 required signatures verify"))
+        << log.contents();
+    EXPECT_FALSE(fs::exists(record()));
+    const std::string both = body + second.signatureLine(body) + key.signatureLine(body);
+    EXPECT_EQ(fetch(both, info, raw), 0);
+    EXPECT_EQ(raw, both);
 }

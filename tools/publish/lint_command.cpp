@@ -1,11 +1,14 @@
 // lint: explains, line by line, everything in a manifest that the launcher would read
 // otherwise than its author meant. The values shown come from the launcher's own parser call.
 #include "tools/publish/commands.h"
+#include "tools/publish/expiry_findings.h"
 #include "tools/publish/manifest_analysis.h"
 #include "tools/publish/options.h"
 #include "update/curl_session.h"
+#include "update/manifest_expiry.h"
 #include "update/release_signature.h"
 #include "update/sha256_stream.h"
+#include "update/signature_threshold.h"
 
 #include <curl/curl.h>
 #include <filesystem>
@@ -27,9 +30,11 @@ const char* const kHelp =
     "an indented line that replaces the value before it, a line without \"=\" or \":\", a\n"
     "missing key, a \" ;\" inside a value, blanks after a version, a NUL byte, and (for a URL)\n"
     "an HTTP error status. For a launcher that checks signatures it also reports a\n"
-    "ManifestSignature line that is not the last line, a ManifestSerial that is not a\n"
-    "number, and hash values that are not 64 lower-case hex digits. Then it shows the\n"
-    "values the launcher ends up with.\n"
+    "ManifestSignature line that is not among the lines that end the manifest, a\n"
+    "ManifestSerial that is not a number, hash values that are not 64 lower-case hex\n"
+    "digits, a ManifestExpires that is not a UTC time or has passed, and (as a note) a\n"
+    "signed manifest that expires in less than a day. Then it shows the values the\n"
+    "launcher ends up with.\n"
     "\n"
     "A URL is fetched like the launcher fetches it: redirects followed, the server's\n"
     "certificate not verified.\n"
@@ -167,14 +172,18 @@ std::vector<ManifestFinding> signingFindings(const std::string& text) {
     for (std::string line; std::getline(stream, line);) {
         lines.push_back(line);
     }
+    // The signature lines that end the manifest each sign all before the first of them.
+    const std::size_t firstClosingSignature =
+        lines.size() - splitAtSignatureBlock(text).signatures.size();
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const auto keyLine = keyLineOf(lines[i]);
         if (!keyLine) {
             continue;
         }
         const auto& [key, value] = *keyLine;
-        if (key == "ManifestSignature" && i + 1 != lines.size()) {
-            findings.push_back({i + 1, "the ManifestSignature line is not the last line; a "
+        if (key == "ManifestSignature" && i < firstClosingSignature) {
+            findings.push_back({i + 1, "the ManifestSignature line is not the last line, nor "
+                                       "among the signature lines that end the manifest; a "
                                        "launcher that checks signatures refuses the manifest"});
         } else if (key == "ManifestSerial" && !parseManifestSerial(value)) {
             findings.push_back({i + 1, "ManifestSerial \"" + value + "\" is not a decimal number"});
@@ -260,6 +269,8 @@ int runLint(const std::vector<std::string>& arguments) {
     findings.insert(findings.end(), analysis.findings.begin(), analysis.findings.end());
     const auto signing = signingFindings(text);
     findings.insert(findings.end(), signing.begin(), signing.end());
+    const auto expiry = expiryFindings(text, utcNow());
+    findings.insert(findings.end(), expiry.begin(), expiry.end());
     printFindings(source, findings);
     std::size_t traps = 0;
     for (const auto& finding : findings) {

@@ -21,8 +21,8 @@ const char* const kUsage =
     "  lint      check a manifest file or URL for everything the launcher would read\n"
     "            otherwise than its author meant\n"
     "  keygen    make a release signing key (Ed25519) and print its public key\n"
-    "  sign      (re)sign a manifest edited by hand\n"
-    "  verify    check a signed manifest and its archives as a launcher with the key will\n"
+    "  sign      (re)sign a manifest edited by hand, or with a new expiry, by one or more keys\n"
+    "  verify    check a signed manifest and its archives as a launcher with the keys will\n"
     "\n"
     "Run 'launcher-publish <command> --help' for the options of a command.\n";
 

@@ -87,6 +87,18 @@ std::optional<std::size_t> keyInAnyCase(std::string_view name) {
     return std::nullopt;
 }
 
+// Read by a launcher that checks signatures (lint reports their own problems separately).
+bool isSigningKey(std::string_view name) {
+    for (std::string_view key :
+         {"ApplicationSha256", "ApplicationIndexSha256", "LauncherInstallerSha256",
+          "ManifestSerial", "ManifestExpires", "ManifestSignature"}) {
+        if (name == key) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isVersionKey(std::size_t key) {
     return key == 0 || key == 3;
 }
@@ -283,7 +295,7 @@ void Walker::deliver(std::string_view name, std::string_view value, std::size_t 
             trap(line, quoted(name) + " is not " + kManifestKeys[*similar] +
                            ": the launcher compares keys in their exact letter case and "
                            "ignores this one");
-        } else if (!continuation) {
+        } else if (!continuation && !isSigningKey(name)) {
             result.findings.push_back(
                 {line, quoted(name) + " is not a key the launcher reads; it is ignored", false});
         }

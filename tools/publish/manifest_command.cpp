@@ -1,10 +1,11 @@
 // manifest: writes LatestVersion.ini so that the launcher reads exactly the values given.
 #include "tools/publish/archive_index.h"
 #include "tools/publish/commands.h"
+#include "tools/publish/expiry_options.h"
 #include "tools/publish/manifest_analysis.h"
 #include "tools/publish/manifest_file.h"
+#include "tools/publish/manifest_signing.h"
 #include "tools/publish/options.h"
-#include "tools/publish/signing_keys.h"
 #include "update/release_signature.h"
 #include "update/sha256_stream.h"
 
@@ -43,7 +44,13 @@ const char* const kHelp =
     "  --serial N                ManifestSerial: raise it with every manifest published;\n"
     "                            a launcher refuses a serial below the installed one\n"
     "  --sign-with KEY           sign with the private key made by keygen: appends the\n"
-    "                            ManifestSignature line (needs --serial)\n"
+    "                            ManifestSignature line (needs --serial); give it once per\n"
+    "                            key that is to sign, for one line each\n"
+    "  --expires-in N{s,m,h,d}   ManifestExpires: the time N seconds, minutes, hours or days\n"
+    "                            from now (such as 7d), after which a launcher that checks\n"
+    "                            signatures refuses the manifest; re-sign it before then with\n"
+    "                            launcher-publish sign\n"
+    "  --expires-at TIME         ManifestExpires as a UTC time, YYYY-MM-DDTHH:MM:SSZ\n"
     "  -h, --help                show this help\n"
     "\n"
     "A value is refused when the launcher would read it otherwise: a line longer than\n"
@@ -95,6 +102,10 @@ std::string manifestText(const LatestVersionInfo& info) {
 // The lines a checking launcher needs after the five keys, from the archives and options given.
 std::optional<std::string> signedReleaseLines(const ParsedArguments& parsed, std::string& problem) {
     std::string lines;
+    std::optional<std::string> expires;
+    if (!readExpiryOptions(parsed, utcNow(), expires, problem)) {
+        return std::nullopt;
+    }
     if (parsed.has("--application-archive")) {
         const std::string archive = parsed.value("--application-archive");
         const auto hash = sha256FileHex(archive);
@@ -121,6 +132,13 @@ std::optional<std::string> signedReleaseLines(const ParsedArguments& parsed, std
         }
         lines += "ManifestSerial=" + parsed.value("--serial") + "\n";
     }
+    if (expires) {
+        lines += "ManifestExpires=" + *expires + "\n";
+        const std::string warning = expiredAlreadyWarning(*expires, utcNow());
+        if (!warning.empty()) {
+            std::cerr << "launcher-publish manifest: " << warning << "\n";
+        }
+    }
     if (parsed.has("--sign-with") && !parsed.has("--serial")) {
         problem = "--sign-with needs --serial: a checking launcher refuses a manifest without "
                   "ManifestSerial";
@@ -134,15 +152,11 @@ std::optional<std::string> signedIfAsked(const ParsedArguments& parsed, const st
     if (!parsed.has("--sign-with")) {
         return text;
     }
-    const SigningKey key = readPrivateKeyFile(parsed.value("--sign-with"), problem);
-    if (!key) {
+    const std::vector<SigningKey> keys = readSigningKeys(parsed.lists.at("--sign-with"), problem);
+    if (keys.empty()) {
         return std::nullopt;
     }
-    auto signedText = signManifestText(key.get(), text);
-    if (!signedText) {
-        problem = "libcrypto could not sign the manifest";
-    }
-    return signedText;
+    return signedManifestText(keys, text, problem);
 }
 
 bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted) {
@@ -163,10 +177,11 @@ bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted
 int runManifest(const std::vector<std::string>& arguments) {
     AcceptedOptions accepted;
     accepted.valued = {kKeyOptions.begin(), kKeyOptions.end()};
-    for (const char* option :
-         {"--output", "--application-archive", "--launcher-archive", "--serial", "--sign-with"}) {
+    for (const char* option : {"--output", "--application-archive", "--launcher-archive",
+                               "--serial", kExpiresIn, kExpiresAt}) {
         accepted.valued.push_back(option);
     }
+    accepted.repeated = {"--sign-with"};
     std::string error;
     const auto parsed = parseArguments(arguments, accepted, error);
     if (!parsed) {

@@ -1,29 +1,43 @@
-// sign: (re)signs a manifest, so that a publisher can edit it by hand and sign it again.
+// sign: (re)signs a manifest, so that a publisher can edit it by hand and sign it again, or a
+// scheduled job can keep it fresh with a new expiry.
 #include "tools/publish/commands.h"
+#include "tools/publish/expiry_options.h"
 #include "tools/publish/manifest_file.h"
+#include "tools/publish/manifest_signing.h"
 #include "tools/publish/options.h"
-#include "tools/publish/signing_keys.h"
 
 #include <iostream>
 
 namespace {
 
 const char* const kHelp =
-    "usage: launcher-publish sign --key FILE MANIFEST\n"
+    "usage: launcher-publish sign --sign-with FILE [--sign-with FILE ...]\n"
+    "                             [--expires-in N{s,m,h,d} | --expires-at TIME] MANIFEST\n"
     "\n"
-    "Signs MANIFEST in place with the Ed25519 private key in FILE (as made by keygen): every\n"
-    "ManifestSignature line is removed and a new one, over all bytes before it, becomes the\n"
-    "last line. Edit nothing after signing: any changed byte makes the launcher refuse it.\n"
+    "Signs MANIFEST in place with the Ed25519 private key in each FILE (as made by keygen):\n"
+    "every ManifestSignature line is removed, and one new line per key, each over all bytes\n"
+    "before the first of them, ends the manifest. Everything else, ManifestSerial included,\n"
+    "stays as it is, so a scheduled job can sign the same release again every day with a new\n"
+    "expiry. Edit nothing after signing: any changed byte makes the launcher refuse it.\n"
     "\n"
     "options:\n"
-    "  --key FILE   the private key (PEM)\n"
-    "  -h, --help   show this help\n";
+    "  --sign-with FILE      a private key (PEM); give it once per key that is to sign\n"
+    "                        (--key FILE is the same)\n"
+    "  --expires-in N{s,m,h,d}\n"
+    "                        replace ManifestExpires with the time N seconds, minutes, hours\n"
+    "                        or days from now (such as 7d)\n"
+    "  --expires-at TIME     replace ManifestExpires with TIME, a UTC time written as\n"
+    "                        YYYY-MM-DDTHH:MM:SSZ\n"
+    "  -h, --help            show this help\n"
+    "\n"
+    "Without an expiry option an existing ManifestExpires line stays as it is.\n";
 
 } // namespace
 
 int runSign(const std::vector<std::string>& arguments) {
     AcceptedOptions accepted;
-    accepted.valued = {"--key"};
+    accepted.valued = {kExpiresIn, kExpiresAt};
+    accepted.repeated = {"--key", "--sign-with"};
     std::string problem;
     const auto parsed = parseArguments(arguments, accepted, problem);
     if (!parsed) {
@@ -33,22 +47,35 @@ int runSign(const std::vector<std::string>& arguments) {
         std::cout << kHelp;
         return kSuccess;
     }
-    if (parsed->positionals.size() != 1 || !parsed->has("--key")) {
-        return reportError("sign", "give --key FILE and one manifest (see --help)", kUsageError);
+    std::vector<std::string> keyFiles;
+    for (const char* option : {"--key", "--sign-with"}) {
+        const auto found = parsed->lists.find(option);
+        if (found != parsed->lists.end()) {
+            keyFiles.insert(keyFiles.end(), found->second.begin(), found->second.end());
+        }
+    }
+    if (parsed->positionals.size() != 1 || keyFiles.empty()) {
+        return reportError("sign", "give --sign-with FILE and one manifest (see --help)",
+                           kUsageError);
+    }
+    const UtcSeconds now = utcNow();
+    std::optional<std::string> expires;
+    if (!readExpiryOptions(*parsed, now, expires, problem)) {
+        return reportError("sign", problem + " (see --help)", kUsageError);
     }
     const std::string& path = parsed->positionals.front();
-    const SigningKey key = readPrivateKeyFile(parsed->value("--key"), problem);
-    const auto text = key ? readManifestFile(path, problem) : std::nullopt;
-    if (!text) {
+    const std::vector<SigningKey> keys = readSigningKeys(keyFiles, problem);
+    const auto text = keys.empty() ? std::nullopt : readManifestFile(path, problem);
+    const auto unsignedText = text ? unsignedManifestText(*text, expires, problem) : std::nullopt;
+    const auto signedText =
+        unsignedText ? signedManifestText(keys, *unsignedText, problem) : std::nullopt;
+    if (!signedText || !writeFileAtomically(path, *signedText, problem)) {
         return reportError("sign", problem, kFailure);
     }
-    const auto signedText = signManifestText(key.get(), *text);
-    if (!signedText) {
-        return reportError("sign", "libcrypto could not sign " + path, kFailure);
+    const std::string warning = expires ? expiredAlreadyWarning(*expires, now) : "";
+    if (!warning.empty()) {
+        std::cerr << "launcher-publish sign: " << warning << "\n";
     }
-    if (!writeFileAtomically(path, *signedText, problem)) {
-        return reportError("sign", problem, kFailure);
-    }
-    std::cout << "signed " << path << "\n";
+    std::cout << "signed " << path << (expires ? ", expiring at " + *expires : "") << "\n";
     return kSuccess;
 }

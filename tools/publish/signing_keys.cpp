@@ -1,7 +1,6 @@
 #include "tools/publish/signing_keys.h"
 
 #include "update/base64_text.h"
-#include "update/release_signature.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +8,6 @@
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -112,24 +110,4 @@ std::optional<std::string> signMessage(EVP_PKEY* key, const std::string& message
         return std::nullopt;
     }
     return std::string(reinterpret_cast<const char*>(signature.data()), length);
-}
-
-std::optional<std::string> signManifestText(EVP_PKEY* key, const std::string& manifestText) {
-    std::string kept;
-    std::istringstream lines(manifestText);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::string bare = line;
-        if (!bare.empty() && bare.back() == '\r') {
-            bare.pop_back();
-        }
-        if (!signatureOfLine(bare)) {
-            kept += line + "\n";
-        }
-    }
-    const auto signature = signMessage(key, kept);
-    if (!signature) {
-        return std::nullopt;
-    }
-    return kept + "ManifestSignature=" + encodeBase64(*signature) + "\n";
 }

@@ -19,7 +19,3 @@ SigningKey readPrivateKeyFile(const std::string& path, std::string& problem);
 std::string publicKeyBase64(const EVP_PKEY* key);
 // The raw 64-byte Ed25519 signature of message.
 std::optional<std::string> signMessage(EVP_PKEY* key, const std::string& message);
-
-// The manifest with every ManifestSignature line removed and one new one, over all that stays,
-// as its last line.
-std::optional<std::string> signManifestText(EVP_PKEY* key, const std::string& manifestText);

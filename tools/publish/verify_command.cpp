@@ -1,31 +1,39 @@
 // verify: checks a signed manifest and its archives the way a launcher with the key will.
 #include "tools/publish/archive_index.h"
 #include "tools/publish/commands.h"
+#include "tools/publish/expiry_options.h"
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/options.h"
+#include "update/manifest_expiry.h"
 #include "update/release_signature.h"
 #include "update/sha256_stream.h"
+#include "update/signature_threshold.h"
 
 #include <iostream>
 
 namespace {
 
 const char* const kHelp =
-    "usage: launcher-publish verify --public-key KEY [--installed-serial N] MANIFEST\n"
-    "                               [ARCHIVE ...]\n"
+    "usage: launcher-publish verify --public-key KEY [--public-key KEY ...] [--threshold N]\n"
+    "                               [--installed-serial N] MANIFEST [ARCHIVE ...]\n"
     "\n"
     "Checks MANIFEST as a launcher whose config.plist holds releaseSigningPublicKey KEY\n"
-    "(base64 of the 32-byte Ed25519 public key, as keygen prints it) will check it: the\n"
-    "last line is a ManifestSignature line, the signature verifies over every byte before\n"
-    "it, ManifestSerial is a number not lower than the installed one (--installed-serial,\n"
-    "default 0), and ApplicationSha256 and LauncherInstallerSha256 are SHA-256 values.\n"
+    "(base64 of the 32-byte Ed25519 public key, as keygen prints it; several keys separated\n"
+    "by commas, or one --public-key each) and releaseSigningThreshold N will check it: the\n"
+    "manifest ends with ManifestSignature lines, each over every byte before the first of\n"
+    "them, and at least N different keys (one when N is 0 or 1) have a signature that\n"
+    "verifies; ManifestSerial is a number not lower than the installed one\n"
+    "(--installed-serial, default 0); ManifestExpires, when there is one, is a UTC time that\n"
+    "has not passed; and ApplicationSha256 and LauncherInstallerSha256 are SHA-256 values.\n"
     "Each ARCHIVE must match ApplicationSha256 or LauncherInstallerSha256; a content\n"
     "archive's ReleaseIndex.sha256 must match ApplicationIndexSha256.\n"
     "\n"
-    "One line per check; exit status 0 only when every check passes.\n"
+    "One line per check, and one saying when the manifest expires; exit status 0 only when\n"
+    "every check passes.\n"
     "\n"
     "options:\n"
-    "  --public-key KEY       the public key in its config.plist form\n"
+    "  --public-key KEY       a trusted public key in its config.plist form (repeatable)\n"
+    "  --threshold N          how many different keys must have signed (default 0: one)\n"
     "  --installed-serial N   the serial of the installed release (default 0)\n"
     "  -h, --help             show this help\n";
 
@@ -65,11 +73,29 @@ void checkArchive(Report& report, const std::string& path, const SignedReleaseVa
            index ? "its SHA-256 " + indexHash + " differs from ApplicationIndexSha256" : problem);
 }
 
+// When the manifest stops being taken, for the publisher to plan the next signing by.
+void reportExpiry(const std::string& signedBytes, UtcSeconds now) {
+    const auto value = readManifestExpires(signedBytes);
+    if (!value) {
+        std::cout << "expires: never (no ManifestExpires)\n";
+        return;
+    }
+    const auto at = parseUtcTime(*value);
+    if (!at) {
+        return; // the expiry check's line says why
+    }
+    std::cout << "expires: " << *value
+              << (*at > now ? ", in " + describeSpan(*at - now)
+                            : ", " + describeSpan(now - *at) + " ago")
+              << "\n";
+}
+
 } // namespace
 
 int runVerify(const std::vector<std::string>& arguments) {
     AcceptedOptions accepted;
-    accepted.valued = {"--public-key", "--installed-serial"};
+    accepted.valued = {"--threshold", "--installed-serial"};
+    accepted.repeated = {"--public-key"};
     std::string problem;
     const auto parsed = parseArguments(arguments, accepted, problem);
     if (!parsed) {
@@ -89,19 +115,33 @@ int runVerify(const std::vector<std::string>& arguments) {
     if (!installed) {
         return reportError("verify", "--installed-serial must be a decimal number", kUsageError);
     }
+    const auto threshold = parsed->has("--threshold")
+                               ? parseManifestSerial(parsed->value("--threshold"))
+                               : std::optional<std::uint64_t>(0);
+    if (!threshold || *threshold > 1000) {
+        return reportError("verify", "--threshold must be a decimal number up to 1000",
+                           kUsageError);
+    }
     const auto text = readManifestFile(parsed->positionals.front(), problem);
     if (!text) {
         return reportError("verify", problem, kUsageError);
     }
     // The launcher reads the text up to its first NUL.
     const std::string manifest(text->c_str());
+    ManifestCheckContext context;
+    for (const std::string& key : parsed->lists.at("--public-key")) {
+        context.publicKeys += (context.publicKeys.empty() ? "" : ",") + key;
+    }
+    context.threshold = static_cast<std::int32_t>(*threshold);
+    context.installedSerial = *installed;
+    context.now = utcNow();
     Report report;
-    for (const ManifestCheck& check :
-         checkSignedManifest(manifest, parsed->value("--public-key"), *installed)) {
+    for (const ManifestCheck& check : checkSignedManifest(manifest, context)) {
         report(check.name, check.passed, check.detail);
     }
-    const SignedReleaseValues values =
-        readSignedReleaseValues(splitAtLastLine(manifest).signedBytes);
+    const std::string signedBytes = splitAtSignatureBlock(manifest).signedBytes;
+    reportExpiry(signedBytes, context.now);
+    const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
     checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
     for (std::size_t i = 1; i < parsed->positionals.size(); ++i) {
