@@ -238,3 +238,28 @@ TEST_F(SigningCommands, LintReportsWhatACheckingLauncherRefuses) {
     writeFile(manifest, text);
     EXPECT_EQ(publish({"lint", "--quiet", manifest.string()}).exitStatus, 0);
 }
+
+TEST_F(SigningCommands, LintCallsNoKeyOfASignedManifestIgnored) {
+    ASSERT_EQ(writeManifest(signedOptions()).exitStatus, 0);
+    ChildResult result = publish({"lint", manifest.string()});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+    EXPECT_EQ(result.standardOutput.find("ignored"), std::string::npos) << result.standardOutput;
+    EXPECT_EQ(result.standardOutput.find("note:"), std::string::npos) << result.standardOutput;
+
+    // Unsigned, the same keys reach no launcher that would read them.
+    const std::string text = readFile(manifest);
+    writeFile(manifest, text.substr(0, text.rfind("ManifestSignature=")));
+    result = publish({"lint", manifest.string()});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+    for (const std::string key : {"ManifestSerial", "ApplicationSha256", "LauncherInstallerSha256",
+                                  "ApplicationIndexSha256"}) {
+        EXPECT_NE(result.standardOutput.find(
+                      "note: \"" + key +
+                      "\" is read only by a launcher that checks signatures, which refuses this "
+                      "manifest: it has no ManifestSignature line. A launcher without a key "
+                      "ignores it"),
+                  std::string::npos)
+            << key << "\n"
+            << result.standardOutput;
+    }
+}
