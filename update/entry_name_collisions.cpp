@@ -57,7 +57,7 @@ struct Place {
 
 std::optional<EntryNameCollision> firstEntryNameCollision(const std::vector<std::string>& names) {
     std::unordered_map<std::string, Place> places;        // by compared form of the path so far
-    std::unordered_map<std::string, std::size_t> entries; // by spelling of the whole path
+    std::unordered_map<std::string, std::size_t> entries; // files and links, by whole spelling
     for (std::size_t position = 0; position < names.size(); ++position) {
         std::string spelling;
         std::string compared;
@@ -70,8 +70,10 @@ std::optional<EntryNameCollision> firstEntryNameCollision(const std::vector<std:
                                           spelling};
             }
         }
-        if (spelling.empty()) {
-            continue; // the destination itself ("./")
+        // A folder entry only says the folder is there; where a file or link of the same
+        // spelling comes too, the later replaces the earlier on every disk alike.
+        if (spelling.empty() || names[position].back() == '/') {
+            continue;
         }
         const auto [entry, added] = entries.try_emplace(spelling, position);
         if (!added) {

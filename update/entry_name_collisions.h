@@ -20,11 +20,13 @@ struct EntryNameCollision {
     std::string secondSpelling;
 };
 
-// The first pair of names (ordered by the later one) that is the same name twice, or that names
-// one place on a disk that ignores case and normalization while being spelt differently, at any
-// level of the path. Names are archive paths with "/" between folders; empty and "." components
-// do not count. A folder and what lies inside it are no collision, and neither is a folder named
-// once as an entry of its own and once as part of its contents' paths.
+// The first pair of names (ordered by the later one) that is the same file or link name twice,
+// or that names one place on a disk that ignores case and normalization while being spelt
+// differently, at any level of the path. Names are archive paths with "/" between folders, a
+// folder entry's ending with "/"; empty and "." components do not count. A folder and what lies
+// inside it are no collision, and neither is a folder named once as an entry of its own and once
+// as part of its contents' paths, nor a folder entry spelt exactly as another entry (the later
+// replaces the earlier on every disk alike).
 std::optional<EntryNameCollision> firstEntryNameCollision(const std::vector<std::string>& names);
 
 // Why the two names collide, for a line that names both: "the same name twice", or how their
