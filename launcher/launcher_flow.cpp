@@ -6,6 +6,7 @@
 #include "launcher/offline_start.h"
 #include "launcher/run_lock.h"
 #include "launcher/run_log.h"
+#include "launcher/running_game.h"
 #include "launcher/window_module.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
@@ -189,6 +190,9 @@ int launcherMain(int argc, char** argv) {
     if (!applicationNamesStayInside(config.appDisplayName,
                                     latestVersionInfo.ApplicationExecutablePrefix)) {
         return 1;
+    }
+    if (gameIsAlreadyRunning(contentApplicationPath())) {
+        return 0;
     }
 
     const bool contentPresent = fileExistsAtPath(contentApplicationPath());

@@ -2,6 +2,7 @@
 
 #include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
+#include "launcher/running_game.h"
 #include "platform/app_support_folder.h"
 #include "platform/application_launch.h"
 #include "platform/file_presence.h"
@@ -37,6 +38,9 @@ std::optional<int> startInstalledGameOffline(const std::string& dataFolder) {
     const std::string application = appendPathComponent(dataFolder, bundleName);
     if (!fileExistsAtPath(application)) {
         return std::nullopt;
+    }
+    if (gameIsAlreadyRunning(application)) {
+        return 0;
     }
     if (launchApplication(application) != 0) {
         writeToLog("The installed game could not be started without checking for updates: " +

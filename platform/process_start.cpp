@@ -57,6 +57,11 @@ std::optional<pid_t> startDetachedProcess(const std::string& executable,
     if (output >= 0 && posix_spawn_file_actions_adddup2(&files.actions, output, 1) != 0) {
         return std::nullopt;
     }
+    // Only the standard descriptors reach the program, whatever the launcher holds open without
+    // close-on-exec: libcurl's connection, the window's font and animation, the display's socket.
+    if (posix_spawn_file_actions_addclosefrom_np(&files.actions, 3) != 0) {
+        return std::nullopt;
+    }
 
     pid_t child = 0;
     if (posix_spawn(&child, executable.c_str(), &files.actions, &spawn.attributes, argv.data(),

@@ -6,8 +6,8 @@
 
 // Starts executable with arguments (without the program name) in a session of its own, so
 // that it outlives the launcher and its terminal. Environment, working folder, standard input
-// and standard error are inherited; standard output too, unless one was set below. None when
-// the system refuses the start.
+// and standard error are inherited; standard output too, unless one was set below. No other
+// descriptor is. None when the system refuses the start.
 std::optional<pid_t> startDetachedProcess(const std::string& executable,
                                           const std::vector<std::string>& arguments);
 

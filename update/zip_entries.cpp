@@ -1,6 +1,7 @@
 #include "update/zip_entries.h"
 
 #include "launcher/run_log.h"
+#include "update/entry_name_collisions.h"
 #include "update/launcher_records.h"
 #include "update/sha256_stream.h"
 
@@ -313,6 +314,24 @@ std::optional<ZipEntry> describeEntry(zip_t* archive, zip_uint64_t index, Proble
     return entry;
 }
 
+// Two entries that are one file on a Mac's disk would replace each other there; refused with
+// one line naming both.
+bool namesStayApart(const std::vector<ZipEntry>& entries, const std::string& archivePath) {
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const ZipEntry& entry : entries) {
+        names.push_back(entry.name);
+    }
+    const auto collision = firstEntryNameCollision(names);
+    if (!collision) {
+        return true;
+    }
+    writeToLog("unzip: entries '" + names[collision->first] + "' and '" + names[collision->second] +
+               "' of " + archivePath +
+               " not unpacked: " + entryNameCollisionReason(names, *collision));
+    return false;
+}
+
 } // namespace
 
 Problem unpackEntry(zip_t* archive, const ZipEntry& entry, int root, std::vector<char>& buffer,
@@ -369,6 +388,9 @@ std::optional<std::vector<ZipEntry>> describeEntries(zip_t* archive,
             return std::nullopt;
         }
         entries.push_back(std::move(*entry));
+    }
+    if (!namesStayApart(entries, archivePath)) {
+        return std::nullopt;
     }
     return entries;
 }

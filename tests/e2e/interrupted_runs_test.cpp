@@ -127,12 +127,15 @@ TEST_F(InterruptedRuns, ASecondLauncherOnTheSameDataFolderLeavesTheWorkToTheFirs
     EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
     EXPECT_FALSE(sandbox.logMentions("failed"));
 
-    // The running game holds no lock: the next launcher starts it again at once.
+    // The running game holds no lock: the next launcher gets past it at once, finds the game
+    // running and leaves it be, with no second copy.
     serve();
     configure("1.0", "/LatestVersion.ini");
     publishManifest("1.0", "/game-1.0.zip", "", "1.0");
     const ChildResult third = runLauncher();
     EXPECT_EQ(third.exitStatus, 0) << third.standardError;
     EXPECT_FALSE(lastRunMentions("Another launcher"));
-    EXPECT_EQ(gameStarts(2).size(), 2u);
+    EXPECT_TRUE(lastRunMentions("The game is already running"));
+    EXPECT_EQ(processesRunningFrom(dataFolder / gameBundleName()).size(), 1u);
+    EXPECT_EQ(gameStarts(1).size(), 1u);
 }

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -81,4 +84,21 @@ TEST_F(LaunchTest, PreviousInstallIsStartedWithTheSingleArgumentU) {
     const GameRecord record = waitFor(folder.str() + "/" + company + "/Old.app/Contents/MacOS/Old");
     EXPECT_EQ(record.arguments, std::vector<std::string>{"-u"});
     launcherConfig = LauncherConfig{};
+}
+
+TEST_F(LaunchTest, OnlyTheStandardDescriptorsReachTheStartedProgram) {
+    // What libraries leave open without close-on-exec: a file and a socket pair.
+    const std::string bundle = folder.str() + "/Drift Moor.app";
+    makeGameBundle(bundle, "Drift Moor");
+    const int file = open((bundle + "/Contents/MacOS/Drift Moor").c_str(), O_RDONLY);
+    int pair[2] = {-1, -1};
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    const int launched = launchApplication(bundle);
+    close(file);
+    close(pair[0]);
+    close(pair[1]);
+    EXPECT_EQ(launched, 0);
+    EXPECT_EQ(waitFor(bundle + "/Contents/MacOS/Drift Moor").descriptors,
+              (std::vector<int>{0, 1, 2}));
 }

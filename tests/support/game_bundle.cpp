@@ -34,5 +34,9 @@ GameRecord waitForGameRecord(const std::string& executablePath) {
     while (std::getline(file, line)) {
         record.arguments.push_back(line);
     }
+    std::ifstream descriptors(executablePath + ".fds");
+    for (int descriptor = 0; descriptors >> descriptor;) {
+        record.descriptors.push_back(descriptor);
+    }
     return record;
 }

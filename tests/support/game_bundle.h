@@ -9,9 +9,11 @@
 void makeGameBundle(const std::string& bundlePath, const std::string& executableName,
                     const PlistEntries& infoPlist = {});
 
-// The test game's record: its process id and arguments, once it has started (waits up to 10 s).
+// The test game's record: its process id and arguments, once it has started (waits up to 10 s),
+// and the descriptors it found open when it began.
 struct GameRecord {
     int pid = 0;
     std::vector<std::string> arguments;
+    std::vector<int> descriptors;
 };
 GameRecord waitForGameRecord(const std::string& executablePath);

@@ -382,5 +382,27 @@ TEST_F(SigningCommands, TheHelpOfEachCommandNamesItsNewOptions) {
         for (const std::string& part : parts) {
             EXPECT_NE(help.standardOutput.find(part), std::string::npos) << command << ": " << part;
         }
+TEST_F(SigningCommands, LintCallsNoKeyOfASignedManifestIgnored) {
+    ASSERT_EQ(writeManifest(signedOptions()).exitStatus, 0);
+    ChildResult result = publish({"lint", manifest.string()});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+    EXPECT_EQ(result.standardOutput.find("ignored"), std::string::npos) << result.standardOutput;
+    EXPECT_EQ(result.standardOutput.find("note:"), std::string::npos) << result.standardOutput;
+
+    // Unsigned, the same keys reach no launcher that would read them.
+    const std::string text = readFile(manifest);
+    writeFile(manifest, text.substr(0, text.rfind("ManifestSignature=")));
+    result = publish({"lint", manifest.string()});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+    for (const std::string key : {"ManifestSerial", "ApplicationSha256", "LauncherInstallerSha256",
+                                  "ApplicationIndexSha256"}) {
+        EXPECT_NE(result.standardOutput.find(
+                      "note: \"" + key +
+                      "\" is read only by a launcher that checks signatures, which refuses this "
+                      "manifest: it has no ManifestSignature line. A launcher without a key "
+                      "ignores it"),
+                  std::string::npos)
+            << key << "\n"
+            << result.standardOutput;
     }
 }

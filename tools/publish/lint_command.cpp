@@ -1,5 +1,6 @@
 // lint: explains, line by line, everything in a manifest that the launcher would read
 // otherwise than its author meant. The values shown come from the launcher's own parser call.
+#include "tools/publish/archive_names.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/expiry_findings.h"
 #include "tools/publish/manifest_analysis.h"
@@ -23,6 +24,7 @@ namespace {
 
 const char* const kHelp =
     "usage: launcher-publish lint [--quiet] <file or http(s) URL>\n"
+    "       launcher-publish lint [--quiet] <archive.zip>\n"
     "\n"
     "Reads a version manifest (LatestVersion.ini) the way the launcher reads it and reports\n"
     "every line that the launcher reads otherwise than it looks: a key under a named\n"
@@ -38,6 +40,11 @@ const char* const kHelp =
     "\n"
     "A URL is fetched like the launcher fetches it: redirects followed, the server's\n"
     "certificate not verified.\n"
+    "\n"
+    "Given a ZIP archive (a file that starts like one) it reports every two entries that\n"
+    "the launcher refuses because they would be one file on a player's disk: the same name\n"
+    "twice, or names that differ only in letter case or Unicode normalization, which a\n"
+    "Mac's disk takes for one.\n"
     "\n"
     "options:\n"
     "  --quiet      print only the findings\n"
@@ -244,6 +251,9 @@ int runLint(const std::vector<std::string>& arguments) {
                            kUsageError);
     }
     const std::string source = parsed->positionals.front();
+    if (!isUrl(source) && looksLikeZipArchive(source)) {
+        return lintArchive(source, parsed->hasSwitch("--quiet"));
+    }
     Manifest manifest;
     const bool read =
         isUrl(source) ? fetchUrl(source, manifest, error) : readFileBytes(source, manifest, error);

@@ -139,6 +139,7 @@ class Walker {
     void checkValueText(std::size_t key, std::string_view rawValue, std::string_view value,
                         std::size_t line);
     void reportMissingKeys();
+    void reportSigningKeys();
     void malformed(std::size_t line, int number, const std::string& why);
     void trap(std::size_t line, std::string message) {
         result.findings.push_back({line, std::move(message), true});
@@ -148,7 +149,9 @@ class Walker {
     std::string section;
     std::string previousName;
     std::size_t previousNameLine = 0;
-    std::array<std::size_t, kManifestKeys.size()> keyLine{}; // 0: not given at top level
+    std::array<std::size_t, kManifestKeys.size()> keyLine{};          // 0: not given at top level
+    std::vector<std::pair<std::size_t, std::string>> signingKeyLines; // line, key
+    bool signedManifest = false;
 };
 
 ManifestAnalysis Walker::run(const std::string& text) {
@@ -158,6 +161,7 @@ ManifestAnalysis Walker::run(const std::string& text) {
         readPiece(pieces[i], static_cast<int>(i + 1));
     }
     reportMissingKeys();
+    reportSigningKeys();
     std::stable_sort(
         result.findings.begin(), result.findings.end(), [](const auto& a, const auto& b) {
             // Findings about the file as a whole (line 0) come after the lines.
@@ -289,6 +293,13 @@ void Walker::deliver(std::string_view name, std::string_view value, std::size_t 
         return;
     }
     const auto key = exactKey(name);
+    if (!key && isSigningKey(name)) {
+        if (!continuation) {
+            signingKeyLines.emplace_back(line, std::string(name));
+        }
+        signedManifest = signedManifest || name == "ManifestSignature";
+        return;
+    }
     if (!key) {
         const auto similar = keyInAnyCase(name);
         if (similar && !continuation) {
@@ -331,6 +342,22 @@ void Walker::reportMissingKeys() {
         }
         trap(0, std::string(kManifestKeys[key]) +
                     " is missing at the top level; the launcher keeps an empty value");
+    }
+}
+
+// On a signed manifest these keys are what a checking launcher reads; only on one that is not
+// signed are they worth a word.
+void Walker::reportSigningKeys() {
+    if (signedManifest) {
+        return;
+    }
+    for (const auto& [line, name] : signingKeyLines) {
+        result.findings.push_back(
+            {line,
+             quoted(name) + " is read only by a launcher that checks signatures, which refuses "
+                            "this manifest: it has no ManifestSignature line. A launcher without "
+                            "a key ignores it",
+             false});
     }
 }
 

@@ -2,6 +2,7 @@
 // (the game content, or the launcher's own installer). Entries keep their Unix permissions,
 // modification times and symbolic links, and come in a stable order.
 #include "platform/property_list.h"
+#include "tools/publish/archive_names.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/options.h"
 #include "update/release_index.h"
@@ -33,8 +34,10 @@ const char* const kHelp =
     "The bundle must be named *.app and hold the executable the launcher starts:\n"
     "Contents/MacOS/<CFBundleExecutable of Contents/Info.plist>, or Contents/MacOS/<name>\n"
     "without it. Symbolic links that point outside the bundle, and special files, are\n"
-    "refused. The archive may not be written inside the bundle; an existing archive is\n"
-    "replaced.\n"
+    "refused, and so are names that the launcher would refuse as one file on a player's\n"
+    "disk: names that differ only in letter case or Unicode normalization (a Mac's disk\n"
+    "takes Level.bin and level.bin for one). The archive may not be written inside the\n"
+    "bundle; an existing archive is replaced.\n"
     "\n"
     "Beside the bundle the archive carries ReleaseIndex.sha256: the SHA-256 of every file\n"
     "(\"<hex>  <name>\", as sha256sum writes it) and of every link's target text\n"
@@ -335,6 +338,16 @@ bool writeArchive(const fs::path& output, const std::vector<Entry>& entries,
     return true;
 }
 
+// The launcher refuses an archive whose names would be one file on a player's disk; a bundle
+// made on a disk that keeps letter case and normalization apart can hold such names.
+bool namesStayApart(const std::vector<Entry>& entries, std::string& problem) {
+    std::vector<std::string> names{releaseIndexName};
+    for (const auto& entry : entries) {
+        names.push_back(entry.name);
+    }
+    return archiveNamesStayApart(names, problem);
+}
+
 } // namespace
 
 int runPack(const std::vector<std::string>& arguments) {
@@ -369,6 +382,9 @@ int runPack(const std::vector<std::string>& arguments) {
     }
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    if (!namesStayApart(entries, problem)) {
+        return reportError("pack", problem, kFailure);
+    }
     const auto index = releaseIndexOf(entries, problem);
     if (!index || !writeArchive(output, entries, *index, problem)) {
         return reportError("pack", problem, kFailure);
