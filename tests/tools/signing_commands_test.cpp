@@ -382,6 +382,9 @@ TEST_F(SigningCommands, TheHelpOfEachCommandNamesItsNewOptions) {
         for (const std::string& part : parts) {
             EXPECT_NE(help.standardOutput.find(part), std::string::npos) << command << ": " << part;
         }
+    }
+}
+
 TEST_F(SigningCommands, LintCallsNoKeyOfASignedManifestIgnored) {
     ASSERT_EQ(writeManifest(signedOptions()).exitStatus, 0);
     ChildResult result = publish({"lint", manifest.string()});
