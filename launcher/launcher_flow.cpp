@@ -17,7 +17,7 @@
 #include "uninstall/uninstaller.h"
 #include "update/application_names.h"
 #include "update/background_manifest_fetch.h"
-#include "update/installed_version.h"
+#include "update/release/installed_version.h"
 #include "update/self_update.h"
 #include "update/version_manifest.h"
 

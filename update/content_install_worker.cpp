@@ -6,8 +6,8 @@
 #include "update/application_names.h"
 #include "update/download_and_launch.h"
 #include "update/entry_stream_install.h"
-#include "update/installed_version.h"
 #include "update/manifest_trust.h"
+#include "update/release/installed_version.h"
 #include "update/version_manifest.h"
 
 #include <exception>

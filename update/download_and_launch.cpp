@@ -5,10 +5,10 @@
 #include "platform/application_launch.h"
 #include "platform/file_presence.h"
 #include "platform/path_component.h"
-#include "update/curl_session.h"
-#include "update/sha256_stream.h"
+#include "update/http/curl_session.h"
+#include "update/release/sha256_stream.h"
+#include "update/unpack/zip_extract.h"
 #include "update/version_manifest.h"
-#include "update/zip_extract.h"
 
 #include <cerrno>
 #include <cstdio>

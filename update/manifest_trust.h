@@ -1,5 +1,5 @@
 #pragma once
-#include "update/release_signature.h"
+#include "update/release/release_signature.h"
 
 #include <optional>
 #include <string>

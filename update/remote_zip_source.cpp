@@ -1,6 +1,6 @@
 #include "update/remote_zip_source.h"
 
-#include "update/curl_session.h"
+#include "update/http/curl_session.h"
 #include "update/version_manifest.h"
 
 #include <algorithm>

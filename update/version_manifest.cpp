@@ -1,7 +1,7 @@
 #include "update/version_manifest.h"
 
 #include "launcher/run_log.h"
-#include "update/curl_session.h"
+#include "update/http/curl_session.h"
 #include "update/manifest_trust.h"
 
 #include <cstring>

@@ -5,7 +5,7 @@
 #include "tests/support/child_process.h"
 #include "tests/update/download_test_support.h"
 #include "update/download_and_launch.h"
-#include "update/installed_version.h"
+#include "update/release/installed_version.h"
 #include "update/version_manifest.h"
 
 #include <thread>

@@ -2,7 +2,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/update/download_test_support.h"
-#include "update/curl_session.h"
+#include "update/http/curl_session.h"
 #include "update/version_manifest.h"
 
 #include <csignal>

@@ -1,6 +1,6 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
-#include "update/installed_version.h"
+#include "update/release/installed_version.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/silent_server.h"
 #include "tests/support/temp_folder.h"
-#include "update/curl_session.h"
+#include "update/http/curl_session.h"
 #include "update/version_manifest.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // What the unpacker does with what already stands in the destination: the launcher's own records,
 // an earlier install whose files, folders and links the new release arranges differently, the
 // unfinished files of a killed unpack, and the modes it leaves behind.
-#include "update/launcher_records.h"
-#include "update/zip_extract.h"
+#include "update/unpack/launcher_records.h"
+#include "update/unpack/zip_extract.h"
 
 #include "tests/update/download_test_support.h"
 

@@ -1,7 +1,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
-#include "update/curl_session.h"
+#include "update/http/curl_session.h"
 #include "update/version_manifest.h"
 
 #include <gtest/gtest.h>

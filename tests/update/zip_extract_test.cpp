@@ -1,4 +1,4 @@
-#include "update/zip_extract.h"
+#include "update/unpack/zip_extract.h"
 
 #include "tests/support/child_process.h"
 #include "tests/update/download_test_support.h"

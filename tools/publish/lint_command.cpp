@@ -3,9 +3,9 @@
 #include "tools/publish/commands.h"
 #include "tools/publish/manifest_analysis.h"
 #include "tools/publish/options.h"
-#include "update/curl_session.h"
-#include "update/release_signature.h"
-#include "update/sha256_stream.h"
+#include "update/http/curl_session.h"
+#include "update/release/release_signature.h"
+#include "update/release/sha256_stream.h"
 
 #include <curl/curl.h>
 #include <filesystem>

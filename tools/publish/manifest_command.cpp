@@ -5,8 +5,8 @@
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/options.h"
 #include "tools/publish/signing_keys.h"
-#include "update/release_signature.h"
-#include "update/sha256_stream.h"
+#include "update/release/release_signature.h"
+#include "update/release/sha256_stream.h"
 
 #include <filesystem>
 #include <fstream>

@@ -4,8 +4,8 @@
 #include "platform/property_list.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/options.h"
-#include "update/release_index.h"
-#include "update/sha256_stream.h"
+#include "update/release/release_index.h"
+#include "update/release/sha256_stream.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
-#include "update/unpack_paths.h"
+#include "update/unpack/unpack_paths.h"
 
-#include "update/launcher_records.h"
+#include "update/unpack/launcher_records.h"
 
 #include <cerrno>
 #include <dirent.h>

@@ -1,8 +1,8 @@
-#include "update/zip_entries.h"
+#include "update/unpack/zip_entries.h"
 
 #include "launcher/run_log.h"
-#include "update/launcher_records.h"
-#include "update/sha256_stream.h"
+#include "update/release/sha256_stream.h"
+#include "update/unpack/launcher_records.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "update/release_signature.h"
+#include "update/release/release_signature.h"
 
-#include "update/base64_text.h"
+#include "update/release/base64_text.h"
 
 #include <INIReader.h>
 #include <charconv>

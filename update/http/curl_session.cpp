@@ -1,4 +1,4 @@
-#include "update/curl_session.h"
+#include "update/http/curl_session.h"
 
 long transferStallSeconds = 60;
 long connectTimeoutSeconds = 30;

@@ -1,4 +1,4 @@
-#include "update/installed_version.h"
+#include "update/release/installed_version.h"
 
 #include "launcher/run_log.h"
 

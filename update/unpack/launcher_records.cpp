@@ -1,4 +1,4 @@
-#include "update/launcher_records.h"
+#include "update/unpack/launcher_records.h"
 
 #include <algorithm>
 #include <array>

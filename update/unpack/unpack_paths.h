@@ -1,5 +1,5 @@
 #pragma once
-#include "update/file_descriptor.h"
+#include "update/unpack/file_descriptor.h"
 
 #include <cstddef>
 #include <set>

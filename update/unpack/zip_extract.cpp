@@ -1,8 +1,8 @@
-#include "update/zip_extract.h"
+#include "update/unpack/zip_extract.h"
 
 #include "launcher/run_log.h"
-#include "update/unpack_paths.h"
-#include "update/zip_entries.h"
+#include "update/unpack/unpack_paths.h"
+#include "update/unpack/zip_entries.h"
 
 #include <fcntl.h>
 #include <vector>
