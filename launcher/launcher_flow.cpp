@@ -18,8 +18,8 @@
 #include "update/application_names.h"
 #include "update/background_manifest_fetch.h"
 #include "update/release/installed_version.h"
+#include "update/release/version_manifest.h"
 #include "update/self_update.h"
-#include "update/version_manifest.h"
 
 #include <chrono>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include "platform/application_launch.h"
 #include "platform/file_presence.h"
 #include "platform/path_component.h"
-#include "update/version_manifest.h"
+#include "update/manifest_check.h"
 
 #include <INIReader.h>
 

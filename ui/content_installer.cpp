@@ -14,7 +14,7 @@
 #include "update/background_manifest_fetch.h"
 #include "update/content_install_worker.h"
 #include "update/release/installed_version.h"
-#include "update/version_manifest.h"
+#include "update/release/version_manifest.h"
 
 #include <cstdio>
 #include <thread>

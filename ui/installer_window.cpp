@@ -6,7 +6,7 @@
 #include "ui/sdl_resources.h"
 #include "update/content_install_worker.h"
 #include "update/download_and_launch.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
 
 #include <memory>
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "update/version_manifest.h"
+#include "update/manifest_check.h"
 
 // A manifest fetch on a thread of its own, so that the main thread can draw a window meanwhile.
 // The fetch writes only into this record, which the thread shares with the caller: a run that

@@ -8,7 +8,7 @@
 #include "update/entry_stream_install.h"
 #include "update/manifest_trust.h"
 #include "update/release/installed_version.h"
-#include "update/version_manifest.h"
+#include "update/release/version_manifest.h"
 
 #include <exception>
 #include <filesystem>

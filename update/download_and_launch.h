@@ -22,10 +22,6 @@ int performToFileCurlAndExecute(const std::string& url, std::string& downloadToF
 // with "/"), and is started. 0 when it runs, 1 after a run-log line.
 int launchUnpackedApplication(const std::string& folder, const std::string& executableName);
 
-// libcurl write callback; file is the open output FILE*. Returns what fwrite wrote, so that a
-// short write ends the transfer with libcurl's write error.
-std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count, void* file);
-
 // The unpack handlers: progress scales entryNumber / total to 0..99, completion sets 100 on
 // success and leaves the value alone otherwise.
 void unzipProgressHandler(const std::string& entryPath, long long entryNumber, long long total);

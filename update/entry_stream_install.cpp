@@ -3,10 +3,10 @@
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
 #include "update/download_and_launch.h"
+#include "update/http/transfer_progress.h"
 #include "update/install_plan.h"
 #include "update/release/sha256_stream.h"
 #include "update/remote_zip_source.h"
-#include "update/version_manifest.h"
 
 #include <fcntl.h>
 

@@ -1,7 +1,7 @@
 #include "update/remote_zip_source.h"
 
 #include "update/http/curl_session.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
 
 #include <algorithm>
 #include <chrono>
@@ -37,7 +37,7 @@ struct Segment {
 struct RemoteArchive::Internals {
     RemoteArchive* owner = nullptr;
     std::string url;
-    CurlSession session;
+    CurlSession session{TransferKind::Archive};
     std::unique_ptr<CURLM, MultiCleanup> multi{curl_multi_init()};
     bool attached = false;
 
@@ -145,10 +145,6 @@ void setRequestOptions(Internals& inner) {
     curl_easy_setopt(easy, CURLOPT_URL, inner.url.c_str());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &inner);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "libcurl-agent/1.0");
-    applyTransferBasics(easy);
-    applyArchiveLimits(easy);
 }
 
 void startRequest(Internals& inner, std::uint64_t start, std::uint64_t end) {

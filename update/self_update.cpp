@@ -8,7 +8,7 @@
 #include "update/application_names.h"
 #include "update/download_and_launch.h"
 #include "update/manifest_trust.h"
-#include "update/version_manifest.h"
+#include "update/release/version_manifest.h"
 
 int selfUpdateLauncher() {
     if (!applicationNamesStayInside(launcherConfig.appDisplayName)) {

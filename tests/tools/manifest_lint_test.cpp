@@ -2,7 +2,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "tests/tools/publish_tool.h"
-#include "update/version_manifest.h"
+#include "update/manifest_check.h"
 
 #include <gtest/gtest.h>
 
@@ -132,10 +132,11 @@ TEST_F(ManifestLintTest, RefusesValuesTheLauncherWouldReadOtherwise) {
     };
     for (const auto& [change, message] : cases) {
         SCOPED_TRACE(message);
-        std::map<std::string, std::string> values = {
-            {"--application-version", "1.1"}, {"--application-url", url},
-            {"--executable-prefix", ""},      {"--launcher-version", "2.0"},
-            {"--launcher-url", url}};
+        std::map<std::string, std::string> values = {{"--application-version", "1.1"},
+                                                     {"--application-url", url},
+                                                     {"--executable-prefix", ""},
+                                                     {"--launcher-version", "2.0"},
+                                                     {"--launcher-url", url}};
         values[change[0]] = change[1];
         std::vector<std::string> arguments = {"manifest", "--output",
                                               (folder / "LatestVersion.ini").string()};

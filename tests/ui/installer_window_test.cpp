@@ -6,7 +6,7 @@
 #include "ui/installer_window.h"
 #include "update/content_install_worker.h"
 #include "update/download_and_launch.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "tests/update/download_test_support.h"
 #include "update/download_and_launch.h"
 #include "update/http/curl_session.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

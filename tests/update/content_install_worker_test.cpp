@@ -5,8 +5,9 @@
 #include "tests/support/child_process.h"
 #include "tests/update/download_test_support.h"
 #include "update/download_and_launch.h"
+#include "update/http/transfer_progress.h"
 #include "update/release/installed_version.h"
-#include "update/version_manifest.h"
+#include "update/release/version_manifest.h"
 
 #include <thread>
 

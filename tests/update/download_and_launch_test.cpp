@@ -3,7 +3,7 @@
 #include "tests/support/child_process.h"
 #include "tests/update/download_test_support.h"
 #include "update/http/curl_session.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
 
 #include <csignal>
 #include <sys/resource.h>

@@ -5,12 +5,12 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
+#include "update/manifest_check.h"
 #include "update/manifest_trust.h"
 #include "update/release/base64_text.h"
 #include "update/release/release_index.h"
 #include "update/release/release_signature.h"
 #include "update/release/sha256_stream.h"
-#include "update/version_manifest.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/other_user.h"
 #include "tests/update/download_test_support.h"
-#include "update/version_manifest.h"
+#include "update/release/version_manifest.h"
 
 #include <cstdlib>
 #include <fstream>

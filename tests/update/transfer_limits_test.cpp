@@ -5,7 +5,8 @@
 #include "tests/support/silent_server.h"
 #include "tests/support/temp_folder.h"
 #include "update/http/curl_session.h"
-#include "update/version_manifest.h"
+#include "update/http/manifest_download.h"
+#include "update/manifest_check.h"
 
 #include <gtest/gtest.h>
 

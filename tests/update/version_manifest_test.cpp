@@ -2,7 +2,8 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "update/http/curl_session.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
+#include "update/manifest_check.h"
 
 #include <gtest/gtest.h>
 

@@ -43,7 +43,6 @@ const char* const kHelp =
 
 // A manifest is a few hundred bytes; anything far larger is not one, and is not kept whole.
 constexpr std::size_t kLargestManifest = 1 << 20;
-constexpr long kTransferSeconds = 60;
 
 std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto& body = *static_cast<std::string*>(user);
@@ -65,19 +64,16 @@ struct Manifest {
 };
 
 bool fetchUrl(const std::string& url, Manifest& manifest, std::string& problem) {
-    const CurlSession session;
+    // With the launcher's own options: redirects followed, certificates not verified.
+    const CurlSession session(TransferKind::Manifest);
     CURL* easy = session.handle();
     if (easy == nullptr) {
         problem = "cannot start libcurl";
         return false;
     }
-    // The launcher follows redirects and does not verify certificates; so does this fetch.
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &manifest.bytes);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT, kTransferSeconds);
     const CURLcode result = curl_easy_perform(easy);
     if (result != CURLE_OK) {
         problem = "cannot fetch " + url + ": " + curl_easy_strerror(result);
