@@ -93,7 +93,7 @@ std::optional<std::string> requiredHash(const ZipEntry& entry, const IndexedHash
 }
 
 struct Install {
-    RemoteArchive& remote;
+    RangeReader& remote;
     zip_t* archive;
     const std::string& url;
     const std::vector<ZipEntry>& entries;
@@ -103,11 +103,11 @@ struct Install {
 
 enum class Outcome { Done, Failed, Refused };
 
-Outcome transferOutcome(const RemoteArchive& remote) {
-    if (remote.state == RemoteArchive::State::Refused) {
+Outcome transferOutcome(const RangeReader& remote) {
+    if (remote.state() == RangeReader::State::Refused) {
         return Outcome::Refused;
     }
-    writeToLog("curl_easy_perform() failed: " + remote.failure);
+    writeToLog("curl_easy_perform() failed: " + remote.failure());
     return Outcome::Failed;
 }
 
@@ -141,7 +141,7 @@ Outcome unpackPlanned(Install& install, const InstallPlan& plan) {
         const Problem problem = unpackEntry(install.archive, entry, install.root, buffer, madeLinks,
                                             install.hashes[position]);
         if (!problem.empty()) {
-            if (install.remote.state != RemoteArchive::State::Ready) {
+            if (install.remote.state() != RangeReader::State::Ready) {
                 return transferOutcome(install.remote);
             }
             logEntryProblem(install.url, entry.name, problem);
@@ -169,17 +169,17 @@ void logPlan(const std::string& url, const InstallPlan& plan, std::size_t entrie
 }
 
 // Everything after the archive was opened; the first of the results is "take the full road".
-std::optional<int> installFrom(RemoteArchive& remote, zip_t* archive, const std::string& url,
+std::optional<int> installFrom(RangeReader& remote, zip_t* archive, const std::string& url,
                                const std::string& folder, const std::string& label,
                                const std::optional<std::string>& requiredIndexSha256) {
     std::string indexSha256;
     const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256);
-    if (remote.state == RemoteArchive::State::Refused) {
-        logFallback(url, remote.refusal);
+    if (remote.state() == RangeReader::State::Refused) {
+        logFallback(url, remote.refusal());
         return std::nullopt;
     }
-    if (remote.state == RemoteArchive::State::Failed) {
-        writeToLog("curl_easy_perform() failed: " + remote.failure);
+    if (remote.state() == RangeReader::State::Failed) {
+        writeToLog("curl_easy_perform() failed: " + remote.failure());
         return 1;
     }
     if (!hashes) {
@@ -219,11 +219,11 @@ std::optional<int> installFrom(RemoteArchive& remote, zip_t* archive, const std:
     remote.expectTotal(plan.fetchedBytes);
     const Outcome outcome = unpackPlanned(install, plan);
     if (outcome == Outcome::Refused) {
-        logFallback(url, remote.refusal);
+        logFallback(url, remote.refusal());
         return std::nullopt;
     }
     if (outcome == Outcome::Failed) {
-        if (remote.state == RemoteArchive::State::Ready) {
+        if (remote.state() == RangeReader::State::Ready) {
             writeToLog("failed to unzip file");
         }
         return 1;
@@ -247,27 +247,28 @@ std::optional<int> installContentEntryWise(const std::string& url, std::string& 
         folder += '/';
     }
     downloadProgressPercent.store(0, std::memory_order_relaxed);
-    RemoteArchive remote(url);
-    if (remote.open() == RemoteArchive::State::Refused) {
-        logFallback(url, remote.refusal);
+    RangeReader remote(url);
+    if (remote.open() == RangeReader::State::Refused) {
+        logFallback(url, remote.refusal());
         return std::nullopt;
     }
     writeToLog("performToFileCurlAndExecute start - url:" + url + " downloadToFilePath:" + folder +
                " downloadToFileName:" + archiveName +
                " downloadedExecutableToRun:" + executableName);
-    if (remote.state == RemoteArchive::State::Failed) {
-        writeToLog("curl_easy_perform() failed: " + remote.failure);
+    if (remote.state() == RangeReader::State::Failed) {
+        writeToLog("curl_easy_perform() failed: " + remote.failure());
         return 1;
     }
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* source = remote.makeSource();
+    RemoteZipSource zipSource(remote);
+    zip_source_t* source = zipSource.makeSource();
     ArchiveHandle archive(source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr);
     if (!archive) {
         const std::string why =
-            remote.state == RemoteArchive::State::Ready
+            remote.state() == RangeReader::State::Ready
                 ? std::string("it is not a ZIP archive: ") + zip_error_strerror(&error)
-                : remote.refusal + remote.failure;
+                : remote.refusal() + remote.failure();
         zip_error_fini(&error);
         zip_source_free(source);
         logFallback(url, why);

@@ -3,7 +3,7 @@
 #include "update/entry_stream_install.h"
 
 #include "tests/update/download_test_support.h"
-#include "update/remote_zip_source.h"
+#include "update/http/range_reader.h"
 
 #include <functional>
 #include <random>
