@@ -163,24 +163,26 @@ int launcherMain(int argc, char** argv) {
 
     // Whatever way the run ends from here, no splash outlives it.
     const SplashCloser splashCloser;
-    const auto fetch = startManifestFetch(config.latestVersionEndpoint, false);
+    const auto fetch = startManifestFetch(config.latestVersionEndpoint,
+                                          {config.releaseSigningPublicKey, *dataFolder});
     if (!waitForManifestWithSplash(*fetch)) {
         return 1;
     }
-    launcherResult = fetch->status;
-    latestVersionInfo = fetch->info;
+    const CheckedManifest& manifest = fetch->result;
+    launcherResult = manifest.status;
+    latestVersionInfo = manifest.info;
     if (launcherResult != 0) {
         writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
                    config.latestVersionEndpoint);
         closeSplashIfShown(); // gone before an installed game's window can appear
-        return startInstalledGameOffline(*dataFolder).value_or(1);
+        return startInstalledGameOffline(*dataFolder, manifest.failure).value_or(1);
     }
 
     writeToLog("comparing endpoint launcher version:" + latestVersionInfo.LauncherVersion +
                " to config installer version:" + config.launcherVersion + "...");
     if (latestVersionInfo.LauncherVersion != config.launcherVersion) {
         closeSplashIfShown(); // the new launcher shows windows of its own
-        launcherResult = selfUpdateLauncher();
+        launcherResult = selfUpdateLauncher(manifest, config.appFolderName, config.appDisplayName);
         return launcherResult;
     }
 

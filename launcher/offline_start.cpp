@@ -6,7 +6,6 @@
 #include "platform/application_launch.h"
 #include "platform/file_presence.h"
 #include "platform/path_component.h"
-#include "update/manifest_check.h"
 
 #include <INIReader.h>
 
@@ -21,11 +20,11 @@ std::string installedGameBundleName(const std::string& dataFolder) {
     return isSingleFolderName(name) ? name : std::string();
 }
 
-std::optional<int> startInstalledGameOffline(const std::string& dataFolder) {
+std::optional<int> startInstalledGameOffline(const std::string& dataFolder,
+                                             ManifestFailure failure) {
     // A manifest that arrived but was malformed or refused says the server is not to be trusted;
     // only a missing network lets the installed game go unchecked.
-    if (launcherConfig.startInstalledGameWhenOffline == 0 ||
-        lastManifestFailure != ManifestFailure::Transfer) {
+    if (launcherConfig.startInstalledGameWhenOffline == 0 || failure != ManifestFailure::Transfer) {
         return std::nullopt;
     }
     const std::string bundleName = installedGameBundleName(dataFolder);

@@ -17,6 +17,7 @@
 #include "update/release/version_manifest.h"
 
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -40,23 +41,24 @@ SDL_Color installerTextColour() {
                      c.contentInstallerFontColorB, 0};
 }
 
-// The manifest with its raw text. A splash still on the screen goes on drawing meanwhile; false
+// The manifest with its raw text. A splash still on the screen goes on drawing meanwhile; none
 // also when the player closes it.
-bool fetchManifestWithText(const std::string& url) {
-    const auto fetch = startManifestFetch(url, true);
+std::optional<CheckedManifest> fetchManifestWithText(const std::string& url,
+                                                     const ReleaseTrust& trust) {
+    const auto fetch = startManifestFetch(url, trust);
     showSplashUntil(fetch->finished);
     if (splashIsOpen() && launcherDone) {
         writeToLog(splashClosedMessage);
-        return false;
+        return std::nullopt;
     }
     waitForManifestFetch(*fetch);
-    if (fetch->status != 0) {
+    if (fetch->result.status != 0) {
         writeToLog("cannot get latest version info");
-        return false;
+        return std::nullopt;
     }
-    latestVersionInfo = fetch->info;
-    latestVersionText = fetch->text;
-    return true;
+    latestVersionInfo = fetch->result.info;
+    latestVersionText = fetch->result.text;
+    return fetch->result;
 }
 
 } // namespace
@@ -75,7 +77,9 @@ int runContentInstaller() {
     logConfigProblems();
     logInstallerConfig();
 
-    if (!fetchManifestWithText(c.latestVersionEndpoint)) {
+    const auto manifest =
+        fetchManifestWithText(c.latestVersionEndpoint, {c.releaseSigningPublicKey, *folder});
+    if (!manifest) {
         return 1;
     }
     if (openInstallerWindow(c.appDisplayName) != 0) {
@@ -86,7 +90,10 @@ int runContentInstaller() {
     if (!c.previousInstallPath.empty()) {
         previousInstallThread = startCountedThread(launchPreviousInstallUninstaller);
     }
-    workerThread = startCountedThread(contentInstallWorker);
+    workerThread =
+        startCountedThread([request = ContentInstallRequest{*manifest, c.appDisplayName, *folder}] {
+            contentInstallWorker(request);
+        });
 
     FontHandle font(
         openAssetFont(c.contentInstallerFontFileName, c.contentInstallerFontPointSizeOrIndex));

@@ -1,14 +1,10 @@
 #include "update/content_install_worker.h"
 
-#include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
-#include "platform/app_support_folder.h"
 #include "update/application_names.h"
 #include "update/download_and_launch.h"
 #include "update/entry_stream_install.h"
-#include "update/manifest_trust.h"
 #include "update/release/installed_version.h"
-#include "update/release/version_manifest.h"
 
 #include <exception>
 #include <filesystem>
@@ -36,42 +32,41 @@ bool forgetInstalledVersion(const std::string& folder) {
     return false;
 }
 
-int installContent() {
-    const std::string& appDisplayName = launcherConfig.appDisplayName;
-    if (!applicationNamesStayInside(appDisplayName,
-                                    latestVersionInfo.ApplicationExecutablePrefix)) {
+int installContent(const ContentInstallRequest& request) {
+    const LatestVersionInfo& latest = request.manifest.info;
+    const std::string& appDisplayName = request.appDisplayName;
+    if (!applicationNamesStayInside(appDisplayName, latest.ApplicationExecutablePrefix)) {
         return 1;
     }
-    if (!forgetInstalledVersion(appSupportFolder)) {
+    if (!forgetInstalledVersion(request.dataFolder)) {
         return 1;
     }
-    std::string downloadFolder = appSupportFolder;
+    std::string downloadFolder = request.dataFolder;
     const std::string archiveName = appDisplayName + ".zip";
-    const std::string bundleName =
-        latestVersionInfo.ApplicationExecutablePrefix + appDisplayName + ".app";
+    const std::string bundleName = latest.ApplicationExecutablePrefix + appDisplayName + ".app";
+    const CheckedManifest& manifest = request.manifest;
     // Fetching only what changed needs a server that serves ranges; without, the whole archive.
     const std::optional<int> entryWise = installContentEntryWise(
-        latestVersionInfo.ApplicationDownloadUrl, downloadFolder, archiveName, bundleName,
-        requiredArchiveSha256(acceptedRelease.ApplicationIndexSha256));
+        latest.ApplicationDownloadUrl, downloadFolder, archiveName, bundleName,
+        requiredArchiveSha256(manifest, manifest.signedValues.ApplicationIndexSha256));
     const int result =
-        entryWise
-            ? *entryWise
-            : performToFileCurlAndExecute(latestVersionInfo.ApplicationDownloadUrl, downloadFolder,
-                                          archiveName, bundleName,
-                                          requiredArchiveSha256(acceptedRelease.ApplicationSha256));
+        entryWise ? *entryWise
+                  : performToFileCurlAndExecute(
+                        latest.ApplicationDownloadUrl, downloadFolder, archiveName, bundleName,
+                        requiredArchiveSha256(manifest, manifest.signedValues.ApplicationSha256));
     if (result != 0) {
         return result;
     }
     // Recorded only once the game runs, so that an interrupted install is tried again.
-    return saveCurrentVersionIni(appSupportFolder);
+    return saveCurrentVersionIni(request.dataFolder, manifest.text);
 }
 
 } // namespace
 
-void contentInstallWorker() {
+void contentInstallWorker(const ContentInstallRequest& request) {
     int result = 1;
     try {
-        result = installContent();
+        result = installContent(request);
     } catch (const std::exception& error) {
         // Nothing may escape a thread body, and the window waits for installerDone.
         writeToLog(std::string("content installation failed: ") + error.what());

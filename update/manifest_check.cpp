@@ -2,29 +2,53 @@
 
 #include "launcher/run_log.h"
 #include "update/http/manifest_download.h"
-#include "update/manifest_trust.h"
 
-ManifestFailure lastManifestFailure = ManifestFailure::None;
-
-int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std::string* rawText) {
+CheckedManifest fetchCheckedManifest(const std::string& url, const ReleaseTrust& trust,
+                                     const LatestVersionInfo& known) {
+    CheckedManifest manifest;
+    manifest.info = known;
     std::string text;
     const int status = performInMemoryCurl(text, url);
     writeToLog("performed installer version in-memory curl and got status: " +
                std::to_string(status) + "...");
     if (status != 0) {
         writeToLog("Couldn't download " + url);
-        lastManifestFailure = ManifestFailure::Transfer;
-        return status;
+        manifest.status = status;
+        return manifest;
     }
     // No value of a manifest is used before it has passed the signature checks.
-    if (!manifestIsTrusted(text)) {
-        lastManifestFailure = ManifestFailure::Refused;
-        return 1;
+    if (!manifestIsTrusted(text, trust)) {
+        manifest.failure = ManifestFailure::Refused;
+        return manifest;
     }
-    if (rawText != nullptr) {
-        *rawText = text;
+    if (!trust.publicKey.empty()) {
+        manifest.signatureChecked = true;
+        manifest.signedValues = readSignedReleaseValues(splitAtLastLine(text).signedBytes);
     }
-    const int parsed = parseLatestVersionInfo(text, info);
-    lastManifestFailure = parsed == 0 ? ManifestFailure::None : ManifestFailure::Parse;
-    return parsed;
+    manifest.status = parseLatestVersionInfo(text, manifest.info);
+    manifest.failure = manifest.status == 0 ? ManifestFailure::None : ManifestFailure::Parse;
+    manifest.text = std::move(text);
+    return manifest;
+}
+
+int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std::string* rawText,
+                           const ReleaseTrust& trust) {
+    const CheckedManifest manifest = fetchCheckedManifest(url, trust, info);
+    const bool accepted =
+        manifest.failure == ManifestFailure::None || manifest.failure == ManifestFailure::Parse;
+    if (accepted) {
+        info = manifest.info;
+        if (rawText != nullptr) {
+            *rawText = manifest.text;
+        }
+    }
+    return manifest.status;
+}
+
+std::optional<std::string> requiredArchiveSha256(const CheckedManifest& manifest,
+                                                 const std::string& value) {
+    if (!manifest.signatureChecked) {
+        return std::nullopt;
+    }
+    return value;
 }

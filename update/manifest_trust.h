@@ -1,20 +1,15 @@
 #pragma once
-#include "update/release/release_signature.h"
-
-#include <optional>
 #include <string>
 
-// The signed values of the last manifest the launcher accepted; the archive checks use them.
-extern SignedReleaseValues acceptedRelease;
+// What a manifest is trusted by: the launcher's key and the record it must not go back behind.
+struct ReleaseTrust {
+    // releaseSigningPublicKey: base64 of the publisher's Ed25519 key; empty: nothing is checked.
+    std::string publicKey;
+    // The data folder, whose CurrentVersion.ini holds the serial a manifest may not go below.
+    std::string dataFolder;
+};
 
-// With no releaseSigningPublicKey configured every manifest passes. With one, the manifest must
-// pass every check of checkSignedManifest against the serial of the installed CurrentVersion.ini;
-// a refused one gets one run-log line saying which check failed.
-bool manifestIsTrusted(const std::string& manifestText);
-
-// Whether this launcher checks what it installs against its publisher's signature.
-bool checksReleaseSignatures();
-
-// The SHA-256 a download has to have: none when nothing is checked; otherwise the manifest's
-// value, where an empty one (the key was missing) matches no archive.
-std::optional<std::string> requiredArchiveSha256(const std::string& manifestValue);
+// With no key every manifest passes. With one, the manifest must pass every check of
+// checkSignedManifest against the serial of the installed CurrentVersion.ini; a refused one gets
+// one run-log line saying which check failed.
+bool manifestIsTrusted(const std::string& manifestText, const ReleaseTrust& trust);

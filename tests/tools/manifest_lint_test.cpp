@@ -258,7 +258,7 @@ TEST_F(ManifestLintTest, WrittenManifestIsReadAsWrittenUpToTheLongestUrl) {
             served = readFile(folder / "LatestVersion.ini");
         }
         LatestVersionInfo info;
-        ASSERT_EQ(fetchLatestVersionInfo(info, http.url("/LatestVersion.ini"), nullptr), 0);
+        ASSERT_EQ(fetchLatestVersionInfo(info, http.url("/LatestVersion.ini"), nullptr, {}), 0);
         EXPECT_EQ(info.ApplicationVersion, "1.1");
         EXPECT_EQ(info.ApplicationDownloadUrl, applicationUrl);
         EXPECT_EQ(info.ApplicationExecutablePrefix, "Quillmere-");

@@ -1,12 +1,9 @@
 // The signature checks in-process: strict base64, the last-line rule, the serial rule, and the
 // manifest fetch that refuses before any value is used.
-#include "launcher/launcher_config.h"
-#include "platform/app_support_folder.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "update/manifest_check.h"
-#include "update/manifest_trust.h"
 #include "update/release/base64_text.h"
 #include "update/release/release_index.h"
 #include "update/release/release_signature.h"
@@ -147,15 +144,8 @@ TEST(ReleaseIndex, WritesSortedSha256sumLinesAndReadsThemBack) {
 
 class SignedFetch : public testing::Test {
   protected:
-    void SetUp() override {
-        appSupportFolder = folder.str();
-        launcherConfig.releaseSigningPublicKey = key.publicBase64();
-    }
-    void TearDown() override {
-        launcherConfig.releaseSigningPublicKey.clear();
-        appSupportFolder.clear();
-    }
-
+    // Serves text and fetches it both ways: as the launcher's first form of the fetch (info and
+    // raw, the status returned) and as the check the launcher's parts use now (kept in last).
     int fetch(const std::string& text, LatestVersionInfo& info, std::string& raw) {
         HttpTestServer server;
         server.server().Get("/LatestVersion.ini",
@@ -163,12 +153,15 @@ class SignedFetch : public testing::Test {
                                 response.set_content(text, "text/plain");
                             });
         server.start();
-        return fetchLatestVersionInfo(info, server.url("/LatestVersion.ini"), &raw);
+        last = fetchCheckedManifest(server.url("/LatestVersion.ini"), trust, info);
+        return fetchLatestVersionInfo(info, server.url("/LatestVersion.ini"), &raw, trust);
     }
 
     TempFolder folder;
     LogCapture log{folder.str()};
     TestKey key;
+    ReleaseTrust trust{key.publicBase64(), folder.str()};
+    CheckedManifest last;
 };
 
 TEST_F(SignedFetch, ARefusedManifestLeavesTheRecordAndTheTextAsTheyWere) {
@@ -176,7 +169,7 @@ TEST_F(SignedFetch, ARefusedManifestLeavesTheRecordAndTheTextAsTheyWere) {
     info.ApplicationVersion = "1.0";
     std::string raw = "before";
     EXPECT_EQ(fetch(TestKey().sign(body), info, raw), 1);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::Refused);
+    EXPECT_EQ(last.failure, ManifestFailure::Refused);
     EXPECT_NE(
         log.contents().find(
             ":Manifest refused: the signature does not verify with releaseSigningPublicKey\n"),
@@ -191,18 +184,19 @@ TEST_F(SignedFetch, ARefusedManifestLeavesTheRecordAndTheTextAsTheyWere) {
     writeFile(folder / "CurrentVersion.ini", "ManifestSerial=3\n");
     const std::string good = key.sign(body + "ApplicationSha256=" + std::string(64, 'b') + "\n");
     EXPECT_EQ(fetch(good, info, raw), 0);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::None);
+    EXPECT_EQ(last.failure, ManifestFailure::None);
     EXPECT_EQ(info.ApplicationVersion, "2.0");
     EXPECT_EQ(raw, good);
-    EXPECT_EQ(acceptedRelease.ApplicationSha256, std::string(64, 'b'));
-    EXPECT_EQ(requiredArchiveSha256(acceptedRelease.ApplicationSha256), std::string(64, 'b'));
+    EXPECT_EQ(last.signedValues.ApplicationSha256, std::string(64, 'b'));
+    EXPECT_EQ(requiredArchiveSha256(last, last.signedValues.ApplicationSha256),
+              std::string(64, 'b'));
 }
 
 TEST_F(SignedFetch, WithoutAKeyNothingIsCheckedOrRequired) {
-    launcherConfig.releaseSigningPublicKey.clear();
+    trust.publicKey.clear();
     LatestVersionInfo info;
     std::string raw;
     EXPECT_EQ(fetch(body, info, raw), 0);
     EXPECT_EQ(info.ApplicationVersion, "2.0");
-    EXPECT_FALSE(requiredArchiveSha256(""));
+    EXPECT_FALSE(requiredArchiveSha256(last, ""));
 }
