@@ -23,7 +23,6 @@
 namespace {
 
 std::thread previousInstallThread;
-std::thread workerThread;
 
 void logInstallerConfig() {
     const LauncherConfig& c = launcherConfig;
@@ -61,6 +60,15 @@ std::optional<CheckedManifest> fetchManifestWithText(const std::string& url,
     return fetch->result;
 }
 
+// A close request raises installerDone too; nothing was installed unless the worker said so.
+int workerOutcome(const InstallerWorker& worker) {
+    if (!worker.hasFinished()) {
+        writeToLog("The installer window was closed before the installation finished");
+        return 1;
+    }
+    return installerResult.load(std::memory_order_acquire);
+}
+
 } // namespace
 
 int runContentInstaller() {
@@ -90,10 +98,7 @@ int runContentInstaller() {
     if (!c.previousInstallPath.empty()) {
         previousInstallThread = startCountedThread(launchPreviousInstallUninstaller);
     }
-    workerThread =
-        startCountedThread([request = ContentInstallRequest{*manifest, c.appDisplayName, *folder}] {
-            contentInstallWorker(request);
-        });
+    InstallerWorker worker = startContentInstallWorker({*manifest, c.appDisplayName, *folder});
 
     FontHandle font(
         openAssetFont(c.contentInstallerFontFileName, c.contentInstallerFontPointSizeOrIndex));
@@ -111,12 +116,7 @@ int runContentInstaller() {
     if (previousInstallThread.joinable()) {
         previousInstallThread.detach();
     }
-    workerThread.detach();
+    worker.thread.detach();
     closeInstallerWindow();
-    // A close request raises installerDone too; nothing was installed unless the worker said so.
-    if (!installerWorkerFinished.load(std::memory_order_acquire)) {
-        writeToLog("The installer window was closed before the installation finished");
-        return 1;
-    }
-    return installerResult.load(std::memory_order_acquire);
+    return workerOutcome(worker);
 }

@@ -1,6 +1,7 @@
 #include "update/content_install_worker.h"
 
 #include "launcher/run_log.h"
+#include "launcher/work_threads.h"
 #include "update/application_names.h"
 #include "update/download_and_launch.h"
 #include "update/entry_stream_install.h"
@@ -8,12 +9,12 @@
 
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 
 std::atomic<std::int32_t> installerResult{0};
 std::atomic<bool> installerDone{false};
-std::atomic<bool> installerWorkerFinished{false};
 
 namespace {
 
@@ -63,7 +64,7 @@ int installContent(const ContentInstallRequest& request) {
 
 } // namespace
 
-void contentInstallWorker(const ContentInstallRequest& request) {
+void contentInstallWorker(const ContentInstallRequest& request, std::promise<void>* finished) {
     int result = 1;
     try {
         result = installContent(request);
@@ -72,6 +73,19 @@ void contentInstallWorker(const ContentInstallRequest& request) {
         writeToLog(std::string("content installation failed: ") + error.what());
     }
     installerResult.store(result, std::memory_order_relaxed);
-    installerWorkerFinished.store(true, std::memory_order_release);
+    if (finished != nullptr) {
+        finished->set_value();
+    }
     installerDone.store(true, std::memory_order_release);
+}
+
+InstallerWorker startContentInstallWorker(ContentInstallRequest request) {
+    // Shared with the thread: a window that closes early leaves the thread its own end.
+    auto finished = std::make_shared<std::promise<void>>();
+    InstallerWorker worker;
+    worker.finished = finished->get_future();
+    worker.thread = startCountedThread([request = std::move(request), finished] {
+        contentInstallWorker(request, finished.get());
+    });
+    return worker;
 }
