@@ -5,8 +5,8 @@
 #include "ui/asset_path.h"
 #include "ui/sdl_resources.h"
 #include "update/content_install_worker.h"
-#include "update/download_and_launch.h"
 #include "update/http/transfer_progress.h"
+#include "update/unzip_progress.h"
 
 #include <memory>
 

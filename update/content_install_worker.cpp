@@ -33,30 +33,39 @@ bool forgetInstalledVersion(const std::string& folder) {
     return false;
 }
 
+// Brings the release into folder, answering only whether it is installed. Fetching only what
+// changed needs a server that serves ranges; without, the whole archive is fetched.
+bool installRelease(const CheckedManifest& manifest, const std::string& folder,
+                    const std::string& archiveName, const std::string& bundleName) {
+    const std::string& url = manifest.info.ApplicationDownloadUrl;
+    const SignedReleaseValues& signedValues = manifest.signedValues;
+    const EntryWiseInstall entryWise = installContentEntryWise(
+        url, folder, archiveName, bundleName,
+        requiredArchiveSha256(manifest, signedValues.ApplicationIndexSha256));
+    if (entryWise != EntryWiseInstall::NotPossible) {
+        return entryWise == EntryWiseInstall::Installed;
+    }
+    return installWholeArchive(url, folder, archiveName, bundleName,
+                               requiredArchiveSha256(manifest, signedValues.ApplicationSha256));
+}
+
 int installContent(const ContentInstallRequest& request) {
-    const LatestVersionInfo& latest = request.manifest.info;
+    const CheckedManifest& manifest = request.manifest;
+    const std::string& prefix = manifest.info.ApplicationExecutablePrefix;
     const std::string& appDisplayName = request.appDisplayName;
-    if (!applicationNamesStayInside(appDisplayName, latest.ApplicationExecutablePrefix)) {
+    if (!applicationNamesStayInside(appDisplayName, prefix)) {
         return 1;
     }
     if (!forgetInstalledVersion(request.dataFolder)) {
         return 1;
     }
-    std::string downloadFolder = request.dataFolder;
-    const std::string archiveName = appDisplayName + ".zip";
-    const std::string bundleName = latest.ApplicationExecutablePrefix + appDisplayName + ".app";
-    const CheckedManifest& manifest = request.manifest;
-    // Fetching only what changed needs a server that serves ranges; without, the whole archive.
-    const std::optional<int> entryWise = installContentEntryWise(
-        latest.ApplicationDownloadUrl, downloadFolder, archiveName, bundleName,
-        requiredArchiveSha256(manifest, manifest.signedValues.ApplicationIndexSha256));
-    const int result =
-        entryWise ? *entryWise
-                  : performToFileCurlAndExecute(
-                        latest.ApplicationDownloadUrl, downloadFolder, archiveName, bundleName,
-                        requiredArchiveSha256(manifest, manifest.signedValues.ApplicationSha256));
-    if (result != 0) {
-        return result;
+    const std::string bundleName = prefix + appDisplayName + ".app";
+    if (!installRelease(manifest, request.dataFolder, appDisplayName + ".zip", bundleName)) {
+        return 1;
+    }
+    // Installed is not started: the game is started here, once, whichever road brought it.
+    if (launchUnpackedApplication(request.dataFolder, bundleName) != 0) {
+        return 1;
     }
     // Recorded only once the game runs, so that an interrupted install is tried again.
     return saveCurrentVersionIni(request.dataFolder, manifest.text);

@@ -8,10 +8,9 @@
 #include "update/http/file_download.h"
 #include "update/release/sha256_stream.h"
 #include "update/unpack/zip_extract.h"
+#include "update/unzip_progress.h"
 
 #include <cstdio>
-
-std::atomic<std::int32_t> unzipProgressPercent{0};
 
 namespace {
 
@@ -30,18 +29,6 @@ bool archiveMatches(const std::string& archivePath, const std::string& required,
     return false;
 }
 
-int unpackAndLaunch(const std::string& folder, const std::string& archivePath,
-                    const std::string& executableName) {
-    if (!unzipArchive(archivePath, folder, unzipProgressHandler, unzipCompletionHandler)) {
-        writeToLog("failed to unzip file");
-        return 1;
-    }
-    if (std::remove(archivePath.c_str()) != 0) {
-        writeToLog("Error deleting zip file");
-    }
-    return launchUnpackedApplication(folder, executableName);
-}
-
 // Both names are joined to folder: one that leads elsewhere would overwrite a file outside, or
 // start whatever happens to lie there. Checked before anything is downloaded.
 bool namesStayIn(const std::string& folder, const std::string& archiveName,
@@ -58,7 +45,51 @@ bool namesStayIn(const std::string& folder, const std::string& archiveName,
     return true;
 }
 
+bool downloadChecked(const std::string& url, const std::string& archivePath,
+                     const std::optional<std::string>& requiredSha256) {
+    if (!requiredSha256) {
+        return downloadToFile(url, archivePath);
+    }
+    Sha256Stream hash;
+    const bool downloaded = downloadToFile(
+        url, archivePath, [&hash](const char* data, std::size_t size) { hash.update(data, size); });
+    return downloaded && archiveMatches(archivePath, *requiredSha256, hash.finishHex());
+}
+
+bool unpackAndDelete(const std::string& folder, const std::string& archivePath) {
+    const bool unpacked = unzipArchive(archivePath, folder, unzipProgressHandler);
+    finishUnzipProgress(unpacked);
+    if (!unpacked) {
+        writeToLog("failed to unzip file");
+        return false;
+    }
+    if (std::remove(archivePath.c_str()) != 0) {
+        writeToLog("Error deleting zip file");
+    }
+    return true;
+}
+
 } // namespace
+
+void logInstallStart(const std::string& url, const std::string& folder,
+                     const std::string& archiveName, const std::string& executableName) {
+    writeToLog("performToFileCurlAndExecute start - url:" + url + " downloadToFilePath:" +
+               withTrailingSlash(folder) + " downloadToFileName:" + archiveName +
+               " downloadedExecutableToRun:" + executableName);
+}
+
+bool installWholeArchive(const std::string& url, const std::string& folder,
+                         const std::string& archiveName, const std::string& executableName,
+                         const std::optional<std::string>& requiredSha256) {
+    logInstallStart(url, folder, archiveName, executableName);
+    const std::string folderText = withTrailingSlash(folder);
+    if (!namesStayIn(folderText, archiveName, executableName)) {
+        return false;
+    }
+    const std::string archivePath = folderText + archiveName;
+    return downloadChecked(url, archivePath, requiredSha256) &&
+           unpackAndDelete(folderText, archivePath);
+}
 
 int launchUnpackedApplication(const std::string& folder, const std::string& executableName) {
     const std::string appPath = appendPathComponent(folder, executableName);
@@ -73,43 +104,13 @@ int launchUnpackedApplication(const std::string& folder, const std::string& exec
     return 0;
 }
 
-void unzipProgressHandler(const std::string&, long long entryNumber, long long total) {
-    if (total == 0) {
-        return;
-    }
-    const double percent = static_cast<double>(entryNumber) / static_cast<double>(total) * 99.0;
-    unzipProgressPercent.store(static_cast<std::int32_t>(percent), std::memory_order_relaxed);
-}
-
-void unzipCompletionHandler(const std::string&, bool succeeded) {
-    if (succeeded) {
-        unzipProgressPercent.store(100, std::memory_order_relaxed);
-    }
-}
-
-int performToFileCurlAndExecute(const std::string& url, std::string& downloadToFilePath,
+int performToFileCurlAndExecute(const std::string& url, const std::string& downloadToFilePath,
                                 const std::string& downloadToFileName,
                                 const std::string& downloadedExecutableToRun,
                                 const std::optional<std::string>& requiredSha256) {
-    if (!downloadToFilePath.empty() && downloadToFilePath.back() != '/') {
-        downloadToFilePath += '/';
-    }
-    writeToLog("performToFileCurlAndExecute start - url:" + url + " downloadToFilePath:" +
-               downloadToFilePath + " downloadToFileName:" + downloadToFileName +
-               " downloadedExecutableToRun:" + downloadedExecutableToRun);
-    const std::string archivePath = downloadToFilePath + downloadToFileName;
-    if (!namesStayIn(downloadToFilePath, downloadToFileName, downloadedExecutableToRun)) {
+    if (!installWholeArchive(url, downloadToFilePath, downloadToFileName, downloadedExecutableToRun,
+                             requiredSha256)) {
         return 1;
     }
-    Sha256Stream hash;
-    const ReceivedBytes hashBytes = [&hash](const char* data, std::size_t size) {
-        hash.update(data, size);
-    };
-    if (!downloadToFile(url, archivePath, requiredSha256 ? hashBytes : ReceivedBytes())) {
-        return 1;
-    }
-    if (requiredSha256 && !archiveMatches(archivePath, *requiredSha256, hash.finishHex())) {
-        return 1;
-    }
-    return unpackAndLaunch(downloadToFilePath, archivePath, downloadedExecutableToRun);
+    return launchUnpackedApplication(downloadToFilePath, downloadedExecutableToRun);
 }

@@ -2,8 +2,8 @@
 
 #include "tests/support/child_process.h"
 #include "tests/update/download_test_support.h"
-#include "update/download_and_launch.h"
 #include "update/http/transfer_progress.h"
+#include "update/unzip_progress.h"
 
 #include <thread>
 

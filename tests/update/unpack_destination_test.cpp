@@ -35,7 +35,7 @@ class UnpackDestinationTest : public LoggedTest {
     }
     bool unpack(const std::vector<ZipEntrySpec>& entries) {
         writeZip(archive(), entries);
-        return unzipArchive(archive().string(), destination().string(), nullptr, nullptr);
+        return unzipArchive(archive().string(), destination().string(), nullptr);
     }
     std::string refusal(const std::string& entry, const std::string& problem) const {
         return "unzip: entry '" + entry + "' of " + archive().string() +
@@ -188,7 +188,7 @@ TEST_F(UnpackDestinationTest, TheNextUnpackRemovesWhatAKilledOneLeft) {
     if (unpacker == 0) {
         // The slow unpack runs again and again so that a partial file is there to be caught.
         for (int i = 0; i < 200; ++i) {
-            unzipArchive((scratch / "slow.zip").string(), destination().string(), nullptr, nullptr);
+            unzipArchive((scratch / "slow.zip").string(), destination().string(), nullptr);
         }
         _exit(0);
     }
