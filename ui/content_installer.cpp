@@ -2,10 +2,10 @@
 
 #include "launcher/launcher_config.h"
 #include "launcher/launcher_flow.h"
+#include "launcher/previous_install.h"
 #include "launcher/run_log.h"
 #include "launcher/work_threads.h"
 #include "platform/app_support_folder.h"
-#include "platform/application_launch.h"
 #include "ui/asset_path.h"
 #include "ui/install_failed_notice.h"
 #include "ui/installer_window.h"
