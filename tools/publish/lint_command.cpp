@@ -212,25 +212,13 @@ void printReading(const LatestVersionInfo& info, int parseResult) {
                                    : " (the first malformed line, counted in 199-byte pieces)\n");
 }
 
-} // namespace
-
-int runLint(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.switches = {"--quiet"};
+int runLint(const ParsedArguments& parsed) {
     std::string error;
-    const auto parsed = parseArguments(arguments, accepted, error);
-    if (!parsed) {
-        return reportError("lint", error + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
-    if (parsed->positionals.size() != 1) {
+    if (parsed.positionals.size() != 1) {
         return reportError("lint", "give exactly one manifest file or URL (see --help)",
                            kUsageError);
     }
-    const std::string source = parsed->positionals.front();
+    const std::string source = parsed.positionals.front();
     Manifest manifest;
     const bool read =
         isUrl(source) ? fetchUrl(source, manifest, error) : readFileBytes(source, manifest, error);
@@ -261,7 +249,7 @@ int runLint(const std::vector<std::string>& arguments) {
     for (const auto& finding : findings) {
         traps += finding.trap ? 1 : 0;
     }
-    if (!parsed->hasSwitch("--quiet")) {
+    if (!parsed.hasSwitch("--quiet")) {
         printReading(launcherReading, parseResult);
         std::cout << source << ": "
                   << (traps == 0 ? "the launcher reads it as written"
@@ -270,3 +258,7 @@ int runLint(const std::vector<std::string>& arguments) {
     }
     return traps == 0 ? kSuccess : kFailure;
 }
+
+} // namespace
+
+const Command lintCommand{{.switches = {"--quiet"}}, kHelp, runLint};

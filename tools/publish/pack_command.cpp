@@ -335,25 +335,13 @@ bool writeArchive(const fs::path& output, const std::vector<Entry>& entries,
     return true;
 }
 
-} // namespace
-
-int runPack(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.valued = {"--output"};
+int runPack(const ParsedArguments& parsed) {
     std::string problem;
-    const auto parsed = parseArguments(arguments, accepted, problem);
-    if (!parsed) {
-        return reportError("pack", problem + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
-    if (parsed->positionals.size() != 1 || !parsed->has("--output")) {
+    if (parsed.positionals.size() != 1 || !parsed.has("--output")) {
         return reportError("pack", "give one bundle folder and --output (see --help)", kUsageError);
     }
-    const fs::path bundle = withoutTrailingSeparator(parsed->positionals.front());
-    const fs::path output = parsed->value("--output");
+    const fs::path bundle = withoutTrailingSeparator(parsed.positionals.front());
+    const fs::path output = parsed.value("--output");
     if (!checkPaths(bundle, output, problem)) {
         return reportError("pack", problem, kFailure);
     }
@@ -377,3 +365,7 @@ int runPack(const std::vector<std::string>& arguments) {
               << output.string() << "\n";
     return kSuccess;
 }
+
+} // namespace
+
+const Command packCommand{{.valued = {"--output"}}, kHelp, runPack};

@@ -19,25 +19,13 @@ const char* const kHelp =
     "  --key FILE   the private key (PEM)\n"
     "  -h, --help   show this help\n";
 
-} // namespace
-
-int runSign(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.valued = {"--key"};
+int runSign(const ParsedArguments& parsed) {
     std::string problem;
-    const auto parsed = parseArguments(arguments, accepted, problem);
-    if (!parsed) {
-        return reportError("sign", problem + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
-    if (parsed->positionals.size() != 1 || !parsed->has("--key")) {
+    if (parsed.positionals.size() != 1 || !parsed.has("--key")) {
         return reportError("sign", "give --key FILE and one manifest (see --help)", kUsageError);
     }
-    const std::string& path = parsed->positionals.front();
-    const SigningKey key = readPrivateKeyFile(parsed->value("--key"), problem);
+    const std::string& path = parsed.positionals.front();
+    const SigningKey key = readPrivateKeyFile(parsed.value("--key"), problem);
     const auto text = key ? readManifestFile(path, problem) : std::nullopt;
     if (!text) {
         return reportError("sign", problem, kFailure);
@@ -52,3 +40,7 @@ int runSign(const std::vector<std::string>& arguments) {
     std::cout << "signed " << path << "\n";
     return kSuccess;
 }
+
+} // namespace
+
+const Command signCommand{{.valued = {"--key"}}, kHelp, runSign};

@@ -65,31 +65,19 @@ void checkArchive(Report& report, const std::string& path, const SignedReleaseVa
            index ? "its SHA-256 " + indexHash + " differs from ApplicationIndexSha256" : problem);
 }
 
-} // namespace
-
-int runVerify(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.valued = {"--public-key", "--installed-serial"};
+int runVerify(const ParsedArguments& parsed) {
     std::string problem;
-    const auto parsed = parseArguments(arguments, accepted, problem);
-    if (!parsed) {
-        return reportError("verify", problem + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
-    if (parsed->positionals.empty() || !parsed->has("--public-key")) {
+    if (parsed.positionals.empty() || !parsed.has("--public-key")) {
         return reportError("verify", "give --public-key KEY and a manifest (see --help)",
                            kUsageError);
     }
-    const auto installed = parsed->has("--installed-serial")
-                               ? parseManifestSerial(parsed->value("--installed-serial"))
+    const auto installed = parsed.has("--installed-serial")
+                               ? parseManifestSerial(parsed.value("--installed-serial"))
                                : std::optional<std::uint64_t>(0);
     if (!installed) {
         return reportError("verify", "--installed-serial must be a decimal number", kUsageError);
     }
-    const auto text = readManifestFile(parsed->positionals.front(), problem);
+    const auto text = readManifestFile(parsed.positionals.front(), problem);
     if (!text) {
         return reportError("verify", problem, kUsageError);
     }
@@ -97,15 +85,19 @@ int runVerify(const std::vector<std::string>& arguments) {
     const std::string manifest(text->c_str());
     Report report;
     for (const ManifestCheck& check :
-         checkSignedManifest(manifest, parsed->value("--public-key"), *installed)) {
+         checkSignedManifest(manifest, parsed.value("--public-key"), *installed)) {
         report(check.name, check.passed, check.detail);
     }
     const SignedReleaseValues values =
         readSignedReleaseValues(splitAtLastLine(manifest).signedBytes);
     checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
-    for (std::size_t i = 1; i < parsed->positionals.size(); ++i) {
-        checkArchive(report, parsed->positionals[i], values);
+    for (std::size_t i = 1; i < parsed.positionals.size(); ++i) {
+        checkArchive(report, parsed.positionals[i], values);
     }
     return report.failures == 0 ? kSuccess : kFailure;
 }
+
+} // namespace
+
+const Command verifyCommand{{.valued = {"--public-key", "--installed-serial"}}, kHelp, runVerify};
