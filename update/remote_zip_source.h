@@ -20,6 +20,8 @@ class RemoteZipSource {
   private:
     static zip_int64_t callback(void* user, void* data, zip_uint64_t length,
                                 zip_source_cmd_t command);
+    zip_int64_t answer(void* data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t readInto(char* data, zip_uint64_t length);
 
     RangeReader& reader;
     std::uint64_t position = 0;
