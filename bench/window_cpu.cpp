@@ -10,8 +10,7 @@
 #include "ui/installer_window.h"
 #include "ui/splash_window.h"
 #include "update/content_install_worker.h"
-#include "update/download_and_launch.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
 
 #include <SDL.h>
 #include <SDL_ttf.h>

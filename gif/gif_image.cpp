@@ -51,6 +51,22 @@ GIF_Frame* allocateFrame() {
     return frame;
 }
 
+// A frame's transparent pixels are those of color or those of index, at most one of the two;
+// neither turns transparency off.
+void markTransparent(GIF_Frame* frame, const SDL_Color* color, const Uint8* index) {
+    if (frame == nullptr) {
+        return;
+    }
+    frame->transparentByColor = color != nullptr ? 1 : 0;
+    frame->transparentByIndex = index != nullptr ? 1 : 0;
+    if (color != nullptr) {
+        frame->transparentColor = *color;
+    }
+    if (index != nullptr) {
+        frame->transparentIndex = *index;
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -246,29 +262,15 @@ void GIF_SetDelay(GIF_Frame* frame, int milliseconds) {
 }
 
 void GIF_SetTransparentColor(GIF_Frame* frame, SDL_Color color) {
-    if (frame == nullptr) {
-        return;
-    }
-    frame->transparentByColor = 1;
-    frame->transparentByIndex = 0;
-    frame->transparentColor = color;
+    markTransparent(frame, &color, nullptr);
 }
 
 void GIF_SetTransparentIndex(GIF_Frame* frame, Uint8 index) {
-    if (frame == nullptr) {
-        return;
-    }
-    frame->transparentByColor = 0;
-    frame->transparentByIndex = 1;
-    frame->transparentIndex = index;
+    markTransparent(frame, nullptr, &index);
 }
 
 void GIF_UnsetTransparency(GIF_Frame* frame) {
-    if (frame == nullptr) {
-        return;
-    }
-    frame->transparentByColor = 0;
-    frame->transparentByIndex = 0;
+    markTransparent(frame, nullptr, nullptr);
 }
 
 void GIF_SetDisposal(GIF_Frame* frame, int value) {

@@ -11,23 +11,23 @@ namespace gif_detail {
 // Only the first 256 palette entries can ever be written to a file, so matching looks no further.
 constexpr int maxFileColors = 256;
 
-struct PaletteDeleter {
-    void operator()(SDL_Palette* palette) const { SDL_FreePalette(palette); }
+// A deleter that frees with the given function, and the owning pointers built on it.
+template <auto freeFunction> struct FreeWith {
+    template <typename T> void operator()(T* object) const { freeFunction(object); }
 };
-struct ImageDeleter {
-    void operator()(GIF_Image* image) const { GIF_FreeImage(image); }
-};
-struct FrameDeleter {
-    void operator()(GIF_Frame* frame) const { GIF_FreeFrame(frame); }
-};
-struct ColorMapDeleter {
-    void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
-};
+using PalettePtr = std::unique_ptr<SDL_Palette, FreeWith<SDL_FreePalette>>;
+using ImagePtr = std::unique_ptr<GIF_Image, FreeWith<GIF_FreeImage>>;
+using FramePtr = std::unique_ptr<GIF_Frame, FreeWith<GIF_FreeFrame>>;
+using ColorMapPtr = std::unique_ptr<ColorMapObject, FreeWith<GifFreeMapObject>>;
 
-using PalettePtr = std::unique_ptr<SDL_Palette, PaletteDeleter>;
-using ImagePtr = std::unique_ptr<GIF_Image, ImageDeleter>;
-using FramePtr = std::unique_ptr<GIF_Frame, FrameDeleter>;
-using ColorMapPtr = std::unique_ptr<ColorMapObject, ColorMapDeleter>;
+// giflib's decoder or encoder, closed with closeFunction; its error code after a close is of no
+// use to anyone.
+template <int (*closeFunction)(GifFileType*, int*)> struct CloseGif {
+    void operator()(GifFileType* gif) const {
+        int error = 0;
+        closeFunction(gif, &error);
+    }
+};
 
 // First of the palette's first 256 entries whose r, g and b equal the colour's; 0 when none.
 Uint8 exactMatchIndex(const SDL_Palette* palette, SDL_Color color);

@@ -10,13 +10,7 @@ namespace {
 
 using namespace gif_detail;
 
-struct DecoderCloser {
-    void operator()(GifFileType* gif) const {
-        int error = 0;
-        DGifCloseFile(gif, &error);
-    }
-};
-using DecoderPtr = std::unique_ptr<GifFileType, DecoderCloser>;
+using DecoderPtr = std::unique_ptr<GifFileType, CloseGif<DGifCloseFile>>;
 
 constexpr int maxFrames = 0xFFFF;
 constexpr Uint32 redMask = 0x000000FF;
@@ -30,13 +24,14 @@ constexpr int hundredthsToMilliseconds = 10;
 
 using PixelValues = std::array<Uint32, 256>;
 
-// False only when memory runs out; a missing colour table leaves `palette` empty.
-bool paletteFromColorMap(const ColorMapObject* map, PalettePtr& palette) {
+// The colour table of map into palette, a field of the image or frame being built (whose free
+// function releases it). False only when memory runs out; without a table palette stays empty.
+bool paletteFromColorMap(const ColorMapObject* map, SDL_Palette*& palette) {
     if (map == nullptr || map->Colors == nullptr || map->ColorCount < 1) {
         return true;
     }
-    palette.reset(SDL_AllocPalette(map->ColorCount));
-    if (!palette) {
+    palette = SDL_AllocPalette(map->ColorCount);
+    if (palette == nullptr) {
         return false;
     }
     for (int i = 0; i < map->ColorCount; ++i) {
@@ -159,11 +154,9 @@ FramePtr buildFrame(const SavedImage& saved, const SDL_Palette* globalPalette) {
     frame->width = static_cast<Uint16>(desc.Width);
     frame->height = static_cast<Uint16>(desc.Height);
 
-    PalettePtr local;
-    if (!paletteFromColorMap(desc.ColorMap, local)) {
+    if (!paletteFromColorMap(desc.ColorMap, frame->localPalette)) {
         return nullptr;
     }
-    frame->localPalette = local.release();
     const SDL_Palette* palette = frame->localPalette ? frame->localPalette : globalPalette;
 
     for (int i = 0; i < saved.ExtensionBlockCount; ++i) {
@@ -192,11 +185,9 @@ ImagePtr buildImage(const GifFileType& gif) {
     }
     image->width = static_cast<Uint16>(gif.SWidth);
     image->height = static_cast<Uint16>(gif.SHeight);
-    PalettePtr global;
-    if (!paletteFromColorMap(gif.SColorMap, global)) {
+    if (!paletteFromColorMap(gif.SColorMap, image->globalPalette)) {
         return nullptr;
     }
-    image->globalPalette = global.release();
     image->loopCount = findLoopCount(gif);
     if (gif.ImageCount <= 0) {
         return image;

@@ -14,13 +14,7 @@ namespace {
 
 using namespace gif_detail;
 
-struct EncoderCloser {
-    void operator()(GifFileType* gif) const {
-        int error = 0;
-        EGifCloseFile(gif, &error);
-    }
-};
-using EncoderPtr = std::unique_ptr<GifFileType, EncoderCloser>;
+using EncoderPtr = std::unique_ptr<GifFileType, CloseGif<EGifCloseFile>>;
 
 constexpr int colorResolution = 8;
 constexpr GifByteType netscapeId[] = {'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'};

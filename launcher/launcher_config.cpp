@@ -86,19 +86,34 @@ void loadContentInstallerConfig() {
     loadContentInstallerConfigFrom(configFilePath());
 }
 
-void loadLauncherConfigFrom(const std::string& path, const std::string& code) {
+namespace {
+
+// What the launcher and its content installer each read besides the settings they share.
+using SettingsGroupReader = void (*)(const ConfigFile& file, LauncherConfig& c,
+                                     const std::string& code);
+
+// The settings both read first (the launcher also launcherVersion, in its place among them),
+// then the group's own. Nothing when the file cannot be read.
+void loadSettings(const std::string& path, const std::string& code, bool withLauncherVersion,
+                  SettingsGroupReader readGroup) {
     const ConfigFile file = openConfigFile(path);
     if (!file.dictionary) {
         return;
     }
     LauncherConfig& c = launcherConfig;
     readConfigString(file, "latestVersionEndpoint", c.latestVersionEndpoint);
-    readConfigString(file, "launcherVersion", c.launcherVersion);
+    if (withLauncherVersion) {
+        readConfigString(file, "launcherVersion", c.launcherVersion);
+    }
     readConfigString(file, "companyFolderName", c.companyFolderName);
     readConfigString(file, "appFolderName", c.appFolderName);
     readConfigString(file, "appDisplayName", c.appDisplayName);
     readSigningKey(file, c.releaseSigningPublicKey);
     c.releaseSigningThreshold = readConfigInt(file, "releaseSigningThreshold");
+    readGroup(file, c, code);
+}
+
+void readLauncherGroup(const ConfigFile& file, LauncherConfig& c, const std::string& code) {
     c.launcherImageWidth = readConfigInt(file, "launcherImageWidth");
     c.launcherImageHeight = readConfigInt(file, "launcherImageHeight");
 
@@ -119,18 +134,7 @@ void loadLauncherConfigFrom(const std::string& path, const std::string& code) {
     c.startInstalledGameWhenOffline = readConfigInt(file, "startInstalledGameWhenOffline");
 }
 
-void loadContentInstallerConfigFrom(const std::string& path, const std::string& code) {
-    const ConfigFile file = openConfigFile(path);
-    if (!file.dictionary) {
-        return;
-    }
-    LauncherConfig& c = launcherConfig;
-    readConfigString(file, "latestVersionEndpoint", c.latestVersionEndpoint);
-    readConfigString(file, "companyFolderName", c.companyFolderName);
-    readConfigString(file, "appFolderName", c.appFolderName);
-    readConfigString(file, "appDisplayName", c.appDisplayName);
-    readSigningKey(file, c.releaseSigningPublicKey);
-    c.releaseSigningThreshold = readConfigInt(file, "releaseSigningThreshold");
+void readContentInstallerGroup(const ConfigFile& file, LauncherConfig& c, const std::string& code) {
     c.contentInstallerImageWidth = readConfigInt(file, "contentInstallerImageWidth");
     c.contentInstallerImageHeight = readConfigInt(file, "contentInstallerImageHeight");
     readConfigString(file, "contentInstallerFontFileName", c.contentInstallerFontFileName);
@@ -158,6 +162,16 @@ void loadContentInstallerConfigFrom(const std::string& path, const std::string& 
     readConfigString(file, "installFailedText-en", englishFailure);
     c.installFailedText = englishFailure;
     readConfigString(file, "installFailedText-" + code, c.installFailedText);
+}
+
+} // namespace
+
+void loadLauncherConfigFrom(const std::string& path, const std::string& code) {
+    loadSettings(path, code, true, readLauncherGroup);
+}
+
+void loadContentInstallerConfigFrom(const std::string& path, const std::string& code) {
+    loadSettings(path, code, false, readContentInstallerGroup);
 }
 
 void logConfigProblems() {

@@ -19,32 +19,29 @@ struct LauncherConfig {
     // both mean one.
     std::int32_t releaseSigningThreshold = 0;
 
-    std::int32_t launcherImageWidth = 300;
-    std::int32_t launcherImageHeight = 250;
+    // The splash: its size, its text (in the player's language) and the text's font, colour
+    // and box, a value pair or triple to a line.
+    std::int32_t launcherImageWidth = 300, launcherImageHeight = 250;
     std::string checkingForUpdatesText = "CHECKING FOR UPDATES";
     std::string launcherFontFileName = "Tiki Island.ttf";
     std::int32_t launcherFontPointSizeOrIndex = 0;
-    std::int32_t launcherFontColorR = 0;
-    std::int32_t launcherFontColorG = 0;
-    std::int32_t launcherFontColorB = 0;
-    std::int32_t launcherDisplayTextX = 0;
-    std::int32_t launcherDisplayTextY = 0;
-    std::int32_t launcherDisplayTextWidth = 0;
-    std::int32_t launcherDisplayTextHeight = 0;
+    std::int32_t launcherFontColorR = 0, launcherFontColorG = 0, launcherFontColorB = 0;
+    std::int32_t launcherDisplayTextX = 0, launcherDisplayTextY = 0;
+    std::int32_t launcherDisplayTextWidth = 0, launcherDisplayTextHeight = 0;
     // Not 0: without a network the installed game is started unchecked rather than not at all.
     std::int32_t startInstalledGameWhenOffline = 0;
 
-    std::int32_t contentInstallerImageWidth = 430;
-    std::int32_t contentInstallerImageHeight = 389;
+    // The content installer's window: its size, and the percentage's font, colour (read as
+    // integers and kept to their low byte) and box.
+    std::int32_t contentInstallerImageWidth = 430, contentInstallerImageHeight = 389;
     std::string contentInstallerFontFileName = "Tiki Island.ttf";
     std::int32_t contentInstallerFontPointSizeOrIndex = 25;
-    std::uint8_t contentInstallerFontColorR = 255;
-    std::uint8_t contentInstallerFontColorG = 255;
-    std::uint8_t contentInstallerFontColorB = 255;
-    std::int32_t contentInstallerPercentDisplayTextX = 395;
-    std::int32_t contentInstallerPercentDisplayTextY = 360;
-    std::int32_t contentInstallerPercentDisplayTextWidth = 15;
-    std::int32_t contentInstallerPercentDisplayTextHeight = 15;
+    std::uint8_t contentInstallerFontColorR = 255, contentInstallerFontColorG = 255,
+                 contentInstallerFontColorB = 255;
+    std::int32_t contentInstallerPercentDisplayTextX = 395,
+                 contentInstallerPercentDisplayTextY = 360;
+    std::int32_t contentInstallerPercentDisplayTextWidth = 15,
+                 contentInstallerPercentDisplayTextHeight = 15;
     std::string previousInstallPath;
     std::string previousInstallCompanyFolderName;
     std::string previousInstallAppFolderName;

@@ -4,26 +4,21 @@
 #include "launcher/game_repair.h"
 #include "launcher/launcher_config.h"
 #include "launcher/offline_start.h"
-#include "launcher/run_lock.h"
 #include "launcher/run_log.h"
 #include "launcher/running_game.h"
+#include "launcher/run_preparation.h"
 #include "launcher/window_module.h"
 #include "platform/app_support_folder.h"
-#include "platform/application_launch.h"
 #include "platform/file_presence.h"
-#include "platform/main_bundle.h"
 #include "platform/path_component.h"
-#include "platform/standard_folders.h"
-#include "relocation/app_relocator.h"
 #include "uninstall/uninstaller.h"
 #include "update/application_names.h"
 #include "update/background_manifest_fetch.h"
-#include "update/installed_version.h"
+#include "update/release/installed_version.h"
+#include "update/release/version_manifest.h"
 #include "update/self_update.h"
-#include "update/version_manifest.h"
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -33,18 +28,6 @@ int launcherResult = 0;
 bool launcherDone = false;
 
 namespace {
-
-bool runsFromTemporaryPlace(const std::string& bundlePath, const std::string& temporaryFolder) {
-    // The private folder may lie elsewhere; a bundle under $TMPDIR or /tmp is temporary too.
-    for (const std::string& prefix :
-         {temporaryFolder, sharedTemporaryDirectory(), std::string("/private/var/folders"),
-          std::string("/Volumes/")}) {
-        if (!prefix.empty() && bundlePath.starts_with(prefix)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // A self-update leaves its installer in the temporary folder; once the launcher is current
 // that copy has served its purpose.
@@ -121,72 +104,12 @@ int launchOrUpdateContent() {
     return result;
 }
 
-int launcherMain(int argc, char** argv) {
-    if (asksForUninstall(argc, argv)) {
-        return runUninstaller(argc, argv);
-    }
+namespace {
 
-    const std::string temporaryFolder = temporaryDirectory();
-    if (runsFromTemporaryPlace(mainBundlePath(), temporaryFolder)) {
-        relocateToApplicationsFolder();
-    }
-
-    loadLauncherConfig(preferredLanguageCode());
-    const std::string resourcePath = mainBundleResourcePath();
+// The content step once the manifest has been accepted and the launcher is current: the
+// installer when the game or its record is missing, else the installed game or its update.
+int takeTheContentRoad(const std::string& dataFolder) {
     const LauncherConfig& config = launcherConfig;
-
-    const auto dataFolder = createAppSupportFolder(config.companyFolderName, config.appFolderName);
-    if (!dataFolder) {
-        std::fputs("The launcher's data folder could not be created; see the line above.\n",
-                   stderr);
-        return 1;
-    }
-    // Taken before anything is written or fetched: a second launcher on the same folder (a
-    // double click) would truncate the first one's archive and start the game twice.
-    std::string lockProblem;
-    const RunLock lock = takeRunLock(*dataFolder, lockProblem);
-    setupLogFile(*dataFolder);
-    if (lock == RunLock::HeldElsewhere) {
-        writeToLog("Another launcher is already running for " + *dataFolder +
-                   "; leaving the work to it");
-        return 0;
-    }
-    if (lock == RunLock::Unavailable) {
-        writeToLog("Cannot take the run lock " + lockProblem + "; going on without it");
-    }
-    logConfigProblems();
-
-    writeToLog("mainBundle resourcePath:" + resourcePath);
-    writeToLog("Config loaded from config.plist: latestVersionEndpoint=" +
-               config.latestVersionEndpoint + ", launcherVersion=" + config.launcherVersion +
-               ", companyFolderName=" + config.companyFolderName + ", appFolderName=" +
-               config.appFolderName + ", appDisplayName=" + config.appDisplayName);
-
-    // Whatever way the run ends from here, no splash outlives it.
-    const SplashCloser splashCloser;
-    const auto fetch = startManifestFetch(config.latestVersionEndpoint, false);
-    if (!waitForManifestWithSplash(*fetch)) {
-        return 1;
-    }
-    launcherResult = fetch->status;
-    latestVersionInfo = fetch->info;
-    if (launcherResult != 0) {
-        writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
-                   config.latestVersionEndpoint);
-        closeSplashIfShown(); // gone before an installed game's window can appear
-        return startInstalledGameOffline(*dataFolder).value_or(1);
-    }
-
-    writeToLog("comparing endpoint launcher version:" + latestVersionInfo.LauncherVersion +
-               " to config installer version:" + config.launcherVersion + "...");
-    if (latestVersionInfo.LauncherVersion != config.launcherVersion) {
-        closeSplashIfShown(); // the new launcher shows windows of its own
-        launcherResult = selfUpdateLauncher();
-        return launcherResult;
-    }
-
-    removeLeftoverSelfUpdateFolder(temporaryFolder);
-
     if (!applicationNamesStayInside(config.appDisplayName,
                                     latestVersionInfo.ApplicationExecutablePrefix)) {
         return 1;
@@ -196,17 +119,60 @@ int launcherMain(int argc, char** argv) {
     }
 
     const bool contentPresent = fileExistsAtPath(contentApplicationPath());
-    const bool versionRecorded = fileExistsAtPath(*dataFolder + "/CurrentVersion.ini");
+    const bool versionRecorded = fileExistsAtPath(dataFolder + "/CurrentVersion.ini");
     if (!contentPresent || !versionRecorded) {
         return runContentInstallerFromModule();
     }
-
-    if (!loadCurrentVersionIni(*dataFolder)) {
-        writeToLog("Can't load CurrentVersion.ini from '" + *dataFolder + "'");
+    if (!loadCurrentVersionIni(dataFolder)) {
+        writeToLog("Can't load CurrentVersion.ini from '" + dataFolder + "'");
         return 1;
     }
-    writeToLog("CurrentVersion.ini loaded from '" + *dataFolder +
+    writeToLog("CurrentVersion.ini loaded from '" + dataFolder +
                "': appVersion=" + currentAppVersion);
-
     return launchOrUpdateContent();
+}
+
+// The manifest decides the road: the installed game unchecked (offline), the self-update, or
+// the content step.
+int takeTheRoad(const PreparedRun& run) {
+    const LauncherConfig& config = launcherConfig;
+    // Whatever way the run ends from here, no splash outlives it.
+    const SplashCloser splashCloser;
+    const auto fetch = startManifestFetch(config.latestVersionEndpoint,
+                                          {config.releaseSigningPublicKey, run.dataFolder,
+                                            config.releaseSigningThreshold});
+    if (!waitForManifestWithSplash(*fetch)) {
+        return 1;
+    }
+    const CheckedManifest& manifest = fetch->result;
+    launcherResult = manifest.status;
+    latestVersionInfo = manifest.info;
+    if (launcherResult != 0) {
+        writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
+                   config.latestVersionEndpoint);
+        closeSplashIfShown(); // gone before an installed game's window can appear
+        return startInstalledGameOffline(run.dataFolder, manifest.failure).value_or(1);
+    }
+    writeToLog("comparing endpoint launcher version:" + latestVersionInfo.LauncherVersion +
+               " to config installer version:" + config.launcherVersion + "...");
+    if (latestVersionInfo.LauncherVersion != config.launcherVersion) {
+        closeSplashIfShown(); // the new launcher shows windows of its own
+        launcherResult = selfUpdateLauncher(manifest, config.appFolderName, config.appDisplayName);
+        return launcherResult;
+    }
+    removeLeftoverSelfUpdateFolder(run.temporaryFolder);
+    return takeTheContentRoad(run.dataFolder);
+}
+
+} // namespace
+
+int launcherMain(int argc, char** argv) {
+    if (asksForUninstall(argc, argv)) {
+        return runUninstaller(argc, argv);
+    }
+    const PreparedRun run = prepareRun();
+    if (run.exitStatus) {
+        return *run.exitStatus;
+    }
+    return takeTheRoad(run);
 }

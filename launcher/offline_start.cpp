@@ -7,7 +7,6 @@
 #include "platform/application_launch.h"
 #include "platform/file_presence.h"
 #include "platform/path_component.h"
-#include "update/version_manifest.h"
 
 #include <INIReader.h>
 
@@ -22,12 +21,13 @@ std::string installedGameBundleName(const std::string& dataFolder) {
     return isSingleFolderName(name) ? name : std::string();
 }
 
-std::optional<int> startInstalledGameOffline(const std::string& dataFolder) {
+std::optional<int> startInstalledGameOffline(const std::string& dataFolder,
+                                             ManifestFailure failure) {
     // A manifest that arrived but was malformed or refused says the server is not to be trusted;
     // only a missing network lets the installed game go unchecked. An expired manifest is as good
     // as none: correctly signed, only too old to say what is current.
-    const bool noCurrentManifest = lastManifestFailure == ManifestFailure::Transfer ||
-                                   lastManifestFailure == ManifestFailure::Expired;
+    const bool noCurrentManifest =
+        failure == ManifestFailure::Transfer || failure == ManifestFailure::Expired;
     if (launcherConfig.startInstalledGameWhenOffline == 0 || !noCurrentManifest) {
         return std::nullopt;
     }

@@ -1,12 +1,15 @@
 #pragma once
+#include "update/manifest_check.h"
+
 #include <optional>
 #include <string>
 
 // When startInstalledGameWhenOffline is on, the manifest failed for want of a transfer (or was
-// signed but expired) and a game is installed in dataFolder: starts it unchecked and returns the
-// start's status (0 when it runs). None when offline play does not apply and the run ends as
-// before.
-std::optional<int> startInstalledGameOffline(const std::string& dataFolder);
+// signed but expired: failure) and a game is installed in dataFolder: starts it unchecked and
+// returns the start's status (0 when it runs). None when offline play does not apply and the run
+// ends as before.
+std::optional<int> startInstalledGameOffline(const std::string& dataFolder,
+                                             ManifestFailure failure);
 
 // The installed game's bundle as the last installed manifest (CurrentVersion.ini) named it;
 // empty when that name would not stay inside dataFolder.

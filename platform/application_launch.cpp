@@ -1,6 +1,5 @@
 #include "platform/application_launch.h"
 
-#include "launcher/launcher_config.h"
 #include "platform/application_bundle.h"
 #include "platform/process_start.h"
 
@@ -19,11 +18,4 @@ int launchApplicationWithArguments(const std::string& application,
 
 int launchApplication(const std::string& application) {
     return launchApplicationWithArguments(application, {});
-}
-
-void launchPreviousInstallUninstaller() {
-    const std::string path = launcherConfig.previousInstallPath + "/" +
-                             launcherConfig.previousInstallCompanyFolderName + "/" +
-                             launcherConfig.previousInstallAppFolderName;
-    launchApplicationWithArguments(path, {"-u"});
 }

@@ -7,6 +7,3 @@
 int launchApplication(const std::string& application);
 int launchApplicationWithArguments(const std::string& application,
                                    const std::vector<std::string>& arguments);
-
-// Thread body: starts the earlier installation's launcher with "-u" so that it removes itself.
-void launchPreviousInstallUninstaller();

@@ -17,3 +17,10 @@ std::string appendPathComponent(const std::string& folder, const std::string& na
     }
     return joined + name.substr(start);
 }
+
+std::string withTrailingSlash(const std::string& folder) {
+    if (folder.empty() || folder.back() == '/') {
+        return folder;
+    }
+    return folder + '/';
+}

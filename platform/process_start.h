@@ -11,6 +11,13 @@
 std::optional<pid_t> startDetachedProcess(const std::string& executable,
                                           const std::vector<std::string>& arguments);
 
+// Starts executable with arguments (without the program name), without waiting: in a session
+// of its own when newSession, with standard output on outputFd (a duplicate of it) when that is
+// not negative. Everything else is inherited. None when the system refuses the start.
+std::optional<pid_t> spawnProcess(const std::string& executable,
+                                  const std::vector<std::string>& arguments, int outputFd,
+                                  bool newSession);
+
 // Whether a child started above has not ended yet; an ended child is reaped.
 bool childIsRunning(pid_t child);
 

@@ -2,6 +2,7 @@
 
 #include "platform/application_bundle.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -12,15 +13,9 @@ namespace fs = std::filesystem;
 namespace {
 
 bool isProcessFolderName(const std::string& name) {
-    if (name.empty()) {
-        return false;
-    }
-    for (const char c : name) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) {
-            return false;
-        }
-    }
-    return true;
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
 }
 
 // A process that has ended but not been reaped yet no longer runs.

@@ -12,14 +12,18 @@ plist_t entryOfKind(plist_t dictionary, const char* key, plist_type kind) {
     return entry && plist_get_node_type(entry) == kind ? entry : nullptr;
 }
 
+// The key of kind in the dictionary at index of array; none when either is of another kind.
+plist_t entryAt(plist_t array, std::uint32_t index, const char* key, plist_type kind) {
+    const plist_t item = plist_array_get_item(array, index);
+    if (!item || plist_get_node_type(item) != PLIST_DICT) {
+        return nullptr;
+    }
+    return entryOfKind(item, key, kind);
+}
+
 Walk walkSystemEntities(plist_t entities, const std::string& mountSource) {
-    const std::uint32_t count = plist_array_get_size(entities);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const plist_t entity = plist_array_get_item(entities, i);
-        if (!entity || plist_get_node_type(entity) != PLIST_DICT) {
-            return Walk::WrongKind;
-        }
-        const plist_t device = entryOfKind(entity, "dev-entry", PLIST_STRING);
+    for (std::uint32_t i = 0; i < plist_array_get_size(entities); ++i) {
+        const plist_t device = entryAt(entities, i, "dev-entry", PLIST_STRING);
         if (!device) {
             return Walk::WrongKind;
         }
@@ -44,13 +48,8 @@ std::optional<std::string> deviceInHdiutilInfo(const PropertyList& info,
     if (!images) {
         return std::nullopt;
     }
-    const std::uint32_t count = plist_array_get_size(images);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const plist_t image = plist_array_get_item(images, i);
-        if (!image || plist_get_node_type(image) != PLIST_DICT) {
-            return std::nullopt;
-        }
-        const plist_t entities = entryOfKind(image, "system-entities", PLIST_ARRAY);
+    for (std::uint32_t i = 0; i < plist_array_get_size(images); ++i) {
+        const plist_t entities = entryAt(images, i, "system-entities", PLIST_ARRAY);
         if (!entities) {
             return std::nullopt;
         }

@@ -153,11 +153,6 @@ bool LinuxRelocationSystem::trashWithFileManager(const std::string& path) {
     return moveToTrash(path);
 }
 
-// The freedesktop.org trash above stands in for all three of the Mac's ways to trash.
-bool LinuxRelocationSystem::recycleWithWorkspace(const std::string&, const std::string&) {
-    return false;
-}
-
 std::optional<std::string> LinuxRelocationSystem::runAppleScript(const std::string&) {
     return std::string("{NSAppleScriptErrorMessage = \"There is no Finder on this system\";}");
 }
@@ -172,17 +167,6 @@ std::vector<std::string> LinuxRelocationSystem::runningApplicationBundlePaths() 
     return paths;
 }
 
-// The launcher has no window at this point, so there is nothing to bring to the front.
-bool LinuxRelocationSystem::isActiveApplication() {
-    return true;
-}
-
-void LinuxRelocationSystem::activateIgnoringOtherApps() {}
-
-int LinuxRelocationSystem::authorizationCreate() {
-    return 0;
-}
-
 // pkexec has no separate prompt; running a harmless tool through it asks for the password
 // before anything is changed, and tells a dismissed prompt from a refusal.
 int LinuxRelocationSystem::authorizationCopyRights(const std::string&, unsigned) {
@@ -195,8 +179,6 @@ int LinuxRelocationSystem::authorizationCopyRights(const std::string&, unsigned)
     }
     return code == pkexecDismissed ? errAuthorizationCanceled : errAuthorizationDenied;
 }
-
-void LinuxRelocationSystem::authorizationFree() {}
 
 bool LinuxRelocationSystem::lookUpExecuteWithPrivileges() {
     return access(pkexecPath, X_OK) == 0;
@@ -223,7 +205,6 @@ int LinuxRelocationSystem::waitForChild() {
     return status;
 }
 
-// The scripts use bash's ">&/dev/null", which Debian's /bin/sh (dash) rejects.
 void LinuxRelocationSystem::startShellScript(const std::string& script) {
     startTool("/bin/bash", {"-c", script});
 }
@@ -237,20 +218,12 @@ std::string LinuxRelocationSystem::openCommand(const std::string& path) {
     return shellQuote(executable.empty() ? path : executable);
 }
 
-// A running copy cannot be brought to the front from here, and starting a second one would
-// run two launchers on one data folder: the running copy carries on alone.
-void LinuxRelocationSystem::openApplicationAndWait(const std::string&) {}
-
 int LinuxRelocationSystem::processIdentifier() {
     return static_cast<int>(getpid());
 }
 
 double LinuxRelocationSystem::appKitVersionNumber() {
     return currentAppKitVersion;
-}
-
-bool LinuxRelocationSystem::systemIsAtLeast10_8() {
-    return true;
 }
 
 void LinuxRelocationSystem::log(const std::string& message) {

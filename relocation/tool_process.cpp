@@ -1,24 +1,13 @@
 #include "relocation/tool_process.h"
 
+#include "platform/process_start.h"
+
 #include <cerrno>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace {
-
-struct FileActions {
-    posix_spawn_file_actions_t actions{};
-    bool ready = posix_spawn_file_actions_init(&actions) == 0;
-    ~FileActions() {
-        if (ready) {
-            posix_spawn_file_actions_destroy(&actions);
-        }
-    }
-};
 
 struct Pipe {
     int ends[2] = {-1, -1};
@@ -39,25 +28,7 @@ struct Pipe {
 
 std::optional<pid_t> startTool(const std::string& tool, const std::vector<std::string>& arguments,
                                int outputFd) {
-    FileActions files;
-    if (!files.ready) {
-        return std::nullopt;
-    }
-    if (outputFd >= 0 && posix_spawn_file_actions_adddup2(&files.actions, outputFd, 1) != 0) {
-        return std::nullopt;
-    }
-    std::vector<std::string> words{tool};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (posix_spawn(&child, tool.c_str(), &files.actions, nullptr, argv.data(), environ) != 0) {
-        return std::nullopt;
-    }
-    return child;
+    return spawnProcess(tool, arguments, outputFd, false);
 }
 
 int waitForTool(pid_t child) {

@@ -2,10 +2,10 @@
 
 #include "launcher/launcher_config.h"
 #include "launcher/launcher_flow.h"
+#include "launcher/previous_install.h"
 #include "launcher/run_log.h"
 #include "launcher/work_threads.h"
 #include "platform/app_support_folder.h"
-#include "platform/application_launch.h"
 #include "ui/asset_path.h"
 #include "ui/install_failed_notice.h"
 #include "ui/installer_animation.h"
@@ -15,16 +15,16 @@
 #include "ui/splash_session.h"
 #include "update/background_manifest_fetch.h"
 #include "update/content_install_worker.h"
-#include "update/installed_version.h"
-#include "update/version_manifest.h"
+#include "update/release/installed_version.h"
+#include "update/release/version_manifest.h"
 
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 namespace {
 
 std::thread previousInstallThread;
-std::thread workerThread;
 
 void logInstallerConfig() {
     const LauncherConfig& c = launcherConfig;
@@ -42,23 +42,33 @@ SDL_Color installerTextColour() {
                      c.contentInstallerFontColorB, 0};
 }
 
-// The manifest with its raw text. A splash still on the screen goes on drawing meanwhile; false
+// The manifest with its raw text. A splash still on the screen goes on drawing meanwhile; none
 // also when the player closes it.
-bool fetchManifestWithText(const std::string& url) {
-    const auto fetch = startManifestFetch(url, true);
+std::optional<CheckedManifest> fetchManifestWithText(const std::string& url,
+                                                     const ReleaseTrust& trust) {
+    const auto fetch = startManifestFetch(url, trust);
     showSplashUntil(fetch->finished);
     if (splashIsOpen() && launcherDone) {
         writeToLog(splashClosedMessage);
-        return false;
+        return std::nullopt;
     }
     waitForManifestFetch(*fetch);
-    if (fetch->status != 0) {
+    if (fetch->result.status != 0) {
         writeToLog("cannot get latest version info");
-        return false;
+        return std::nullopt;
     }
-    latestVersionInfo = fetch->info;
-    latestVersionText = fetch->text;
-    return true;
+    latestVersionInfo = fetch->result.info;
+    latestVersionText = fetch->result.text;
+    return fetch->result;
+}
+
+// A close request raises installerDone too; nothing was installed unless the worker said so.
+int workerOutcome(const InstallerWorker& worker) {
+    if (!worker.hasFinished()) {
+        writeToLog("The installer window was closed before the installation finished");
+        return 1;
+    }
+    return installerResult.load(std::memory_order_acquire);
 }
 
 } // namespace
@@ -77,7 +87,9 @@ int runContentInstaller() {
     logConfigProblems();
     logInstallerConfig();
 
-    if (!fetchManifestWithText(c.latestVersionEndpoint)) {
+    const auto manifest =
+        fetchManifestWithText(c.latestVersionEndpoint, {c.releaseSigningPublicKey, *folder, c.releaseSigningThreshold});
+    if (!manifest) {
         return 1;
     }
     if (openInstallerWindow(c.appDisplayName) != 0) {
@@ -88,7 +100,7 @@ int runContentInstaller() {
     if (!c.previousInstallPath.empty()) {
         previousInstallThread = startCountedThread(launchPreviousInstallUninstaller);
     }
-    workerThread = startCountedThread(contentInstallWorker);
+    InstallerWorker worker = startContentInstallWorker({*manifest, c.appDisplayName, *folder});
 
     FontHandle font(
         openAssetFont(c.contentInstallerFontFileName, c.contentInstallerFontPointSizeOrIndex));
@@ -108,12 +120,7 @@ int runContentInstaller() {
     if (previousInstallThread.joinable()) {
         previousInstallThread.detach();
     }
-    workerThread.detach();
+    worker.thread.detach();
     closeInstallerWindow();
-    // A close request raises installerDone too; nothing was installed unless the worker said so.
-    if (!installerWorkerFinished.load(std::memory_order_acquire)) {
-        writeToLog("The installer window was closed before the installation finished");
-        return 1;
-    }
-    return installerResult.load(std::memory_order_acquire);
+    return workerOutcome(worker);
 }

@@ -6,8 +6,8 @@
 #include "ui/sdl_resources.h"
 #include "ui/window_events.h"
 #include "update/content_install_worker.h"
-#include "update/download_and_launch.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
+#include "update/unzip_progress.h"
 
 SDL_Window* installerWindow = nullptr;
 SDL_Renderer* installerRenderer = nullptr;

@@ -5,20 +5,20 @@
 namespace {
 
 void runFetch(const std::shared_ptr<ManifestFetch>& fetch) {
-    const int status =
-        fetchLatestVersionInfo(fetch->info, fetch->url, fetch->keepText ? &fetch->text : nullptr);
+    CheckedManifest result = fetchCheckedManifest(fetch->url, fetch->trust);
     std::lock_guard lock(fetch->mutex);
-    fetch->status = status;
+    fetch->result = std::move(result);
     fetch->finished.store(true, std::memory_order_release);
     fetch->finishedChanged.notify_all();
 }
 
 } // namespace
 
-std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url, bool keepText) {
+std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url,
+                                                  const ReleaseTrust& trust) {
     auto fetch = std::make_shared<ManifestFetch>();
     fetch->url = url;
-    fetch->keepText = keepText;
+    fetch->trust = trust;
     // Counted, so that a run ending while the check still runs ends without tearing down what it
     // uses.
     startCountedThread([fetch] { runFetch(fetch); }).detach();

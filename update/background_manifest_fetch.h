@@ -6,26 +6,25 @@
 #include <mutex>
 #include <string>
 
-#include "update/version_manifest.h"
+#include "update/manifest_check.h"
 
-// A manifest fetch on a thread of its own, so that the main thread can draw a window meanwhile.
-// The fetch writes only into this record, which the thread shares with the caller: a run that
-// ends before the fetch does (the player closed the window) leaves the thread nothing of the
+// A manifest check on a thread of its own, so that the main thread can draw a window meanwhile.
+// The check writes only into this record, which the thread shares with the caller: a run that
+// ends before the check does (the player closed the window) leaves the thread nothing of the
 // caller's to touch.
 struct ManifestFetch {
     std::string url;
-    bool keepText = false;
-    int status = 1;
-    LatestVersionInfo info;
-    std::string text;
+    ReleaseTrust trust;
+    CheckedManifest result; // final once finished reads true
     std::atomic<bool> finished{false};
     std::mutex mutex;
     std::condition_variable finishedChanged;
 };
 
-// Starts fetchLatestVersionInfo(url) on a detached thread.
-std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url, bool keepText);
+// Starts fetchCheckedManifest(url, trust) on a detached thread.
+std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url,
+                                                  const ReleaseTrust& trust);
 
-// Waits at most limit; true when the fetch has finished (its fields are then final).
+// Waits at most limit; true when the fetch has finished (its result is then final).
 bool waitForManifestFetch(ManifestFetch& fetch, std::chrono::milliseconds limit);
 void waitForManifestFetch(ManifestFetch& fetch);

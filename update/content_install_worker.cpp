@@ -1,23 +1,20 @@
 #include "update/content_install_worker.h"
 
-#include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
-#include "platform/app_support_folder.h"
+#include "launcher/work_threads.h"
 #include "update/application_names.h"
 #include "update/download_and_launch.h"
 #include "update/entry_stream_install.h"
-#include "update/installed_version.h"
-#include "update/manifest_trust.h"
-#include "update/version_manifest.h"
+#include "update/release/installed_version.h"
 
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 
 std::atomic<std::int32_t> installerResult{0};
 std::atomic<bool> installerDone{false};
-std::atomic<bool> installerWorkerFinished{false};
 
 namespace {
 
@@ -36,47 +33,68 @@ bool forgetInstalledVersion(const std::string& folder) {
     return false;
 }
 
-int installContent() {
-    const std::string& appDisplayName = launcherConfig.appDisplayName;
-    if (!applicationNamesStayInside(appDisplayName,
-                                    latestVersionInfo.ApplicationExecutablePrefix)) {
+// Brings the release into folder, answering only whether it is installed. Fetching only what
+// changed needs a server that serves ranges; without, the whole archive is fetched.
+bool installRelease(const CheckedManifest& manifest, const std::string& folder,
+                    const std::string& archiveName, const std::string& bundleName) {
+    const std::string& url = manifest.info.ApplicationDownloadUrl;
+    const SignedReleaseValues& signedValues = manifest.signedValues;
+    const EntryWiseInstall entryWise = installContentEntryWise(
+        url, folder, archiveName, bundleName,
+        requiredArchiveSha256(manifest, signedValues.ApplicationIndexSha256));
+    if (entryWise != EntryWiseInstall::NotPossible) {
+        return entryWise == EntryWiseInstall::Installed;
+    }
+    return installWholeArchive(url, folder, archiveName, bundleName,
+                               requiredArchiveSha256(manifest, signedValues.ApplicationSha256));
+}
+
+int installContent(const ContentInstallRequest& request) {
+    const CheckedManifest& manifest = request.manifest;
+    const std::string& prefix = manifest.info.ApplicationExecutablePrefix;
+    const std::string& appDisplayName = request.appDisplayName;
+    if (!applicationNamesStayInside(appDisplayName, prefix)) {
         return 1;
     }
-    if (!forgetInstalledVersion(appSupportFolder)) {
+    if (!forgetInstalledVersion(request.dataFolder)) {
         return 1;
     }
-    std::string downloadFolder = appSupportFolder;
-    const std::string archiveName = appDisplayName + ".zip";
-    const std::string bundleName =
-        latestVersionInfo.ApplicationExecutablePrefix + appDisplayName + ".app";
-    // Fetching only what changed needs a server that serves ranges; without, the whole archive.
-    const std::optional<int> entryWise = installContentEntryWise(
-        latestVersionInfo.ApplicationDownloadUrl, downloadFolder, archiveName, bundleName,
-        requiredArchiveSha256(acceptedRelease.ApplicationIndexSha256));
-    const int result =
-        entryWise
-            ? *entryWise
-            : performToFileCurlAndExecute(latestVersionInfo.ApplicationDownloadUrl, downloadFolder,
-                                          archiveName, bundleName,
-                                          requiredArchiveSha256(acceptedRelease.ApplicationSha256));
-    if (result != 0) {
-        return result;
+    const std::string bundleName = prefix + appDisplayName + ".app";
+    if (!installRelease(manifest, request.dataFolder, appDisplayName + ".zip", bundleName)) {
+        return 1;
+    }
+    // Installed is not started: the game is started here, once, whichever road brought it.
+    if (launchUnpackedApplication(request.dataFolder, bundleName) != 0) {
+        return 1;
     }
     // Recorded only once the game runs, so that an interrupted install is tried again.
-    return saveCurrentVersionIni(appSupportFolder);
+    return saveCurrentVersionIni(request.dataFolder, manifest.text);
 }
 
 } // namespace
 
-void contentInstallWorker() {
+void contentInstallWorker(const ContentInstallRequest& request, std::promise<void>* finished) {
     int result = 1;
     try {
-        result = installContent();
+        result = installContent(request);
     } catch (const std::exception& error) {
         // Nothing may escape a thread body, and the window waits for installerDone.
         writeToLog(std::string("content installation failed: ") + error.what());
     }
     installerResult.store(result, std::memory_order_relaxed);
-    installerWorkerFinished.store(true, std::memory_order_release);
+    if (finished != nullptr) {
+        finished->set_value();
+    }
     installerDone.store(true, std::memory_order_release);
+}
+
+InstallerWorker startContentInstallWorker(ContentInstallRequest request) {
+    // Shared with the thread: a window that closes early leaves the thread its own end.
+    auto finished = std::make_shared<std::promise<void>>();
+    InstallerWorker worker;
+    worker.finished = finished->get_future();
+    worker.thread = startCountedThread([request = std::move(request), finished] {
+        contentInstallWorker(request, finished.get());
+    });
+    return worker;
 }

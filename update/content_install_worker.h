@@ -1,6 +1,12 @@
 #pragma once
+#include "update/manifest_check.h"
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <future>
+#include <string>
+#include <thread>
 
 // The worker's result (0 success, 1 failure), final once installerDone reads true with acquire
 // ordering.
@@ -8,12 +14,36 @@ extern std::atomic<std::int32_t> installerResult;
 // Raised by the worker as its last act on every path, and by the installer window when the user
 // closes it.
 extern std::atomic<bool> installerDone;
-// Raised by the worker alone, just before installerDone: tells a finished installation from a
-// window that was closed while the work went on.
-extern std::atomic<bool> installerWorkerFinished;
+
+// What the content installer hands its worker: the manifest it accepted and where the game goes.
+struct ContentInstallRequest {
+    CheckedManifest manifest;
+    // The setting: the archive is saved as appDisplayName + ".zip", the game's bundle is the
+    // manifest's ApplicationExecutablePrefix + appDisplayName + ".app".
+    std::string appDisplayName;
+    std::string dataFolder;
+};
 
 // Thread body of the content installer: downloads, unpacks and starts the game in the data
 // folder, then records the installed version once the game runs. The old record goes before
 // anything is downloaded, so that an installation that does not complete is never taken for an
-// installed version.
-void contentInstallWorker();
+// installed version. On every path it stores installerResult, then makes finished (when given)
+// ready and raises installerDone last.
+void contentInstallWorker(const ContentInstallRequest& request,
+                          std::promise<void>* finished = nullptr);
+
+// The worker as the installer window holds it.
+struct InstallerWorker {
+    std::thread thread;
+    // Ready once the worker has stored installerResult. The window raises installerDone too
+    // when the player closes it; only this tells a finished installation from a window closed
+    // while the work went on.
+    std::future<void> finished;
+
+    bool hasFinished() const {
+        return finished.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+};
+
+// Starts contentInstallWorker(request) on a counted thread.
+InstallerWorker startContentInstallWorker(ContentInstallRequest request);

@@ -1,32 +1,29 @@
 #pragma once
-#include <atomic>
-#include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 
-// Percentage of the current unpack: 0..99 while entries are written, 100 once it succeeded.
-extern std::atomic<std::int32_t> unzipProgressPercent;
+// The whole-archive road: downloads url into folder + "/" + archiveName (hashed while it arrives
+// when requiredSha256 is given: a download that differs is deleted unopened), unpacks it into
+// folder and deletes it. executableName is the bundle that is started afterwards: it and
+// archiveName must each be a single name in folder, checked before anything is downloaded. True
+// once the release is in place (nothing is started); false after a run-log line.
+bool installWholeArchive(const std::string& url, const std::string& folder,
+                         const std::string& archiveName, const std::string& executableName,
+                         const std::optional<std::string>& requiredSha256);
 
-// Downloads url into downloadToFilePath + downloadToFileName, unpacks it into the same folder,
-// deletes it and starts the application downloadedExecutableToRun found there: 0 when it is
-// running, 1 on any failure (after a run-log line). downloadToFilePath gets a trailing "/".
-// With requiredSha256 the archive is hashed while it arrives and, when it differs, deleted
-// unopened.
-int performToFileCurlAndExecute(const std::string& url, std::string& downloadToFilePath,
+// Downloads url into downloadToFilePath + "/" + downloadToFileName, unpacks it into the same
+// folder, deletes it and starts the application downloadedExecutableToRun found there:
+// installWholeArchive, then launchUnpackedApplication. 0 when it is running, 1 on any failure
+// (after a run-log line).
+int performToFileCurlAndExecute(const std::string& url, const std::string& downloadToFilePath,
                                 const std::string& downloadToFileName,
                                 const std::string& downloadedExecutableToRun,
                                 const std::optional<std::string>& requiredSha256 = std::nullopt);
 
-// The last steps of an install: the application executableName must be in folder (which ends
-// with "/"), and is started. 0 when it runs, 1 after a run-log line.
+// The last step of an install: the application executableName must be in folder, and is
+// started. 0 when it runs, 1 after a run-log line.
 int launchUnpackedApplication(const std::string& folder, const std::string& executableName);
 
-// libcurl write callback; file is the open output FILE*. Returns what fwrite wrote, so that a
-// short write ends the transfer with libcurl's write error.
-std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count, void* file);
-
-// The unpack handlers: progress scales entryNumber / total to 0..99, completion sets 100 on
-// success and leaves the value alone otherwise.
-void unzipProgressHandler(const std::string& entryPath, long long entryNumber, long long total);
-void unzipCompletionHandler(const std::string& path, bool succeeded);
+// The line both install roads start with, named after the whole job.
+void logInstallStart(const std::string& url, const std::string& folder,
+                     const std::string& archiveName, const std::string& executableName);

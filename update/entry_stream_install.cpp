@@ -2,13 +2,13 @@
 
 #include "launcher/run_log.h"
 #include "platform/app_support_folder.h"
+#include "platform/path_component.h"
 #include "update/download_and_launch.h"
+#include "update/http/transfer_progress.h"
 #include "update/install_plan.h"
+#include "update/release/sha256_stream.h"
 #include "update/remote_zip_source.h"
-#include "update/sha256_stream.h"
-#include "update/version_manifest.h"
-
-#include <fcntl.h>
+#include "update/unzip_progress.h"
 
 namespace {
 
@@ -93,7 +93,7 @@ std::optional<std::string> requiredHash(const ZipEntry& entry, const IndexedHash
 }
 
 struct Install {
-    RemoteArchive& remote;
+    RangeReader& remote;
     zip_t* archive;
     const std::string& url;
     const std::vector<ZipEntry>& entries;
@@ -103,11 +103,11 @@ struct Install {
 
 enum class Outcome { Done, Failed, Refused };
 
-Outcome transferOutcome(const RemoteArchive& remote) {
-    if (remote.state == RemoteArchive::State::Refused) {
+Outcome transferOutcome(const RangeReader& remote) {
+    if (remote.state() == RangeReader::State::Refused) {
         return Outcome::Refused;
     }
-    writeToLog("curl_easy_perform() failed: " + remote.failure);
+    writeToLog("curl_easy_perform() failed: " + remote.failure());
     return Outcome::Failed;
 }
 
@@ -141,7 +141,7 @@ Outcome unpackPlanned(Install& install, const InstallPlan& plan) {
         const Problem problem = unpackEntry(install.archive, entry, install.root, buffer, madeLinks,
                                             install.hashes[position]);
         if (!problem.empty()) {
-            if (install.remote.state != RemoteArchive::State::Ready) {
+            if (install.remote.state() != RangeReader::State::Ready) {
                 return transferOutcome(install.remote);
             }
             logEntryProblem(install.url, entry.name, problem);
@@ -168,117 +168,120 @@ void logPlan(const std::string& url, const InstallPlan& plan, std::size_t entrie
                std::to_string(archiveBytes) + " bytes");
 }
 
-// Everything after the archive was opened; the first of the results is "take the full road".
-std::optional<int> installFrom(RemoteArchive& remote, zip_t* archive, const std::string& url,
-                               const std::string& folder, const std::string& label,
-                               const std::optional<std::string>& requiredIndexSha256) {
-    std::string indexSha256;
-    const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256);
-    if (remote.state == RemoteArchive::State::Refused) {
-        logFallback(url, remote.refusal);
-        return std::nullopt;
-    }
-    if (remote.state == RemoteArchive::State::Failed) {
-        writeToLog("curl_easy_perform() failed: " + remote.failure);
-        return 1;
-    }
-    if (!hashes) {
-        return 1;
-    }
-    const auto entries = describeEntries(archive, label);
-    if (!entries) {
-        writeToLog("failed to unzip file");
-        return 1;
-    }
-    Install install{remote, archive, label, *entries, {}, -1};
-    for (const ZipEntry& entry : *entries) {
-        const auto hash =
-            requiredHash(entry, *hashes, indexSha256, requiredIndexSha256.has_value());
+// Every entry's required hash into install.hashes; false (after the run-log lines) when a
+// checked release leaves one out of its index.
+bool collectHashes(Install& install, const IndexedHashes& hashes, const std::string& indexSha256,
+                   bool checked, const std::string& url) {
+    for (const ZipEntry& entry : install.entries) {
+        const auto hash = requiredHash(entry, hashes, indexSha256, checked);
         if (!hash) {
             logEntryProblem(url, entry.name,
                             std::string("it is not listed in ") + releaseIndexName);
             writeToLog("failed to unzip file");
-            return 1;
+            return false;
         }
         install.hashes.push_back(*hash);
     }
-    const Descriptor root(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root.valid()) {
-        writeToLog(errorText("unzip: cannot open the destination " + folder));
-        writeToLog("failed to unzip file");
-        return 1;
-    }
-    install.root = root.fd;
-    const std::size_t leftovers = removeLeftoverPartials(root.fd);
-    if (leftovers > 0) {
-        writeToLog("unzip: removed " + std::to_string(leftovers) +
-                   " unfinished files of an earlier unpack from " + folder);
-    }
-    const InstallPlan plan = planInstall(archive, *entries, root.fd, *hashes);
-    logPlan(url, plan, entries->size(), remote.size());
+    return true;
+}
+
+// Plans what the folder lacks and fetches and unpacks it.
+EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
+                                const std::string& url) {
+    RangeReader& remote = install.remote;
+    const InstallPlan plan = planInstall(install.archive, install.entries, install.root, hashes);
+    logPlan(url, plan, install.entries.size(), remote.size());
     remote.expectTotal(plan.fetchedBytes);
     const Outcome outcome = unpackPlanned(install, plan);
     if (outcome == Outcome::Refused) {
-        logFallback(url, remote.refusal);
-        return std::nullopt;
+        logFallback(url, remote.refusal());
+        return EntryWiseInstall::NotPossible;
     }
     if (outcome == Outcome::Failed) {
-        if (remote.state == RemoteArchive::State::Ready) {
+        if (remote.state() == RangeReader::State::Ready) {
             writeToLog("failed to unzip file");
         }
-        return 1;
+        return EntryWiseInstall::Failed;
     }
     downloadProgressPercent.store(100, std::memory_order_relaxed);
-    unzipCompletionHandler(url, true);
-    return 0;
+    finishUnzipProgress(true);
+    return EntryWiseInstall::Installed;
+}
+
+// Everything after the archive was opened.
+EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::string& url,
+                             const std::string& folder, const std::string& label,
+                             const std::optional<std::string>& requiredIndexSha256) {
+    std::string indexSha256;
+    const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256);
+    if (remote.state() == RangeReader::State::Refused) {
+        logFallback(url, remote.refusal());
+        return EntryWiseInstall::NotPossible;
+    }
+    if (remote.state() == RangeReader::State::Failed) {
+        writeToLog("curl_easy_perform() failed: " + remote.failure());
+        return EntryWiseInstall::Failed;
+    }
+    if (!hashes) {
+        return EntryWiseInstall::Failed;
+    }
+    const auto entries = describeEntries(archive, label);
+    if (!entries) {
+        writeToLog("failed to unzip file");
+        return EntryWiseInstall::Failed;
+    }
+    Install install{remote, archive, label, *entries, {}, -1};
+    if (!collectHashes(install, *hashes, indexSha256, requiredIndexSha256.has_value(), url)) {
+        return EntryWiseInstall::Failed;
+    }
+    const Descriptor root = openUnpackDestination(folder);
+    if (!root.valid()) {
+        writeToLog("failed to unzip file");
+        return EntryWiseInstall::Failed;
+    }
+    install.root = root.fd;
+    return installPlanned(install, *hashes, url);
 }
 
 } // namespace
 
-std::optional<int> installContentEntryWise(const std::string& url, std::string& folder,
-                                           const std::string& archiveName,
-                                           const std::string& executableName,
-                                           const std::optional<std::string>& requiredIndexSha256) {
+EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
+                                         const std::string& archiveName,
+                                         const std::string& executableName,
+                                         const std::optional<std::string>& requiredIndexSha256) {
     // Names that lead elsewhere are refused by the full road, with its own line.
     if (!isSingleFolderName(archiveName) || !isSingleFolderName(executableName)) {
-        return std::nullopt;
-    }
-    if (!folder.empty() && folder.back() != '/') {
-        folder += '/';
+        return EntryWiseInstall::NotPossible;
     }
     downloadProgressPercent.store(0, std::memory_order_relaxed);
-    RemoteArchive remote(url);
-    if (remote.open() == RemoteArchive::State::Refused) {
-        logFallback(url, remote.refusal);
-        return std::nullopt;
+    RangeReader remote(url);
+    if (remote.open() == RangeReader::State::Refused) {
+        logFallback(url, remote.refusal());
+        return EntryWiseInstall::NotPossible;
     }
-    writeToLog("performToFileCurlAndExecute start - url:" + url + " downloadToFilePath:" + folder +
-               " downloadToFileName:" + archiveName +
-               " downloadedExecutableToRun:" + executableName);
-    if (remote.state == RemoteArchive::State::Failed) {
-        writeToLog("curl_easy_perform() failed: " + remote.failure);
-        return 1;
+    logInstallStart(url, folder, archiveName, executableName);
+    if (remote.state() == RangeReader::State::Failed) {
+        writeToLog("curl_easy_perform() failed: " + remote.failure());
+        return EntryWiseInstall::Failed;
     }
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* source = remote.makeSource();
+    RemoteZipSource zipSource(remote);
+    zip_source_t* source = zipSource.makeSource();
     ArchiveHandle archive(source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr);
     if (!archive) {
         const std::string why =
-            remote.state == RemoteArchive::State::Ready
+            remote.state() == RangeReader::State::Ready
                 ? std::string("it is not a ZIP archive: ") + zip_error_strerror(&error)
-                : remote.refusal + remote.failure;
+                : remote.refusal() + remote.failure();
         zip_error_fini(&error);
         zip_source_free(source);
         logFallback(url, why);
-        return std::nullopt;
+        return EntryWiseInstall::NotPossible;
     }
     zip_error_fini(&error);
     // Entries are named in the log as the whole-archive road names them.
-    const auto result =
-        installFrom(remote, archive.get(), url, folder, folder + archiveName, requiredIndexSha256);
-    if (!result || *result != 0) {
-        return result;
-    }
-    return launchUnpackedApplication(folder, executableName);
+    const std::string folderText = withTrailingSlash(folder);
+    return installFrom(remote, archive.get(), url, folderText, folderText + archiveName,
+                       requiredIndexSha256);
 }

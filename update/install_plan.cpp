@@ -1,6 +1,6 @@
 #include "update/install_plan.h"
 
-#include "update/sha256_stream.h"
+#include "update/release/sha256_stream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

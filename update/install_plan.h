@@ -1,6 +1,6 @@
 #pragma once
-#include "update/release_index.h"
-#include "update/zip_entries.h"
+#include "update/release/release_index.h"
+#include "update/unpack/zip_entries.h"
 
 #include <cstdint>
 #include <map>

@@ -1,24 +1,24 @@
 #pragma once
-#include "update/release_signature.h"
-
-#include <optional>
+#include <cstdint>
 #include <string>
 
-// The signed values of the last manifest the launcher accepted; the archive checks use them.
-extern SignedReleaseValues acceptedRelease;
+// What a manifest is trusted by: the launcher's keys and the records it must not go back behind.
+struct ReleaseTrust {
+    // releaseSigningPublicKey: base64 of the publisher's Ed25519 keys, separated by commas;
+    // empty: nothing is checked.
+    std::string publicKey;
+    // The data folder, whose CurrentVersion.ini and highest-serial record hold the serial a
+    // manifest may not go below.
+    std::string dataFolder;
+    // releaseSigningThreshold: how many different trusted keys must sign (0 and 1: one).
+    std::int32_t threshold = 0;
+};
 
-// With no releaseSigningPublicKey configured every manifest passes. With one, the manifest must
-// pass every check of checkSignedManifest against the serial of the installed CurrentVersion.ini,
-// the highest serial accepted before and the current time; a refused one gets one run-log line
-// saying which check failed. An accepted one raises the highest accepted serial to its own.
+// With no key every manifest passes. With keys, the manifest must pass every check of
+// checkSignedManifest against the serial of the installed CurrentVersion.ini, the highest serial
+// accepted before and the current time; a refused one gets one run-log line saying which check
+// failed. An accepted one raises the highest accepted serial to its own.
 // Expired: signed as it should be, but too old to be taken; only a stale copy is being served.
 enum class ManifestTrust { Trusted, Refused, Expired };
-ManifestTrust checkManifestTrust(const std::string& manifestText);
-bool manifestIsTrusted(const std::string& manifestText);
-
-// Whether this launcher checks what it installs against its publisher's signature.
-bool checksReleaseSignatures();
-
-// The SHA-256 a download has to have: none when nothing is checked; otherwise the manifest's
-// value, where an empty one (the key was missing) matches no archive.
-std::optional<std::string> requiredArchiveSha256(const std::string& manifestValue);
+ManifestTrust checkManifestTrust(const std::string& manifestText, const ReleaseTrust& trust);
+bool manifestIsTrusted(const std::string& manifestText, const ReleaseTrust& trust);

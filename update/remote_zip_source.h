@@ -1,52 +1,29 @@
 #pragma once
+#include "update/http/range_reader.h"
+
 #include <cstdint>
-#include <curl/curl.h>
-#include <memory>
-#include <string>
-#include <vector>
 #include <zip.h>
 
-// A ZIP archive on a web server, read through HTTP range requests so that libzip can parse it
-// and unpack single entries without the whole file. One easy handle, reused for every request
-// (and so one connection), runs inside a multi handle that the reads pump. Reads made to parse
-// the archive go through a cache of fetched blocks; entry data comes from runs that the install
-// announces, each fetched as one streaming request.
+// libzip's view of an archive on a web server: a source whose reads go to a range reader, so
+// that libzip parses the archive and unpacks single entries with only the bytes it reads.
+class RemoteZipSource {
+  public:
+    explicit RemoteZipSource(RangeReader& reader);
+    ~RemoteZipSource();
+    RemoteZipSource(const RemoteZipSource&) = delete;
+    RemoteZipSource& operator=(const RemoteZipSource&) = delete;
 
-// Delay before the first retry of a failed range request, doubled up to four times it; tests
-// lower it in-process.
-extern long rangeRetryBaseMilliseconds;
-
-struct RemoteArchive {
-    enum class State { Ready, Refused, Failed };
-
-    explicit RemoteArchive(const std::string& url);
-    ~RemoteArchive();
-    RemoteArchive(const RemoteArchive&) = delete;
-    RemoteArchive& operator=(const RemoteArchive&) = delete;
-
-    // Fetches the archive's tail and learns its size. Refused when the server does not answer a
-    // range request with 206 (why in refusal), Failed when the transfer failed (libcurl's text
-    // in failure).
-    State open();
-    // A libzip source over the archive, owned by the caller (zip_open_from_source takes it).
+    // A libzip source over the reader, owned by the caller (zip_open_from_source takes it); it
+    // must be freed before this object goes. None when libzip cannot make one.
     zip_source_t* makeSource();
 
-    // The next read that the cache does not hold starts a run of about bytes, fetched in one
-    // request; runs end when the install calls endRun.
-    void beginRun(std::uint64_t bytes);
-    void endRun();
-    // Bytes the runs of this install will fetch in all, for the download percentage.
-    void expectTotal(std::uint64_t bytes);
-
-    std::uint64_t size() const { return archiveSize; }
-    State state = State::Ready;
-    std::string refusal;
-    std::string failure;
-
-    // What the source callback needs; not for callers.
-    struct Internals;
-    std::unique_ptr<Internals> inner;
-
   private:
-    std::uint64_t archiveSize = 0;
+    static zip_int64_t callback(void* user, void* data, zip_uint64_t length,
+                                zip_source_cmd_t command);
+    zip_int64_t answer(void* data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t readInto(char* data, zip_uint64_t length);
+
+    RangeReader& reader;
+    std::uint64_t position = 0;
+    zip_error_t error{};
 };

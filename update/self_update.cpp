@@ -1,22 +1,20 @@
 #include "update/self_update.h"
 
-#include "launcher/launcher_config.h"
 #include "launcher/run_log.h"
 #include "platform/file_presence.h"
 #include "platform/private_folder.h"
 #include "platform/standard_folders.h"
 #include "update/application_names.h"
 #include "update/download_and_launch.h"
-#include "update/manifest_trust.h"
-#include "update/version_manifest.h"
 
-int selfUpdateLauncher() {
-    if (!applicationNamesStayInside(launcherConfig.appDisplayName)) {
+int selfUpdateLauncher(const CheckedManifest& manifest, const std::string& appFolderName,
+                       const std::string& appDisplayName) {
+    if (!applicationNamesStayInside(appDisplayName)) {
         return 1;
     }
     const std::string temporary = temporaryDirectory();
     // Joined as text: the temporary directory already ends with "/", so the path holds "//".
-    std::string folder = temporary + "/" + launcherConfig.appFolderName;
+    std::string folder = temporary + "/" + appFolderName;
     if (temporary.empty() || !createFolderWhenMissing(folder).empty()) {
         writeToLog("Failed to create temporary folder!");
         return 1;
@@ -27,10 +25,10 @@ int selfUpdateLauncher() {
         writeToLog("Refusing temporary folder " + folder + ": " + problem);
         return 1;
     }
-    const std::string& appDisplayName = launcherConfig.appDisplayName;
     const int result = performToFileCurlAndExecute(
-        latestVersionInfo.LauncherInstallerDownloadUrl, folder, appDisplayName + ".zip",
-        appDisplayName + ".app", requiredArchiveSha256(acceptedRelease.LauncherInstallerSha256));
+        manifest.info.LauncherInstallerDownloadUrl, folder, appDisplayName + ".zip",
+        appDisplayName + ".app",
+        requiredArchiveSha256(manifest, manifest.signedValues.LauncherInstallerSha256));
     if (result != 0) {
         writeToLog("Failed to curl and install from launcher");
     }

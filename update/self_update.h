@@ -1,4 +1,10 @@
 #pragma once
+#include "update/manifest_check.h"
 
-// Downloads, unpacks and starts the launcher's installer: 0 when it is running, else 1.
-int selfUpdateLauncher();
+#include <string>
+
+// Downloads the launcher's installer that manifest names into the temporary folder +
+// "/" + appFolderName, unpacks it there and starts the bundle appDisplayName + ".app" in it: 0
+// when it is running, else 1.
+int selfUpdateLauncher(const CheckedManifest& manifest, const std::string& appFolderName,
+                       const std::string& appDisplayName);

@@ -1,4 +1,5 @@
 #include "launcher/launcher_config.h"
+#include "launcher/previous_install.h"
 #include "platform/application_bundle.h"
 #include "platform/application_launch.h"
 #include "tests/support/child_process.h"

@@ -2,7 +2,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "tests/tools/publish_tool.h"
-#include "update/version_manifest.h"
+#include "update/manifest_check.h"
 
 #include <gtest/gtest.h>
 
@@ -268,7 +268,7 @@ TEST_F(ManifestLintTest, WrittenManifestIsReadAsWrittenUpToTheLongestUrl) {
             served = readFile(folder / "LatestVersion.ini");
         }
         LatestVersionInfo info;
-        ASSERT_EQ(fetchLatestVersionInfo(info, http.url("/LatestVersion.ini"), nullptr), 0);
+        ASSERT_EQ(fetchLatestVersionInfo(info, http.url("/LatestVersion.ini"), nullptr, {}), 0);
         EXPECT_EQ(info.ApplicationVersion, "1.1");
         EXPECT_EQ(info.ApplicationDownloadUrl, applicationUrl);
         EXPECT_EQ(info.ApplicationExecutablePrefix, "Quillmere-");

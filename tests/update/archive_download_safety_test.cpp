@@ -4,9 +4,9 @@
 #include "tests/support/child_process.h"
 #include "tests/support/other_user.h"
 #include "tests/update/download_test_support.h"
-#include "update/curl_session.h"
 #include "update/download_and_launch.h"
-#include "update/version_manifest.h"
+#include "update/http/curl_session.h"
+#include "update/http/transfer_progress.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

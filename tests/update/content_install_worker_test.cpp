@@ -1,12 +1,9 @@
 #include "update/content_install_worker.h"
 
-#include "launcher/launcher_config.h"
-#include "platform/app_support_folder.h"
 #include "tests/support/child_process.h"
 #include "tests/update/download_test_support.h"
-#include "update/download_and_launch.h"
-#include "update/installed_version.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
+#include "update/unzip_progress.h"
 
 #include <thread>
 
@@ -47,12 +44,16 @@ class ContentInstallWorkerTest : public LoggedTest {
     GameReaper game{scratch / "game.pid"};
     const std::string manifest = "ApplicationVersion=2.0\n; the served text, comments and all\n";
 
+    ContentInstallRequest request;
+
     void SetUp() override {
         LoggedTest::SetUp();
-        appSupportFolder = data.str();
-        launcherConfig.appDisplayName = "Drift Moor";
-        latestVersionInfo.ApplicationExecutablePrefix = "Play ";
-        latestVersionText = manifest;
+        request.dataFolder = data.str();
+        request.appDisplayName = "Drift Moor";
+        request.manifest.status = 0;
+        request.manifest.failure = ManifestFailure::None;
+        request.manifest.info.ApplicationExecutablePrefix = "Play ";
+        request.manifest.text = manifest;
         installerResult.store(-1);
         installerDone.store(false);
     }
@@ -63,8 +64,8 @@ class ContentInstallWorkerTest : public LoggedTest {
     }
 
     Observed runWorker(const std::string& url) {
-        latestVersionInfo.ApplicationDownloadUrl = url;
-        std::thread worker(contentInstallWorker);
+        request.manifest.info.ApplicationDownloadUrl = url;
+        std::thread worker([this] { contentInstallWorker(request); });
         const Observed observed = pollUntilDone();
         worker.join();
         return observed;
@@ -114,23 +115,23 @@ TEST_F(ContentInstallWorkerTest, ARecordThatCannotBeSavedFailsTheInstallAfterThe
 TEST_F(ContentInstallWorkerTest, NamesThatLeaveTheDataFolderAreRefusedBeforeTheDownload) {
     ContentServer server(gameArchive());
     writeFile(scratch / "Drift Moor.zip", "outside");
-    launcherConfig.appDisplayName = "../" + scratch.path().filename().string() + "/Drift Moor";
+    request.appDisplayName = "../" + scratch.path().filename().string() + "/Drift Moor";
     runWorker(server.url("/game.zip"));
     EXPECT_EQ(installerResult.load(), 1);
-    EXPECT_TRUE(logged("Refusing appDisplayName '" + launcherConfig.appDisplayName +
+    EXPECT_TRUE(logged("Refusing appDisplayName '" + request.appDisplayName +
                        "': it must be a single name"))
         << log();
 
     for (const std::string name : {"", ".", ".."}) {
-        launcherConfig.appDisplayName = name;
+        request.appDisplayName = name;
         installerDone.store(false);
         runWorker(server.url("/game.zip"));
         EXPECT_EQ(installerResult.load(), 1);
         EXPECT_TRUE(logged("Refusing appDisplayName '" + name + "': it must be a single name"));
     }
 
-    launcherConfig.appDisplayName = "Drift Moor";
-    latestVersionInfo.ApplicationExecutablePrefix = "../";
+    request.appDisplayName = "Drift Moor";
+    request.manifest.info.ApplicationExecutablePrefix = "../";
     installerDone.store(false);
     runWorker(server.url("/game.zip"));
     EXPECT_EQ(installerResult.load(), 1);

@@ -2,8 +2,9 @@
 
 #include "tests/support/child_process.h"
 #include "tests/update/download_test_support.h"
-#include "update/curl_session.h"
-#include "update/version_manifest.h"
+#include "update/http/curl_session.h"
+#include "update/http/transfer_progress.h"
+#include "update/unzip_progress.h"
 
 #include <csignal>
 #include <sys/resource.h>
@@ -44,12 +45,12 @@ class DownloadTest : public LoggedTest {
 
 TEST_F(DownloadTest, InstallsStartsTheGameAndDeletesTheArchive) {
     ContentServer server(gameArchive());
-    std::string folder = data.str(); // no trailing "/": one is added
+    const std::string folder = data.str(); // no trailing "/": the texts add one
     const std::string url = server.url("/game.zip");
 
     ASSERT_EQ(performToFileCurlAndExecute(url, folder, "Drift Moor.zip", appName), 0) << log();
 
-    EXPECT_EQ(folder, data.str() + "/");
+    EXPECT_EQ(folder, data.str()) << "the caller's folder is left as it was";
     const int pid = waitForPid(scratch / "game.pid");
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(processIsAlive(pid));
@@ -207,8 +208,10 @@ TEST_F(DownloadTest, ABundleNameThatLeavesTheFolderIsNotStarted) {
     EXPECT_EQ(performToFileCurlAndExecute(server.url("/game.zip"), folder, "Drift Moor.zip",
                                           "../" + appName),
               1);
-    EXPECT_TRUE(logged("refusing to start an application outside " + folder + ": " + folder +
-                       "../" + appName));
+    // The folder is named in the texts with its trailing "/".
+    const std::string folderText = folder + "/";
+    EXPECT_TRUE(logged("refusing to start an application outside " + folderText + ": " +
+                       folderText + "../" + appName));
     EXPECT_EQ(waitForPid(scratch / "game.pid", std::chrono::seconds(1)), 0);
 }
 
@@ -224,9 +227,9 @@ TEST(UnzipHandlersTest, ProgressScalesToNinetyNineAndOnlySuccessCompletes) {
     EXPECT_EQ(unzipProgressPercent.load(), 33);
     unzipProgressHandler("a", 3, 3);
     EXPECT_EQ(unzipProgressPercent.load(), 99);
-    unzipCompletionHandler("a.zip", false);
+    finishUnzipProgress(false);
     EXPECT_EQ(unzipProgressPercent.load(), 99);
-    unzipCompletionHandler("a.zip", true);
+    finishUnzipProgress(true);
     EXPECT_EQ(unzipProgressPercent.load(), 100);
 }
 

@@ -2,8 +2,8 @@
 
 #include "launcher/run_log.h"
 #include "tests/support/child_process.h"
-#include "update/download_and_launch.h"
-#include "update/version_manifest.h"
+#include "update/http/transfer_progress.h"
+#include "update/unzip_progress.h"
 
 #include <chrono>
 #include <fstream>

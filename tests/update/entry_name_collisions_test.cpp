@@ -1,6 +1,6 @@
 // The names that a Mac's disk takes for one, as the install roads and the publishing tool see
 // them; the roads themselves are tested end to end.
-#include "update/entry_name_collisions.h"
+#include "update/unpack/entry_name_collisions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
-#include "update/installed_version.h"
+#include "update/release/installed_version.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +42,7 @@ TEST(InstalledVersion, SaveWritesTheFetchedTextByteForByte) {
     LogCapture log(folder.str());
     latestVersionText = "; published by the maker\r\nApplicationVersion=2.0\r\n[Extra]\nk=v";
     writeFile(folder / "CurrentVersion.ini", "ApplicationVersion=1.0\nmuch longer old record\n");
-    EXPECT_EQ(saveCurrentVersionIni(folder.str()), 0);
+    EXPECT_EQ(saveCurrentVersionIni(folder.str(), latestVersionText), 0);
     EXPECT_EQ(readFile(folder / "CurrentVersion.ini"), latestVersionText);
     EXPECT_FALSE(std::filesystem::exists(folder / "CurrentVersion.ini.partial"));
     currentAppVersion = "1.0.1";
@@ -63,9 +63,10 @@ TEST(InstalledVersion, UnwritableFolderIsAFailureAndKeepsTheOldRecord) {
     const bool rootIgnoresPermissions = access(data.c_str(), W_OK) == 0;
     if (rootIgnoresPermissions) {
         // Root writes anywhere; use a path that cannot be a folder instead.
-        EXPECT_EQ(saveCurrentVersionIni((data / "CurrentVersion.ini").string()), 1);
+        EXPECT_EQ(saveCurrentVersionIni((data / "CurrentVersion.ini").string(), latestVersionText),
+                  1);
     } else {
-        EXPECT_EQ(saveCurrentVersionIni(data.string()), 1);
+        EXPECT_EQ(saveCurrentVersionIni(data.string(), latestVersionText), 1);
     }
     EXPECT_EQ(readFile(data / "CurrentVersion.ini"), "ApplicationVersion=1.0\n");
     EXPECT_NE(log.contents().find(":failed to save CurrentVersion.ini! contentAppPath: "),

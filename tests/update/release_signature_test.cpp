@@ -1,17 +1,15 @@
 // The signature checks in-process: strict base64, the last-line rule, the serial rule, and the
 // manifest fetch that refuses before any value is used.
-#include "launcher/launcher_config.h"
-#include "platform/app_support_folder.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "tests/update/test_signing_key.h"
-#include "update/base64_text.h"
+#include "update/manifest_check.h"
 #include "update/manifest_trust.h"
-#include "update/release_index.h"
-#include "update/release_signature.h"
-#include "update/sha256_stream.h"
-#include "update/version_manifest.h"
+#include "update/release/base64_text.h"
+#include "update/release/release_index.h"
+#include "update/release/release_signature.h"
+#include "update/release/sha256_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -117,16 +115,8 @@ TEST(ReleaseIndex, WritesSortedSha256sumLinesAndReadsThemBack) {
 
 class SignedFetch : public testing::Test {
   protected:
-    void SetUp() override {
-        appSupportFolder = folder.str();
-        launcherConfig.releaseSigningPublicKey = key.publicBase64();
-    }
-    void TearDown() override {
-        launcherConfig.releaseSigningPublicKey.clear();
-        launcherConfig.releaseSigningThreshold = 0;
-        appSupportFolder.clear();
-    }
-
+    // Serves text and fetches it both ways: as the launcher's first form of the fetch (info and
+    // raw, the status returned) and as the check the launcher's parts use now (kept in last).
     int fetch(const std::string& text, LatestVersionInfo& info, std::string& raw) {
         HttpTestServer server;
         server.server().Get("/LatestVersion.ini",
@@ -134,7 +124,8 @@ class SignedFetch : public testing::Test {
                                 response.set_content(text, "text/plain");
                             });
         server.start();
-        return fetchLatestVersionInfo(info, server.url("/LatestVersion.ini"), &raw);
+        last = fetchCheckedManifest(server.url("/LatestVersion.ini"), trust, info);
+        return fetchLatestVersionInfo(info, server.url("/LatestVersion.ini"), &raw, trust);
     }
 
     bool logged(const std::string& message) const {
@@ -145,6 +136,8 @@ class SignedFetch : public testing::Test {
     TempFolder folder;
     LogCapture log{folder.str()};
     TestKey key;
+    ReleaseTrust trust{key.publicBase64(), folder.str()};
+    CheckedManifest last;
 };
 
 std::string withSerial(int serial) {
@@ -156,7 +149,7 @@ TEST_F(SignedFetch, ARefusedManifestLeavesTheRecordAndTheTextAsTheyWere) {
     info.ApplicationVersion = "1.0";
     std::string raw = "before";
     EXPECT_EQ(fetch(TestKey().sign(body), info, raw), 1);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::Refused);
+    EXPECT_EQ(last.failure, ManifestFailure::Refused);
     EXPECT_NE(
         log.contents().find(
             ":Manifest refused: the signature does not verify with releaseSigningPublicKey\n"),
@@ -171,20 +164,21 @@ TEST_F(SignedFetch, ARefusedManifestLeavesTheRecordAndTheTextAsTheyWere) {
     writeFile(folder / "CurrentVersion.ini", "ManifestSerial=3\n");
     const std::string good = key.sign(body + "ApplicationSha256=" + std::string(64, 'b') + "\n");
     EXPECT_EQ(fetch(good, info, raw), 0);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::None);
+    EXPECT_EQ(last.failure, ManifestFailure::None);
     EXPECT_EQ(info.ApplicationVersion, "2.0");
     EXPECT_EQ(raw, good);
-    EXPECT_EQ(acceptedRelease.ApplicationSha256, std::string(64, 'b'));
-    EXPECT_EQ(requiredArchiveSha256(acceptedRelease.ApplicationSha256), std::string(64, 'b'));
+    EXPECT_EQ(last.signedValues.ApplicationSha256, std::string(64, 'b'));
+    EXPECT_EQ(requiredArchiveSha256(last, last.signedValues.ApplicationSha256),
+              std::string(64, 'b'));
 }
 
 TEST_F(SignedFetch, WithoutAKeyNothingIsCheckedOrRequired) {
-    launcherConfig.releaseSigningPublicKey.clear();
+    trust.publicKey.clear();
     LatestVersionInfo info;
     std::string raw;
     EXPECT_EQ(fetch(body, info, raw), 0);
     EXPECT_EQ(info.ApplicationVersion, "2.0");
-    EXPECT_FALSE(requiredArchiveSha256(""));
+    EXPECT_FALSE(requiredArchiveSha256(last, ""));
     // Nor is an expiry, or a serial recorded.
     EXPECT_EQ(fetch(body + "ManifestExpires=2001-01-01T00:00:00Z\n", info, raw), 0);
     EXPECT_FALSE(fs::exists(record()));
@@ -198,7 +192,7 @@ TEST_F(SignedFetch, TheHighestAcceptedSerialOutlivesTheInstalledRecord) {
     EXPECT_EQ(readFile(record()), "4\n");
     // No CurrentVersion.ini, as after an install that began and never finished: 3 is older.
     EXPECT_EQ(fetch(key.sign(withSerial(3)), info, raw), 1);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::Refused);
+    EXPECT_EQ(last.failure, ManifestFailure::Refused);
     EXPECT_TRUE(logged("Manifest refused: ManifestSerial 3 is lower than the highest accepted "
                        "serial 4"))
         << log.contents();
@@ -230,7 +224,7 @@ TEST_F(SignedFetch, TheHighestAcceptedSerialOutlivesTheInstalledRecord) {
                   (folder / "HighestManifestSerial.partial").string()),
               std::string::npos)
         << log.contents();
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::Refused);
+    EXPECT_EQ(last.failure, ManifestFailure::Refused);
     EXPECT_EQ(readFile(record()), "3\n");
 }
 
@@ -240,7 +234,7 @@ TEST_F(SignedFetch, AnExpiredManifestIsRefusedAsExpiredAndRecordsNothing) {
     info.ApplicationVersion = "1.0";
     std::string raw = "before";
     EXPECT_EQ(fetch(key.sign(body + "ManifestExpires=2001-01-01T00:00:00Z\n"), info, raw), 1);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::Expired);
+    EXPECT_EQ(last.failure, ManifestFailure::Expired);
     EXPECT_TRUE(logged("Manifest refused: it expired at 2001-01-01T00:00:00Z")) << log.contents();
     EXPECT_EQ(info.ApplicationVersion, "1.0");
     EXPECT_EQ(raw, "before");
@@ -248,7 +242,7 @@ TEST_F(SignedFetch, AnExpiredManifestIsRefusedAsExpiredAndRecordsNothing) {
 
     // Not a time: refused like any broken manifest, not as one that is merely old.
     EXPECT_EQ(fetch(key.sign(body + "ManifestExpires=soon\n"), info, raw), 1);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::Refused);
+    EXPECT_EQ(last.failure, ManifestFailure::Refused);
     EXPECT_TRUE(logged("Manifest refused: ManifestExpires is not a UTC time: soon"));
 
     EXPECT_EQ(fetch(key.sign(body + "ManifestExpires=2999-01-01T00:00:00Z\n"), info, raw), 0);
@@ -258,8 +252,8 @@ TEST_F(SignedFetch, AnExpiredManifestIsRefusedAsExpiredAndRecordsNothing) {
 
 TEST_F(SignedFetch, TheKeyListAndTheThresholdComeFromTheSettings) {
     const TestKey second;
-    launcherConfig.releaseSigningPublicKey = key.publicBase64() + ", " + second.publicBase64();
-    launcherConfig.releaseSigningThreshold = 2;
+    trust.publicKey = key.publicBase64() + ", " + second.publicBase64();
+    trust.threshold = 2;
     LatestVersionInfo info;
     std::string raw;
     EXPECT_EQ(fetch(key.sign(body), info, raw), 1);

@@ -1,10 +1,8 @@
 #include "update/self_update.h"
 
-#include "launcher/launcher_config.h"
 #include "tests/support/child_process.h"
 #include "tests/support/other_user.h"
 #include "tests/update/download_test_support.h"
-#include "update/version_manifest.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -43,9 +41,12 @@ class SelfUpdateTest : public LoggedTest {
     void SetUp() override {
         LoggedTest::SetUp();
         fs::create_directories(temporary);
-        launcherConfig.appFolderName = "Driftmoor";
-        launcherConfig.appDisplayName = "Drift Moor";
     }
+
+    // The launcher flow's call: the manifest that named the installer, and the two settings.
+    int selfUpdate() const { return selfUpdateLauncher(manifest, "Driftmoor", appDisplayName); }
+    CheckedManifest manifest;
+    std::string appDisplayName = "Drift Moor";
 
     // Where the installer lands: the temporary directory's "/" and one more.
     std::string updateFolder() const { return temporary.string() + "//Driftmoor"; }
@@ -58,9 +59,9 @@ class SelfUpdateTest : public LoggedTest {
 
 TEST_F(SelfUpdateTest, AnEmptyInstallerUrlFailsWithBothLines) {
     const TemporaryDirectoryOverride tmp(temporary.string());
-    latestVersionInfo.LauncherInstallerDownloadUrl.clear();
+    manifest.info.LauncherInstallerDownloadUrl.clear();
 
-    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_EQ(selfUpdate(), 1);
     EXPECT_TRUE(logged("curl_easy_perform() failed: URL using bad/illegal format or missing URL"))
         << log();
     EXPECT_TRUE(logged("Failed to curl and install from launcher"));
@@ -71,9 +72,9 @@ TEST_F(SelfUpdateTest, ABundleNamedOtherwiseIsNotFound) {
     const TemporaryDirectoryOverride tmp(temporary.string());
     ContentServer server(
         zipBytes(scratch, {fileEntry("Launcher.app/Contents/MacOS/Launcher", "x", 0755)}));
-    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    manifest.info.LauncherInstallerDownloadUrl = server.url("/game.zip");
 
-    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_EQ(selfUpdate(), 1);
     EXPECT_TRUE(logged("app executable not found after unzipping! appExecutableNS: " +
                        updateFolder() + "/Drift Moor.app"))
         << log();
@@ -83,16 +84,16 @@ TEST_F(SelfUpdateTest, ABundleNamedOtherwiseIsNotFound) {
 TEST_F(SelfUpdateTest, ASecondUpdateOverTheLeftoverFolderReplacesTheInstaller) {
     const TemporaryDirectoryOverride tmp(temporary.string());
     ContentServer first(installerArchive("1"));
-    latestVersionInfo.LauncherInstallerDownloadUrl = first.url("/game.zip");
-    ASSERT_EQ(selfUpdateLauncher(), 0) << log();
+    manifest.info.LauncherInstallerDownloadUrl = first.url("/game.zip");
+    ASSERT_EQ(selfUpdate(), 0) << log();
     const int firstPid = waitForPid(scratch / "installer.pid");
     ASSERT_GT(firstPid, 0);
     killAndForget(firstPid);
     fs::remove(scratch / "installer.pid");
 
     ContentServer second(installerArchive("2"));
-    latestVersionInfo.LauncherInstallerDownloadUrl = second.url("/game.zip");
-    EXPECT_EQ(selfUpdateLauncher(), 0) << log();
+    manifest.info.LauncherInstallerDownloadUrl = second.url("/game.zip");
+    EXPECT_EQ(selfUpdate(), 0) << log();
     EXPECT_GT(waitForPid(scratch / "installer.pid"), 0);
     EXPECT_EQ(readFile(updateFolder() + "/Drift Moor.app/Contents/Resources/version"), "2");
     EXPECT_FALSE(fs::exists(updateFolder() + "/Drift Moor.zip"));
@@ -101,9 +102,9 @@ TEST_F(SelfUpdateTest, ASecondUpdateOverTheLeftoverFolderReplacesTheInstaller) {
 TEST_F(SelfUpdateTest, AnUncreatableTemporaryFolderFails) {
     writeFile(scratch / "not-a-folder", "x");
     const TemporaryDirectoryOverride tmp((scratch / "not-a-folder").string());
-    latestVersionInfo.LauncherInstallerDownloadUrl = "http://127.0.0.1:1/never.zip";
+    manifest.info.LauncherInstallerDownloadUrl = "http://127.0.0.1:1/never.zip";
 
-    EXPECT_EQ(selfUpdateLauncher(), 1);
+    EXPECT_EQ(selfUpdate(), 1);
     EXPECT_TRUE(logged("Failed to create temporary folder!"));
     EXPECT_FALSE(log().find("performToFileCurlAndExecute start") != std::string::npos);
 }
@@ -111,9 +112,9 @@ TEST_F(SelfUpdateTest, AnUncreatableTemporaryFolderFails) {
 TEST_F(SelfUpdateTest, ADisplayNameThatLeavesTheFolderIsRefusedBeforeAnything) {
     const TemporaryDirectoryOverride tmp(temporary.string());
     ContentServer server(installerArchive("2"));
-    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
-    launcherConfig.appDisplayName = "../Drift Moor";
-    EXPECT_EQ(selfUpdateLauncher(), 1);
+    manifest.info.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    appDisplayName = "../Drift Moor";
+    EXPECT_EQ(selfUpdate(), 1);
     EXPECT_TRUE(logged("Refusing appDisplayName '../Drift Moor': it must be a single name"))
         << log();
     EXPECT_EQ(server.archiveRequests(), 0);
@@ -126,8 +127,8 @@ TEST_F(SelfUpdateTest, AFolderThatIsALinkIsNotWrittenInto) {
     fs::create_directories(scratch / "elsewhere");
     fs::create_directory_symlink(scratch / "elsewhere", temporary / "Driftmoor");
     ContentServer server(installerArchive("2"));
-    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
-    EXPECT_EQ(selfUpdateLauncher(), 1);
+    manifest.info.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    EXPECT_EQ(selfUpdate(), 1);
     EXPECT_TRUE(logged("Refusing temporary folder " + updateFolder() + ": it is a link")) << log();
     EXPECT_EQ(server.archiveRequests(), 0);
     EXPECT_TRUE(fs::is_empty(scratch / "elsewhere"));
@@ -138,8 +139,8 @@ TEST_F(SelfUpdateTest, ALeftoverFolderOthersMayWriteToIsTakenBackFirst) {
     fs::create_directories(updateFolder());
     fs::permissions(updateFolder(), fs::perms(0777)); // as a umask of 0 would leave it
     ContentServer server(installerArchive("2"));
-    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
-    EXPECT_EQ(selfUpdateLauncher(), 0) << log();
+    manifest.info.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    EXPECT_EQ(selfUpdate(), 0) << log();
     EXPECT_GT(waitForPid(scratch / "installer.pid"), 0);
     EXPECT_EQ(fs::status(updateFolder()).permissions(), fs::perms(0755));
 }
@@ -153,8 +154,8 @@ TEST_F(SelfUpdateTest, AFolderAnotherUserMadeInASharedTmpdirIsRefused) {
     const std::string theirs = shared.str() + "/Driftmoor";
     ASSERT_TRUE(runAs(nobody, [&] { return ::mkdir(theirs.c_str(), 0777) == 0; }));
     ContentServer server(installerArchive("2"));
-    latestVersionInfo.LauncherInstallerDownloadUrl = server.url("/game.zip");
-    EXPECT_EQ(selfUpdateLauncher(), 1);
+    manifest.info.LauncherInstallerDownloadUrl = server.url("/game.zip");
+    EXPECT_EQ(selfUpdate(), 1);
     EXPECT_TRUE(logged("Refusing temporary folder " + shared.str() +
                        "//Driftmoor: it belongs to another user"))
         << log();

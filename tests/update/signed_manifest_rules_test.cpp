@@ -3,11 +3,11 @@
 // the highest serial ever accepted.
 #include "tests/support/temp_folder.h"
 #include "tests/update/test_signing_key.h"
-#include "update/highest_serial_record.h"
-#include "update/launcher_records.h"
-#include "update/manifest_expiry.h"
-#include "update/release_signature.h"
-#include "update/signature_threshold.h"
+#include "update/release/highest_serial_record.h"
+#include "update/unpack/launcher_records.h"
+#include "update/release/manifest_expiry.h"
+#include "update/release/release_signature.h"
+#include "update/release/signature_threshold.h"
 
 #include <gtest/gtest.h>
 

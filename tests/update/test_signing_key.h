@@ -1,5 +1,5 @@
 #pragma once
-#include "update/base64_text.h"
+#include "update/release/base64_text.h"
 
 #include <memory>
 #include <openssl/evp.h>

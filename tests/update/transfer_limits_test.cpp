@@ -4,8 +4,9 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/silent_server.h"
 #include "tests/support/temp_folder.h"
-#include "update/curl_session.h"
-#include "update/version_manifest.h"
+#include "update/http/curl_session.h"
+#include "update/http/manifest_download.h"
+#include "update/manifest_check.h"
 
 #include <gtest/gtest.h>
 
@@ -45,8 +46,8 @@ class ManifestLimits : public testing::Test {
     // Fetches url on another thread, so that a limit that does not work fails the test
     // (after the guard) instead of holding it; stopping the silent server ends such a wait.
     int fetchGuarded(const std::string& url, SilentServer* silent = nullptr) {
-        auto fetching =
-            std::async(std::launch::async, [&] { return fetchLatestVersionInfo(info, url, &raw); });
+        auto fetching = std::async(std::launch::async,
+                                   [&] { return fetchLatestVersionInfo(info, url, &raw, {}); });
         const bool ended = fetching.wait_for(30s) == std::future_status::ready;
         if (silent != nullptr) {
             silent->stop();
@@ -76,8 +77,8 @@ class ManifestLimits : public testing::Test {
 
 TEST_F(ManifestLimits, OnlyHttpAndHttpsAreFetchedRedirectsIncluded) {
     writeFile(folder / "LatestVersion.ini", "ApplicationVersion=local\n");
-    EXPECT_EQ(fetchLatestVersionInfo(info, "file://" + folder.str() + "/LatestVersion.ini", &raw),
-              1);
+    EXPECT_EQ(
+        fetchLatestVersionInfo(info, "file://" + folder.str() + "/LatestVersion.ini", &raw, {}), 1);
     EXPECT_EQ(info.ApplicationVersion, "");
     EXPECT_EQ(countOf("curl_easy_perform() failed: Unsupported protocol"), 1u) << log.contents();
 
@@ -104,13 +105,13 @@ TEST_F(ManifestLimits, ABodyPast64KiBFailsWithOneLine) {
     });
     http.start();
 
-    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/exact"), &raw), 0);
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/exact"), &raw, {}), 0);
     EXPECT_EQ(info.ApplicationVersion, "big");
     EXPECT_EQ(raw.size(), manifestSizeLimit);
 
     info = {};
     raw = "unchanged";
-    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/over"), &raw), 1);
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/over"), &raw, {}), 1);
     EXPECT_EQ(info.ApplicationVersion, "");
     EXPECT_EQ(raw, "unchanged");
     EXPECT_EQ(countOf("manifest larger than 65536 bytes, transfer aborted"), 1u);

@@ -1,8 +1,8 @@
 // What the unpacker does with what already stands in the destination: the launcher's own records,
 // an earlier install whose files, folders and links the new release arranges differently, the
 // unfinished files of a killed unpack, and the modes it leaves behind.
-#include "update/launcher_records.h"
-#include "update/zip_extract.h"
+#include "update/unpack/launcher_records.h"
+#include "update/unpack/zip_extract.h"
 
 #include "tests/update/download_test_support.h"
 
@@ -35,7 +35,7 @@ class UnpackDestinationTest : public LoggedTest {
     }
     bool unpack(const std::vector<ZipEntrySpec>& entries) {
         writeZip(archive(), entries);
-        return unzipArchive(archive().string(), destination().string(), nullptr, nullptr);
+        return unzipArchive(archive().string(), destination().string(), nullptr);
     }
     std::string refusal(const std::string& entry, const std::string& problem) const {
         return "unzip: entry '" + entry + "' of " + archive().string() +
@@ -194,7 +194,7 @@ TEST_F(UnpackDestinationTest, TheNextUnpackRemovesWhatAKilledOneLeft) {
     if (unpacker == 0) {
         // The slow unpack runs again and again so that a partial file is there to be caught.
         for (int i = 0; i < 200; ++i) {
-            unzipArchive((scratch / "slow.zip").string(), destination().string(), nullptr, nullptr);
+            unzipArchive((scratch / "slow.zip").string(), destination().string(), nullptr);
         }
         _exit(0);
     }

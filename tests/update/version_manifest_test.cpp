@@ -1,8 +1,9 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
-#include "update/curl_session.h"
-#include "update/version_manifest.h"
+#include "update/http/curl_session.h"
+#include "update/http/transfer_progress.h"
+#include "update/manifest_check.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,16 @@ class ManifestTest : public testing::Test {
             std::lock_guard lock(servedMutex);
             served = body;
         }
-        return fetchLatestVersionInfo(info, http.url("/LatestVersion.ini"), rawText);
+        return fetchLatestVersionInfo(info, http.url("/LatestVersion.ini"), rawText, {});
+    }
+
+    // Serves body as the manifest and checks it: what the launcher's parts get back.
+    CheckedManifest check(const std::string& body) {
+        {
+            std::lock_guard lock(servedMutex);
+            served = body;
+        }
+        return fetchCheckedManifest(http.url("/LatestVersion.ini"), {});
     }
 
     TempFolder folder;
@@ -140,7 +150,7 @@ TEST_F(ManifestTest, RedirectsAreFollowed) {
     });
     fetch("ApplicationVersion=redirected\n");
     info = {};
-    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/moved"), nullptr), 0);
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/moved"), nullptr, {}), 0);
     EXPECT_EQ(info.ApplicationVersion, "redirected");
 }
 
@@ -150,7 +160,7 @@ TEST_F(ManifestTest, ErrorPagesAreParsedLikeAnyBody) {
         res.set_content("<html>\nNot Found\n</html>\n", "text/html");
     });
     std::string raw;
-    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/missing"), &raw), 1);
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/missing"), &raw, {}), 1);
     EXPECT_EQ(raw, "<html>\nNot Found\n</html>\n");
 }
 
@@ -164,7 +174,7 @@ TEST_F(ManifestTest, RefusedConnectionGivesOneAndLeavesEverythingAlone) {
     const std::string url = "http://127.0.0.1:1/LatestVersion.ini";
     info.ApplicationVersion = "unchanged";
     std::string raw = "unchanged";
-    EXPECT_EQ(fetchLatestVersionInfo(info, url, &raw), 1);
+    EXPECT_EQ(fetchLatestVersionInfo(info, url, &raw, {}), 1);
     EXPECT_EQ(info.ApplicationVersion, "unchanged");
     EXPECT_EQ(raw, "unchanged");
     const std::string contents = log.contents();
@@ -186,7 +196,7 @@ TEST_F(ManifestTest, AServerThatGoesQuietIsAbandoned) {
         std::this_thread::sleep_for(std::chrono::seconds(4));
         res.set_content("ApplicationVersion=late\n", "text/plain");
     });
-    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/quiet"), nullptr), 1);
+    EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/quiet"), nullptr, {}), 1);
     transferStallSeconds = saved;
     EXPECT_EQ(info.ApplicationVersion, "");
     EXPECT_NE(log.contents().find(":curl_easy_perform() failed: Timeout was reached\n"),
@@ -205,7 +215,7 @@ TEST(ManifestOverHttps, SelfSignedCertificatesAreAccepted) {
     });
     https.start();
     LatestVersionInfo info;
-    EXPECT_EQ(fetchLatestVersionInfo(info, https.url("/LatestVersion.ini"), nullptr), 0);
+    EXPECT_EQ(fetchLatestVersionInfo(info, https.url("/LatestVersion.ini"), nullptr, {}), 0);
     EXPECT_EQ(info.ApplicationVersion, "secure");
 }
 
@@ -226,18 +236,22 @@ TEST(TransferProgress, UnknownTotalsChangeNothing) {
     EXPECT_EQ(downloadProgressPercent.load(), 33);
 }
 
-// The launcher decides what may run without a manifest from why the last fetch failed.
+// The launcher decides what may run without a manifest from why the fetch failed.
 TEST_F(ManifestTest, RecordsWhyTheLastFetchFailed) {
-    lastManifestFailure = ManifestFailure::Refused;
-    EXPECT_EQ(fetch("ApplicationVersion=1\n"), 0);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::None);
+    const CheckedManifest accepted = check("ApplicationVersion=1\n");
+    EXPECT_EQ(accepted.status, 0);
+    EXPECT_EQ(accepted.failure, ManifestFailure::None);
 
-    EXPECT_NE(fetch("ApplicationVersion=1\nthis line has no separator\n"), 0);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::Parse);
+    const CheckedManifest malformed = check("ApplicationVersion=1\nthis line has no separator\n");
+    EXPECT_NE(malformed.status, 0);
+    EXPECT_EQ(malformed.failure, ManifestFailure::Parse);
 
-    EXPECT_EQ(fetchLatestVersionInfo(info, "http://127.0.0.1:1/LatestVersion.ini", nullptr), 1);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::Transfer);
+    const CheckedManifest unreachable =
+        fetchCheckedManifest("http://127.0.0.1:1/LatestVersion.ini", {});
+    EXPECT_EQ(unreachable.status, 1);
+    EXPECT_EQ(unreachable.failure, ManifestFailure::Transfer);
 
-    EXPECT_EQ(fetch("ApplicationVersion=2\n"), 0);
-    EXPECT_EQ(lastManifestFailure, ManifestFailure::None);
+    const CheckedManifest again = check("ApplicationVersion=2\n");
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.failure, ManifestFailure::None);
 }

@@ -1,6 +1,6 @@
 #include "tools/publish/archive_index.h"
 
-#include "update/release_index.h"
+#include "update/release/release_index.h"
 
 #include <memory>
 #include <zip.h>

@@ -1,7 +1,7 @@
 #include "tools/publish/archive_names.h"
 
 #include "tools/publish/commands.h"
-#include "update/entry_name_collisions.h"
+#include "update/unpack/entry_name_collisions.h"
 
 #include <fstream>
 #include <iostream>

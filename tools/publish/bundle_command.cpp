@@ -134,56 +134,50 @@ void makeBundle(const BundleRequest& request) {
                                                     request.version, request.identifier));
 }
 
-} // namespace
-
-int runBundle(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.valued = {"--executable", "--executable-name", "--name",         "--version",
-                       "--prefix",     "--identifier",      "--output-folder"};
-    accepted.repeated = {"--resource"};
-    accepted.switches = {"--replace"};
+int runBundle(const ParsedArguments& parsed) {
     std::string problem;
-    const auto parsed = parseArguments(arguments, accepted, problem);
-    if (!parsed) {
-        return reportError("bundle", problem + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
     const std::string missing =
-        missingOptions(*parsed, {"--executable", "--name", "--version", "--output-folder"});
-    if (!missing.empty() || !parsed->positionals.empty()) {
+        missingOptions(parsed, {"--executable", "--name", "--version", "--output-folder"});
+    if (!missing.empty() || !parsed.positionals.empty()) {
         return reportError("bundle",
-                           missing.empty() ? "unexpected argument " + parsed->positionals[0]
+                           missing.empty() ? "unexpected argument " + parsed.positionals[0]
                                            : "missing " + missing + " (see --help)",
                            kUsageError);
     }
     BundleRequest request;
-    request.executable = parsed->value("--executable");
-    request.executableName = parsed->has("--executable-name")
-                                 ? parsed->value("--executable-name")
+    request.executable = parsed.value("--executable");
+    request.executableName = parsed.has("--executable-name")
+                                 ? parsed.value("--executable-name")
                                  : request.executable.filename().string();
-    request.name = parsed->value("--name");
-    request.version = parsed->value("--version");
-    request.identifier = parsed->has("--identifier") ? parsed->value("--identifier")
-                                                     : "com.example." + request.executableName;
-    if (parsed->lists.count("--resource") != 0) {
-        const auto& resources = parsed->lists.at("--resource");
+    request.name = parsed.value("--name");
+    request.version = parsed.value("--version");
+    request.identifier = parsed.has("--identifier") ? parsed.value("--identifier")
+                                                    : "com.example." + request.executableName;
+    if (parsed.lists.count("--resource") != 0) {
+        const auto& resources = parsed.lists.at("--resource");
         request.resources.assign(resources.begin(), resources.end());
     }
-    request.prefix = parsed->value("--prefix");
+    request.prefix = parsed.value("--prefix");
     request.bundle =
-        fs::path(parsed->value("--output-folder")) / (request.prefix + request.name + ".app");
+        fs::path(parsed.value("--output-folder")) / (request.prefix + request.name + ".app");
     if (request.name.empty() || request.version.empty()) {
         return reportError("bundle", "--name and --version must not be empty", kUsageError);
     }
-    problem = checkRequest(request, parsed->hasSwitch("--replace"));
+    problem = checkRequest(request, parsed.hasSwitch("--replace"));
     if (!problem.empty()) {
         return reportError("bundle", problem, kFailure);
     }
-    fs::create_directories(parsed->value("--output-folder"));
+    fs::create_directories(parsed.value("--output-folder"));
     makeBundle(request);
     std::cout << "made " << request.bundle.string() << "\n";
     return kSuccess;
 }
+
+} // namespace
+
+const Command bundleCommand{{.valued = {"--executable", "--executable-name", "--name", "--version",
+                                        "--prefix", "--identifier", "--output-folder"},
+                             .repeated = {"--resource"},
+                             .switches = {"--replace"}},
+                            kHelp,
+                            runBundle};

@@ -2,7 +2,7 @@
 
 #include "tools/publish/expiry_options.h"
 #include "tools/publish/manifest_signing.h"
-#include "update/signature_threshold.h"
+#include "update/release/signature_threshold.h"
 
 #include <sstream>
 

@@ -1,6 +1,6 @@
 #pragma once
 #include "tools/publish/manifest_analysis.h"
-#include "update/manifest_expiry.h"
+#include "update/release/manifest_expiry.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "tools/publish/expiry_options.h"
 
-#include "update/release_signature.h"
+#include "update/release/release_signature.h"
 
 #include <utility>
 #include <vector>

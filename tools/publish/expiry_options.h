@@ -1,6 +1,6 @@
 #pragma once
 #include "tools/publish/options.h"
-#include "update/manifest_expiry.h"
+#include "update/release/manifest_expiry.h"
 
 #include <chrono>
 #include <optional>

@@ -18,29 +18,21 @@ const char* const kHelp =
     "  --output FILE   the private key file to create\n"
     "  -h, --help      show this help\n";
 
-} // namespace
-
-int runKeygen(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.valued = {"--output"};
+int runKeygen(const ParsedArguments& parsed) {
     std::string problem;
-    const auto parsed = parseArguments(arguments, accepted, problem);
-    if (!parsed) {
-        return reportError("keygen", problem + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
-    if (!parsed->positionals.empty() || !parsed->has("--output") ||
-        parsed->value("--output").empty()) {
+    if (!parsed.positionals.empty() || !parsed.has("--output") ||
+        parsed.value("--output").empty()) {
         return reportError("keygen", "give --output FILE and nothing else (see --help)",
                            kUsageError);
     }
     const SigningKey key = generateSigningKey(problem);
-    if (!key || !writePrivateKeyFile(key.get(), parsed->value("--output"), problem)) {
+    if (!key || !writePrivateKeyFile(key.get(), parsed.value("--output"), problem)) {
         return reportError("keygen", problem, kFailure);
     }
     std::cout << publicKeyBase64(key.get()) << "\n";
     return kSuccess;
 }
+
+} // namespace
+
+const Command keygenCommand{{.valued = {"--output"}}, kHelp, runKeygen};

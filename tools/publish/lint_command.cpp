@@ -5,11 +5,11 @@
 #include "tools/publish/expiry_findings.h"
 #include "tools/publish/manifest_analysis.h"
 #include "tools/publish/options.h"
-#include "update/curl_session.h"
-#include "update/manifest_expiry.h"
-#include "update/release_signature.h"
-#include "update/sha256_stream.h"
-#include "update/signature_threshold.h"
+#include "update/http/curl_session.h"
+#include "update/release/manifest_expiry.h"
+#include "update/release/release_signature.h"
+#include "update/release/sha256_stream.h"
+#include "update/release/signature_threshold.h"
 
 #include <curl/curl.h>
 #include <filesystem>
@@ -55,7 +55,6 @@ const char* const kHelp =
 
 // A manifest is a few hundred bytes; anything far larger is not one, and is not kept whole.
 constexpr std::size_t kLargestManifest = 1 << 20;
-constexpr long kTransferSeconds = 60;
 
 std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto& body = *static_cast<std::string*>(user);
@@ -77,19 +76,16 @@ struct Manifest {
 };
 
 bool fetchUrl(const std::string& url, Manifest& manifest, std::string& problem) {
-    const CurlSession session;
+    // With the launcher's own options: redirects followed, certificates not verified.
+    const CurlSession session(TransferKind::Manifest);
     CURL* easy = session.handle();
     if (easy == nullptr) {
         problem = "cannot start libcurl";
         return false;
     }
-    // The launcher follows redirects and does not verify certificates; so does this fetch.
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &manifest.bytes);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT, kTransferSeconds);
     const CURLcode result = curl_easy_perform(easy);
     if (result != CURLE_OK) {
         problem = "cannot fetch " + url + ": " + curl_easy_strerror(result);
@@ -232,27 +228,15 @@ void printReading(const LatestVersionInfo& info, int parseResult) {
                                    : " (the first malformed line, counted in 199-byte pieces)\n");
 }
 
-} // namespace
-
-int runLint(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.switches = {"--quiet"};
+int runLint(const ParsedArguments& parsed) {
     std::string error;
-    const auto parsed = parseArguments(arguments, accepted, error);
-    if (!parsed) {
-        return reportError("lint", error + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
-    if (parsed->positionals.size() != 1) {
+    if (parsed.positionals.size() != 1) {
         return reportError("lint", "give exactly one manifest file or URL (see --help)",
                            kUsageError);
     }
-    const std::string source = parsed->positionals.front();
+    const std::string source = parsed.positionals.front();
     if (!isUrl(source) && looksLikeZipArchive(source)) {
-        return lintArchive(source, parsed->hasSwitch("--quiet"));
+        return lintArchive(source, parsed.hasSwitch("--quiet"));
     }
     Manifest manifest;
     const bool read =
@@ -286,7 +270,7 @@ int runLint(const std::vector<std::string>& arguments) {
     for (const auto& finding : findings) {
         traps += finding.trap ? 1 : 0;
     }
-    if (!parsed->hasSwitch("--quiet")) {
+    if (!parsed.hasSwitch("--quiet")) {
         printReading(launcherReading, parseResult);
         std::cout << source << ": "
                   << (traps == 0 ? "the launcher reads it as written"
@@ -295,3 +279,7 @@ int runLint(const std::vector<std::string>& arguments) {
     }
     return traps == 0 ? kSuccess : kFailure;
 }
+
+} // namespace
+
+const Command lintCommand{{.switches = {"--quiet"}}, kHelp, runLint};

@@ -28,6 +28,21 @@ const char* const kUsage =
 
 } // namespace
 
+// Parses the words after the command's name by what it accepts; "--help" prints its help.
+int runCommand(const std::string& name, const Command& command,
+               const std::vector<std::string>& arguments) {
+    std::string error;
+    const auto parsed = parseArguments(arguments, command.accepted, error);
+    if (!parsed) {
+        return reportError(name, error + " (see --help)", kUsageError);
+    }
+    if (parsed->hasSwitch("--help")) {
+        std::cout << command.help;
+        return kSuccess;
+    }
+    return command.run(*parsed);
+}
+
 int reportError(const std::string& command, const std::string& message, int status) {
     std::cerr << "launcher-publish " << command << ": " << message << "\n";
     return status;
@@ -43,16 +58,17 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return kSuccess;
     }
-    const std::map<std::string, int (*)(const std::vector<std::string>&)> commands = {
-        {"bundle", runBundle}, {"pack", runPack}, {"manifest", runManifest}, {"lint", runLint},
-        {"keygen", runKeygen}, {"sign", runSign}, {"verify", runVerify}};
+    const std::map<std::string, const Command*> commands = {
+        {"bundle", &bundleCommand}, {"pack", &packCommand},     {"manifest", &manifestCommand},
+        {"lint", &lintCommand},     {"keygen", &keygenCommand}, {"sign", &signCommand},
+        {"verify", &verifyCommand}};
     const auto found = commands.find(command);
     if (found == commands.end()) {
         std::cerr << "launcher-publish: unknown command '" << command << "'\n\n" << kUsage;
         return kUsageError;
     }
     try {
-        return found->second(std::vector<std::string>(argv + 2, argv + argc));
+        return runCommand(command, *found->second, {argv + 2, argv + argc});
     } catch (const std::exception& error) {
         // A file system or allocation failure ends the command with a message, never a crash.
         return reportError(command, error.what(), kFailure);

@@ -379,5 +379,5 @@ ManifestAnalysis analyseManifest(const std::string& text) {
 }
 
 int parseLikeLauncher(const std::string& text, LatestVersionInfo& info) {
-    return ini_parse_string(text.c_str(), latestVersionKeyHandler, &info);
+    return parseLatestVersionInfo(text, info);
 }

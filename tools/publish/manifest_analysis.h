@@ -1,5 +1,5 @@
 #pragma once
-#include "update/version_manifest.h"
+#include "update/release/version_manifest.h"
 
 #include <array>
 #include <cstddef>

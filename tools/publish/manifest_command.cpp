@@ -6,8 +6,8 @@
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/manifest_signing.h"
 #include "tools/publish/options.h"
-#include "update/release_signature.h"
-#include "update/sha256_stream.h"
+#include "update/release/release_signature.h"
+#include "update/release/sha256_stream.h"
 
 #include <filesystem>
 #include <fstream>
@@ -172,43 +172,37 @@ bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted
     return true;
 }
 
-} // namespace
-
-int runManifest(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.valued = {kKeyOptions.begin(), kKeyOptions.end()};
+// The five key options and the rest, all taking a value; --sign-with may be given again.
+AcceptedOptions manifestOptions() {
+    AcceptedOptions accepted{.valued = {kKeyOptions.begin(), kKeyOptions.end()}};
     for (const char* option : {"--output", "--application-archive", "--launcher-archive",
                                "--serial", kExpiresIn, kExpiresAt}) {
         accepted.valued.push_back(option);
     }
     accepted.repeated = {"--sign-with"};
+    return accepted;
+}
+
+int runManifest(const ParsedArguments& parsed) {
     std::string error;
-    const auto parsed = parseArguments(arguments, accepted, error);
-    if (!parsed) {
-        return reportError("manifest", error + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
-    if (!parsed->positionals.empty()) {
-        return reportError("manifest", "unexpected argument '" + parsed->positionals.front() + "'",
+    if (!parsed.positionals.empty()) {
+        return reportError("manifest", "unexpected argument '" + parsed.positionals.front() + "'",
                            kUsageError);
     }
-    const std::string missing = missingOptions(*parsed, {kKeyOptions.begin(), kKeyOptions.end()});
+    const std::string missing = missingOptions(parsed, {kKeyOptions.begin(), kKeyOptions.end()});
     if (!missing.empty()) {
         return reportError("manifest", "missing " + missing + " (see --help)", kUsageError);
     }
     LatestVersionInfo info;
     for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
-        const std::string value = parsed->value(kKeyOptions[key]);
+        const std::string value = parsed.value(kKeyOptions[key]);
         const std::string problem = valueProblem(key, value);
         if (!problem.empty()) {
             return reportError("manifest", std::string(kKeyOptions[key]) + " " + problem, kFailure);
         }
         manifestField(info, key) = value;
     }
-    const auto releaseLines = signedReleaseLines(*parsed, error);
+    const auto releaseLines = signedReleaseLines(parsed, error);
     if (!releaseLines) {
         return reportError("manifest", error, kFailure);
     }
@@ -217,15 +211,18 @@ int runManifest(const std::vector<std::string>& arguments) {
         return reportError("manifest", "the launcher would not read these values as given",
                            kFailure);
     }
-    if (parsed->has("--output") && parsed->value("--output").empty()) {
+    if (parsed.has("--output") && parsed.value("--output").empty()) {
         return reportError("manifest", "--output must name a file", kUsageError);
     }
-    const fs::path output =
-        parsed->has("--output") ? parsed->value("--output") : "LatestVersion.ini";
-    const auto finalText = signedIfAsked(*parsed, text, error);
+    const fs::path output = parsed.has("--output") ? parsed.value("--output") : "LatestVersion.ini";
+    const auto finalText = signedIfAsked(parsed, text, error);
     if (!finalText || !writeFileAtomically(output.string(), *finalText, error)) {
         return reportError("manifest", error, kFailure);
     }
     std::cout << "wrote " << output.string() << "\n";
     return kSuccess;
 }
+
+} // namespace
+
+const Command manifestCommand{manifestOptions(), kHelp, runManifest};

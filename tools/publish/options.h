@@ -7,9 +7,9 @@
 // What a sub-command accepts: options that take a value ("--output FILE" or "--output=FILE"),
 // options that may be repeated, and plain switches.
 struct AcceptedOptions {
-    std::vector<std::string> valued;
-    std::vector<std::string> repeated;
-    std::vector<std::string> switches;
+    std::vector<std::string> valued = {};
+    std::vector<std::string> repeated = {};
+    std::vector<std::string> switches = {};
 };
 
 struct ParsedArguments {

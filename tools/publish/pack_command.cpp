@@ -5,8 +5,8 @@
 #include "tools/publish/archive_names.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/options.h"
-#include "update/release_index.h"
-#include "update/sha256_stream.h"
+#include "update/release/release_index.h"
+#include "update/release/sha256_stream.h"
 
 #include <algorithm>
 #include <array>
@@ -348,25 +348,13 @@ bool namesStayApart(const std::vector<Entry>& entries, std::string& problem) {
     return archiveNamesStayApart(names, problem);
 }
 
-} // namespace
-
-int runPack(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.valued = {"--output"};
+int runPack(const ParsedArguments& parsed) {
     std::string problem;
-    const auto parsed = parseArguments(arguments, accepted, problem);
-    if (!parsed) {
-        return reportError("pack", problem + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
-    if (parsed->positionals.size() != 1 || !parsed->has("--output")) {
+    if (parsed.positionals.size() != 1 || !parsed.has("--output")) {
         return reportError("pack", "give one bundle folder and --output (see --help)", kUsageError);
     }
-    const fs::path bundle = withoutTrailingSeparator(parsed->positionals.front());
-    const fs::path output = parsed->value("--output");
+    const fs::path bundle = withoutTrailingSeparator(parsed.positionals.front());
+    const fs::path output = parsed.value("--output");
     if (!checkPaths(bundle, output, problem)) {
         return reportError("pack", problem, kFailure);
     }
@@ -393,3 +381,7 @@ int runPack(const std::vector<std::string>& arguments) {
               << output.string() << "\n";
     return kSuccess;
 }
+
+} // namespace
+
+const Command packCommand{{.valued = {"--output"}}, kHelp, runPack};

@@ -32,38 +32,25 @@ const char* const kHelp =
     "\n"
     "Without an expiry option an existing ManifestExpires line stays as it is.\n";
 
-} // namespace
-
-int runSign(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.valued = {kExpiresIn, kExpiresAt};
-    accepted.repeated = {"--key", "--sign-with"};
+int runSign(const ParsedArguments& parsed) {
     std::string problem;
-    const auto parsed = parseArguments(arguments, accepted, problem);
-    if (!parsed) {
-        return reportError("sign", problem + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
     std::vector<std::string> keyFiles;
     for (const char* option : {"--key", "--sign-with"}) {
-        const auto found = parsed->lists.find(option);
-        if (found != parsed->lists.end()) {
+        const auto found = parsed.lists.find(option);
+        if (found != parsed.lists.end()) {
             keyFiles.insert(keyFiles.end(), found->second.begin(), found->second.end());
         }
     }
-    if (parsed->positionals.size() != 1 || keyFiles.empty()) {
+    if (parsed.positionals.size() != 1 || keyFiles.empty()) {
         return reportError("sign", "give --sign-with FILE and one manifest (see --help)",
                            kUsageError);
     }
     const UtcSeconds now = utcNow();
     std::optional<std::string> expires;
-    if (!readExpiryOptions(*parsed, now, expires, problem)) {
+    if (!readExpiryOptions(parsed, now, expires, problem)) {
         return reportError("sign", problem + " (see --help)", kUsageError);
     }
-    const std::string& path = parsed->positionals.front();
+    const std::string& path = parsed.positionals.front();
     const std::vector<SigningKey> keys = readSigningKeys(keyFiles, problem);
     const auto text = keys.empty() ? std::nullopt : readManifestFile(path, problem);
     const auto unsignedText = text ? unsignedManifestText(*text, expires, problem) : std::nullopt;
@@ -79,3 +66,8 @@ int runSign(const std::vector<std::string>& arguments) {
     std::cout << "signed " << path << (expires ? ", expiring at " + *expires : "") << "\n";
     return kSuccess;
 }
+
+} // namespace
+
+const Command signCommand{
+    {.valued = {kExpiresIn, kExpiresAt}, .repeated = {"--key", "--sign-with"}}, kHelp, runSign};

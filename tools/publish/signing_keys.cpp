@@ -1,6 +1,7 @@
 #include "tools/publish/signing_keys.h"
 
-#include "update/base64_text.h"
+#include "update/release/base64_text.h"
+#include "update/release/release_signature.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -4,10 +4,10 @@
 #include "tools/publish/expiry_options.h"
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/options.h"
-#include "update/manifest_expiry.h"
-#include "update/release_signature.h"
-#include "update/sha256_stream.h"
-#include "update/signature_threshold.h"
+#include "update/release/manifest_expiry.h"
+#include "update/release/release_signature.h"
+#include "update/release/sha256_stream.h"
+#include "update/release/signature_threshold.h"
 
 #include <iostream>
 
@@ -90,46 +90,33 @@ void reportExpiry(const std::string& signedBytes, UtcSeconds now) {
               << "\n";
 }
 
-} // namespace
-
-int runVerify(const std::vector<std::string>& arguments) {
-    AcceptedOptions accepted;
-    accepted.valued = {"--threshold", "--installed-serial"};
-    accepted.repeated = {"--public-key"};
+int runVerify(const ParsedArguments& parsed) {
     std::string problem;
-    const auto parsed = parseArguments(arguments, accepted, problem);
-    if (!parsed) {
-        return reportError("verify", problem + " (see --help)", kUsageError);
-    }
-    if (parsed->hasSwitch("--help")) {
-        std::cout << kHelp;
-        return kSuccess;
-    }
-    if (parsed->positionals.empty() || !parsed->has("--public-key")) {
+    if (parsed.positionals.empty() || !parsed.has("--public-key")) {
         return reportError("verify", "give --public-key KEY and a manifest (see --help)",
                            kUsageError);
     }
-    const auto installed = parsed->has("--installed-serial")
-                               ? parseManifestSerial(parsed->value("--installed-serial"))
+    const auto installed = parsed.has("--installed-serial")
+                               ? parseManifestSerial(parsed.value("--installed-serial"))
                                : std::optional<std::uint64_t>(0);
     if (!installed) {
         return reportError("verify", "--installed-serial must be a decimal number", kUsageError);
     }
-    const auto threshold = parsed->has("--threshold")
-                               ? parseManifestSerial(parsed->value("--threshold"))
+    const auto threshold = parsed.has("--threshold")
+                               ? parseManifestSerial(parsed.value("--threshold"))
                                : std::optional<std::uint64_t>(0);
     if (!threshold || *threshold > 1000) {
         return reportError("verify", "--threshold must be a decimal number up to 1000",
                            kUsageError);
     }
-    const auto text = readManifestFile(parsed->positionals.front(), problem);
+    const auto text = readManifestFile(parsed.positionals.front(), problem);
     if (!text) {
         return reportError("verify", problem, kUsageError);
     }
     // The launcher reads the text up to its first NUL.
     const std::string manifest(text->c_str());
     ManifestCheckContext context;
-    for (const std::string& key : parsed->lists.at("--public-key")) {
+    for (const std::string& key : parsed.lists.at("--public-key")) {
         context.publicKeys += (context.publicKeys.empty() ? "" : ",") + key;
     }
     context.threshold = static_cast<std::int32_t>(*threshold);
@@ -144,8 +131,13 @@ int runVerify(const std::vector<std::string>& arguments) {
     const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
     checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
-    for (std::size_t i = 1; i < parsed->positionals.size(); ++i) {
-        checkArchive(report, parsed->positionals[i], values);
+    for (std::size_t i = 1; i < parsed.positionals.size(); ++i) {
+        checkArchive(report, parsed.positionals[i], values);
     }
     return report.failures == 0 ? kSuccess : kFailure;
 }
+
+} // namespace
+
+const Command verifyCommand{
+    {.valued = {"--threshold", "--installed-serial"}, .repeated = {"--public-key"}}, kHelp, runVerify};

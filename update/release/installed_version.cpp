@@ -1,4 +1,4 @@
-#include "update/installed_version.h"
+#include "update/release/installed_version.h"
 
 #include "launcher/run_log.h"
 
@@ -34,13 +34,12 @@ bool writeWhole(const std::string& path, const std::string& text) {
 
 } // namespace
 
-int saveCurrentVersionIni(const std::string& folder) {
+int saveCurrentVersionIni(const std::string& folder, const std::string& manifestText) {
     // Written beside the record and renamed over it, so that an interrupted write never leaves
     // half a record behind.
     const std::string path = folder + "/CurrentVersion.ini";
     const std::string partial = path + ".partial";
-    if (!writeWhole(partial, latestVersionText) ||
-        std::rename(partial.c_str(), path.c_str()) != 0) {
+    if (!writeWhole(partial, manifestText) || std::rename(partial.c_str(), path.c_str()) != 0) {
         std::remove(partial.c_str());
         writeToLog("failed to save CurrentVersion.ini! contentAppPath: " + folder);
         return 1;

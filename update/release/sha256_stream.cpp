@@ -1,4 +1,4 @@
-#include "update/sha256_stream.h"
+#include "update/release/sha256_stream.h"
 
 #include <array>
 #include <fstream>

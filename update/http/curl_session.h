@@ -2,14 +2,21 @@
 #include <curl/curl.h>
 #include <memory>
 
+// What a transfer fetches. The two get the same options except where they differ: the manifest
+// follows redirects and has a time limit for the whole transfer; archives carry the user agent
+// and must keep a minimum rate.
+enum class TransferKind { Manifest, Archive };
+
 // One transfer's libcurl lifetime: the global set-up and clean-up pair around one easy handle,
-// torn down in that order (handle first).
+// torn down in that order (handle first). The handle comes with the launcher's transfer options
+// for its kind (applyTransferOptions); the caller adds the URL and where the bytes go.
 struct CurlSession {
-    CurlSession();
+    explicit CurlSession(TransferKind kind);
     ~CurlSession();
     CurlSession(const CurlSession&) = delete;
     CurlSession& operator=(const CurlSession&) = delete;
 
+    // None when libcurl could not make one.
     CURL* handle() const { return easy.get(); }
 
   private:
@@ -32,12 +39,10 @@ extern long manifestTimeLimitSeconds;
 // Archives are large: one that crawls below this rate would keep the player waiting for hours.
 extern long archiveLowSpeedBytesPerSecond;
 
-// What every transfer gets: HTTP and HTTPS only (redirects included), so that a URL can never
-// read local files or talk to other local services, and the connection time-out.
-void applyTransferBasics(CURL* easy);
-// Aborts a transfer that moves less than 1 byte per second for transferStallSeconds.
-void applyStallLimit(CURL* easy);
-// The manifest's limits: the stall limit and manifestTimeLimitSeconds for the whole transfer.
-void applyManifestLimits(CURL* easy);
-// The archives' limit: archiveLowSpeedBytesPerSecond over transferStallSeconds.
-void applyArchiveLimits(CURL* easy);
+// The one place the launcher's transfer options are set. Every transfer: HTTP and HTTPS only
+// (redirects included), so that a URL can never read local files or talk to other local
+// services; the server's certificate is not verified; connectTimeoutSeconds to connect.
+// Manifest: redirects followed, aborted below 1 byte per second for transferStallSeconds or
+// after manifestTimeLimitSeconds. Archive: the user agent "libcurl-agent/1.0", redirects not
+// followed, aborted below archiveLowSpeedBytesPerSecond for transferStallSeconds.
+void applyTransferOptions(CURL* easy, TransferKind kind);

@@ -6,8 +6,6 @@
 // (1 .. total) and the archive's entry count.
 using UnzipProgressHandler =
     std::function<void(const std::string& entryPath, long long entryNumber, long long total)>;
-// Called once at the end with the archive's path and the overall outcome.
-using UnzipCompletionHandler = std::function<void(const std::string& path, bool succeeded)>;
 
 // Unpacks every entry of the ZIP archive at archivePath into the folder destination: sub-folders
 // are created, existing files replaced, stored Unix permissions (without set-id bits and without
@@ -24,4 +22,4 @@ using UnzipCompletionHandler = std::function<void(const std::string& path, bool 
 // failed entry leaves no half-written file under its name. Every refusal or failure is explained
 // in one run-log line. True when every entry was unpacked.
 bool unzipArchive(const std::string& archivePath, const std::string& destination,
-                  const UnzipProgressHandler& progress, const UnzipCompletionHandler& completion);
+                  const UnzipProgressHandler& progress);

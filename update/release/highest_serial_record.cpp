@@ -1,7 +1,7 @@
-#include "update/highest_serial_record.h"
+#include "update/release/highest_serial_record.h"
 
-#include "update/file_descriptor.h"
-#include "update/release_signature.h"
+#include "update/unpack/file_descriptor.h"
+#include "update/release/release_signature.h"
 
 #include <cerrno>
 #include <cstdio>

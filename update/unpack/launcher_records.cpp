@@ -1,6 +1,6 @@
-#include "update/launcher_records.h"
+#include "update/unpack/launcher_records.h"
 
-#include "update/highest_serial_record.h"
+#include "update/release/highest_serial_record.h"
 
 #include <algorithm>
 #include <array>

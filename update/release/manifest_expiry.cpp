@@ -1,4 +1,4 @@
-#include "update/manifest_expiry.h"
+#include "update/release/manifest_expiry.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "update/base64_text.h"
+#include "update/release/base64_text.h"
 
 #include <openssl/evp.h>
 #include <vector>

@@ -1,6 +1,7 @@
-#include "update/unpack_paths.h"
+#include "update/unpack/unpack_paths.h"
 
-#include "update/launcher_records.h"
+#include "launcher/run_log.h"
+#include "update/unpack/launcher_records.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -262,4 +263,18 @@ std::size_t removeLeftoverPartials(int root) {
     };
     walkFolders(root, removePartials, [](int, const std::string&) {});
     return removed;
+}
+
+Descriptor openUnpackDestination(const std::string& destination) {
+    Descriptor root(open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.valid()) {
+        writeToLog(errorText("unzip: cannot open the destination " + destination));
+        return root;
+    }
+    const std::size_t leftovers = removeLeftoverPartials(root.fd);
+    if (leftovers > 0) {
+        writeToLog("unzip: removed " + std::to_string(leftovers) +
+                   " unfinished files of an earlier unpack from " + destination);
+    }
+    return root;
 }

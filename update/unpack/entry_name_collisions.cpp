@@ -1,4 +1,4 @@
-#include "update/entry_name_collisions.h"
+#include "update/unpack/entry_name_collisions.h"
 
 #include <glib.h>
 

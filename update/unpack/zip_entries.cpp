@@ -1,9 +1,9 @@
-#include "update/zip_entries.h"
+#include "update/unpack/zip_entries.h"
 
 #include "launcher/run_log.h"
-#include "update/entry_name_collisions.h"
-#include "update/launcher_records.h"
-#include "update/sha256_stream.h"
+#include "update/release/sha256_stream.h"
+#include "update/unpack/entry_name_collisions.h"
+#include "update/unpack/launcher_records.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "update/signature_threshold.h"
+#include "update/release/signature_threshold.h"
 
-#include "update/release_signature.h"
+#include "update/release/release_signature.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "update/file_descriptor.h"
+#include "update/unpack/file_descriptor.h"
 
 #include <cstddef>
 #include <set>
@@ -36,6 +36,11 @@ Descriptor openExistingFolder(int root, const std::vector<std::string>& componen
 // Renames partial to leaf inside folder; a folder standing at leaf is removed first, with all
 // it holds.
 Problem putInPlace(int folder, const std::string& partial, const std::string& leaf);
+
+// Opens the folder an unpack writes into and removes the unfinished files that a killed unpack
+// left anywhere below it (some as large as the largest asset), with a run-log line when there
+// were any. Invalid after a run-log line when the folder cannot be opened.
+Descriptor openUnpackDestination(const std::string& destination);
 
 // Removes the unpacker's unfinished files (see isUnpackPartialName) anywhere below root, as a
 // killed unpack leaves them. Returns how many went.

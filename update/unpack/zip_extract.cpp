@@ -1,8 +1,8 @@
-#include "update/zip_extract.h"
+#include "update/unpack/zip_extract.h"
 
 #include "launcher/run_log.h"
-#include "update/unpack_paths.h"
-#include "update/zip_entries.h"
+#include "update/unpack/unpack_paths.h"
+#include "update/unpack/zip_entries.h"
 
 #include <fcntl.h>
 #include <vector>
@@ -21,16 +21,9 @@ bool unpackAll(const std::string& archivePath, const std::string& destination,
         zip_error_fini(&error);
         return false;
     }
-    const Descriptor root(open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor root = openUnpackDestination(destination);
     if (!root.valid()) {
-        writeToLog(errorText("unzip: cannot open the destination " + destination));
         return false;
-    }
-    // A killed unpack leaves its unfinished files behind, some as large as the largest asset.
-    const std::size_t leftovers = removeLeftoverPartials(root.fd);
-    if (leftovers > 0) {
-        writeToLog("unzip: removed " + std::to_string(leftovers) +
-                   " unfinished files of an earlier unpack from " + destination);
     }
     const auto entries = describeEntries(archive.get(), archivePath);
     if (!entries) {
@@ -64,15 +57,11 @@ bool unpackAll(const std::string& archivePath, const std::string& destination,
 } // namespace
 
 bool unzipArchive(const std::string& archivePath, const std::string& destination,
-                  const UnzipProgressHandler& progress, const UnzipCompletionHandler& completion) {
-    bool succeeded = false;
+                  const UnzipProgressHandler& progress) {
     try {
-        succeeded = unpackAll(archivePath, destination, progress);
+        return unpackAll(archivePath, destination, progress);
     } catch (const std::exception& error) {
         writeToLog("unzip: " + archivePath + ": " + error.what());
     }
-    if (completion) {
-        completion(archivePath, succeeded);
-    }
-    return succeeded;
+    return false;
 }

@@ -1,8 +1,8 @@
-#include "update/release_signature.h"
+#include "update/release/release_signature.h"
 
-#include "update/base64_text.h"
-#include "update/manifest_expiry.h"
-#include "update/signature_threshold.h"
+#include "update/release/base64_text.h"
+#include "update/release/manifest_expiry.h"
+#include "update/release/signature_threshold.h"
 
 #include <INIReader.h>
 #include <charconv>

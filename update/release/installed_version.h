@@ -9,6 +9,7 @@ extern std::string latestVersionText;
 // False when folder + "/CurrentVersion.ini" cannot be opened; otherwise sets currentAppVersion.
 bool loadCurrentVersionIni(const std::string& folder);
 
-// Records latestVersionText as folder + "/CurrentVersion.ini": 0 on success, 1 (after a log
-// line) when the record could not be written whole.
-int saveCurrentVersionIni(const std::string& folder);
+// Records manifestText (the content installer's: latestVersionText) as folder +
+// "/CurrentVersion.ini": 0 on success, 1 (after a log line) when the record could not be written
+// whole.
+int saveCurrentVersionIni(const std::string& folder, const std::string& manifestText);

@@ -1,5 +1,5 @@
 #pragma once
-#include "update/unpack_paths.h"
+#include "update/unpack/unpack_paths.h"
 
 #include <cstddef>
 #include <ctime>

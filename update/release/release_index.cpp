@@ -1,6 +1,6 @@
-#include "update/release_index.h"
+#include "update/release/release_index.h"
 
-#include "update/sha256_stream.h"
+#include "update/release/sha256_stream.h"
 
 #include <algorithm>
 #include <sstream>

@@ -1,0 +1,19 @@
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <string>
+
+// Sees every byte that reached the file, in order: a download is hashed while it arrives and
+// never read a second time.
+using ReceivedBytes = std::function<void(const char* data, std::size_t size)>;
+
+// GET url into a fresh file at path with the archives' transfer options; the progress goes to
+// downloadProgressPercent, from 0. Whatever stood at path is removed first and the file is
+// created anew, never through a link. False after one run-log line ("Failed to open file", or
+// libcurl's text); what arrived stays in the file.
+bool downloadToFile(const std::string& url, const std::string& path,
+                    const ReceivedBytes& received = {});
+
+// libcurl write callback; file is the open output FILE*. Returns what fwrite wrote, so that a
+// short write ends the transfer with libcurl's write error.
+std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count, void* file);

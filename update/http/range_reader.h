@@ -1,0 +1,104 @@
+#pragma once
+#include "update/http/curl_session.h"
+
+#include <cstdint>
+#include <curl/curl.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Delay before the first retry of a failed range request, doubled up to four times it; tests
+// lower it in-process.
+extern long rangeRetryBaseMilliseconds;
+
+// A file on a web server read through HTTP range requests, so that an archive can be parsed and
+// single entries unpacked without fetching the whole file. One easy handle, reused for every
+// request (and so one connection), runs inside a multi handle that the reads pump. Reads outside
+// a run (parsing the archive) go through a cache of fetched blocks; inside a run, announced by
+// the install, the bytes come from one streaming request.
+class RangeReader {
+  public:
+    enum class State { Ready, Refused, Failed };
+
+    explicit RangeReader(const std::string& url);
+    ~RangeReader();
+    RangeReader(const RangeReader&) = delete;
+    RangeReader& operator=(const RangeReader&) = delete;
+
+    // Fetches the file's tail and learns its size. Refused when the server does not answer a
+    // range request with 206 (why in refusal), Failed when the transfer failed (libcurl's text
+    // in failure).
+    State open();
+
+    // Copies up to length bytes at offset into data: how many (fewer only at the end of the
+    // file), or -1 when they cannot be had; state then says why.
+    std::int64_t read(std::uint64_t offset, char* data, std::uint64_t length);
+
+    // The next read that the cache does not hold starts a run of about bytes, fetched in one
+    // request; runs end when the install calls endRun.
+    void beginRun(std::uint64_t bytes);
+    void endRun();
+    // Bytes the runs will fetch in all, for the download percentage.
+    void expectTotal(std::uint64_t bytes);
+
+    std::uint64_t size() const { return fileSize; }
+    State state() const { return currentState; }
+    const std::string& refusal() const { return refusalText; }
+    const std::string& failure() const { return failureText; }
+
+  private:
+    struct Segment {
+        std::uint64_t start = 0;
+        std::string bytes;
+    };
+    struct MultiCleanup {
+        void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+    };
+
+    static std::size_t receive(char* data, std::size_t size, std::size_t count, void* reader);
+    bool answerIsPartial();
+    void reportProgress() const;
+    void startRequest(std::uint64_t start, std::uint64_t end);
+    void pump(std::uint64_t wanted);
+    bool fill(std::uint64_t wanted);
+    void resumeRequest();
+    void dropBefore(std::uint64_t offset);
+    const Segment* cachedAt(std::uint64_t offset, std::uint64_t length) const;
+    bool fetchBlock(std::uint64_t start, std::uint64_t end);
+    bool streamCovers(std::uint64_t offset) const;
+    void startRunRequest(std::uint64_t at, std::uint64_t length);
+
+    std::uint64_t pendingEnd() const { return pendingStart + pendingSize(); }
+    std::size_t pendingSize() const { return pending.size() - front; }
+    const char* pendingData() const { return pending.data() + front; }
+    std::string takePending();
+
+    std::string url;
+    CurlSession session{TransferKind::Archive};
+    std::unique_ptr<CURLM, MultiCleanup> multi{curl_multi_init()};
+    bool attached = false;
+    State currentState = State::Ready;
+    std::string refusalText;
+    std::string failureText;
+    std::uint64_t fileSize = 0;
+
+    // The request in flight: bytes [requestStart, requestEnd) were asked for; of those that have
+    // arrived, the ones not yet consumed are in pending from pendingStart on.
+    std::uint64_t requestStart = 0;
+    std::uint64_t requestEnd = 0;
+    bool suffixRequest = false;
+    bool requestDone = true;
+    bool statusChecked = false;
+    CURLcode result = CURLE_OK;
+    std::string pending;
+    std::size_t front = 0; // bytes of pending already consumed
+    std::uint64_t pendingStart = 0;
+
+    std::vector<Segment> cache;
+    bool inRun = false;
+    std::uint64_t runBudget = 0;
+    std::uint64_t runEnd = 0;
+
+    std::uint64_t fetched = 0;
+    std::uint64_t expected = 0;
+};

@@ -1,0 +1,23 @@
+#pragma once
+#include <string>
+
+// The five values of LatestVersion.ini, byte strings as the manifest gives them.
+struct LatestVersionInfo {
+    std::string ApplicationVersion;
+    std::string ApplicationDownloadUrl;
+    std::string ApplicationExecutablePrefix;
+    std::string LauncherVersion;
+    std::string LauncherInstallerDownloadUrl;
+};
+
+// The manifest the launcher goes by: the flow's check fills it, the content installer's check
+// refreshes it.
+extern LatestVersionInfo latestVersionInfo;
+
+// Parses text, up to its first NUL, over info: a key the text lacks keeps its value. 0, or the
+// number of the first malformed line (the line kept in 199-byte pieces).
+int parseLatestVersionInfo(const std::string& text, LatestVersionInfo& info);
+
+// inih's key handler for the manifest: top-level keys only, the five names exactly. Returns 1
+// always, so that no line is malformed on its account.
+int latestVersionKeyHandler(void* info, const char* section, const char* name, const char* value);
