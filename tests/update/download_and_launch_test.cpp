@@ -1,23 +1,17 @@
 #include "update/download_and_launch.h"
 
 #include "tests/support/child_process.h"
+#include "tests/support/file_modes.h"
 #include "tests/update/download_test_support.h"
 #include "update/curl_session.h"
 #include "update/version_manifest.h"
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-mode_t permissionsOf(const fs::path& path) {
-    struct stat status {};
-    lstat(path.c_str(), &status);
-    return status.st_mode & 07777;
-}
 
 class DownloadTest : public LoggedTest {
   protected:
