@@ -5,7 +5,6 @@
 #include "tests/support/temp_folder.h"
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -14,10 +13,6 @@
 
 constexpr int assetCount = 24;
 constexpr std::size_t assetBytes = 24 * 1024;
-
-inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 inline std::string randomBytes(std::size_t size, unsigned seed) {
     std::mt19937 generator(seed);
@@ -55,11 +50,11 @@ class EntryWiseInstall : public AcceptanceTest {
             folder / gameBundleName() / "Contents" / "Resources" / "Assets";
         std::filesystem::create_directories(assets);
         for (int n = 0; n < assetCount; ++n) {
-            writeBytes(assets / ("asset" + std::to_string(n) + ".dat"),
-                       randomBytes(assetSize, changed.count(n) ? 1000 + n : n));
+            writeFile(assets / ("asset" + std::to_string(n) + ".dat"),
+                      randomBytes(assetSize, changed.count(n) ? 1000 + n : n));
         }
         if (!extra.empty()) {
-            writeBytes(assets / extra, "only in " + version);
+            writeFile(assets / extra, "only in " + version);
         }
         const std::string archive = "game-" + version + ".zip";
         runPublish({"pack", (folder / gameBundleName()).string(), "--output",
@@ -166,7 +161,7 @@ class EntryWiseInstall : public AcceptanceTest {
                   0);
         std::string bytes = readFile(work / name);
         bytes[bytes.size() / 2] ^= 0x01;
-        writeBytes(work / name, bytes);
+        writeFile(work / name, bytes);
         const ChildResult zipped =
             runChild("/bin/sh", {"-c", "cd \"$1\" && /usr/bin/zip -q -0 \"$2\" \"$3\"", "sh",
                                  work.string(), archive.string(), name});

@@ -43,7 +43,7 @@ TEST_F(EntryWiseInstall, AnUpdateFetchesTheChangedFileAndKeepsWhatOnlyTheOldRele
     started.stopAll();
 
     // A file changed and one deleted by hand are fetched again by the next update.
-    writeBytes(dataFolder / assetPath(3), "changed by hand");
+    writeFile(dataFolder / assetPath(3), "changed by hand");
     fs::remove(dataFolder / assetPath(5));
     const std::string third = publishWithAssets("3.0", {7});
     announce("3.0", third);
