@@ -4,6 +4,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/silent_server.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/trickle_route.h"
 #include "update/curl_session.h"
 #include "update/version_manifest.h"
 
@@ -11,7 +12,6 @@
 
 #include <chrono>
 #include <future>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -24,21 +24,6 @@ struct ScopedLimit {
     ScopedLimit(long& limit, long lowered) : value(limit), saved(limit) { value = lowered; }
     ~ScopedLimit() { value = saved; }
 };
-
-// Serves one byte every 300 ms, 30 in all: fast enough for a 1 byte/s stall rule.
-void serveTrickle(httplib::Server& server, const std::string& path) {
-    server.Get(path, [](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("text/plain",
-                                         [](std::size_t offset, httplib::DataSink& sink) {
-                                             if (offset >= 30) {
-                                                 sink.done();
-                                                 return true;
-                                             }
-                                             std::this_thread::sleep_for(300ms);
-                                             return sink.write("#", 1);
-                                         });
-    });
-}
 
 class ManifestLimits : public testing::Test {
   protected:
@@ -134,7 +119,8 @@ TEST_F(ManifestLimits, AHandshakeThatNeverEndsRunsIntoTheConnectionTimeOut) {
 
 TEST_F(ManifestLimits, AManifestThatTricklesRunsIntoTheTimeLimit) {
     const ScopedLimit whole(manifestTimeLimitSeconds, 2);
-    serveTrickle(http.server(), "/trickle");
+    // One byte every 300 ms, 30 in all: fast enough for a 1 byte/s stall rule.
+    serveTrickle(http.server(), "/trickle", "text/plain", 30, 300ms);
     http.start();
     EXPECT_EQ(fetchGuarded(http.url("/trickle")), 1);
     EXPECT_EQ(countOf("curl_easy_perform() failed: Timeout was reached"), 1u) << log.contents();
