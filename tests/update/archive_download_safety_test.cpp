@@ -3,6 +3,7 @@
 // where the archive is written. And the percentage the window shows before the first byte.
 #include "tests/support/child_process.h"
 #include "tests/support/other_user.h"
+#include "tests/support/scoped_value.h"
 #include "tests/support/trickle_route.h"
 #include "tests/update/download_test_support.h"
 #include "update/curl_session.h"
@@ -50,10 +51,8 @@ TEST_F(ArchiveDownloadSafety, AnArchiveSlowerThan1KiBPerSecondIsAborted) {
     // Ten bytes a second for six seconds: enough for the old 1 byte/s stall rule.
     serveTrickle(http.server(), "/crawl.zip", "application/zip", 60, 100ms);
     http.start();
-    const long saved = transferStallSeconds;
-    transferStallSeconds = 2;
+    const ScopedValue<long> stall(transferStallSeconds, 2);
     const int result = install(http.url("/crawl.zip"), data.str());
-    transferStallSeconds = saved;
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(logged("curl_easy_perform() failed: Timeout was reached")) << log();
     EXPECT_FALSE(logged("failed to unzip file"));

@@ -2,6 +2,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/file_modes.h"
+#include "tests/support/scoped_value.h"
 #include "tests/update/download_test_support.h"
 #include "update/curl_session.h"
 #include "update/version_manifest.h"
@@ -101,10 +102,8 @@ TEST_F(DownloadTest, FailedTransfersKeepWhatArrivedAndReportLibcurlsText) {
 
 TEST_F(DownloadTest, AStalledTransferIsAbortedLikeABrokenOne) {
     ContentServer server(gameArchive());
-    const long saved = transferStallSeconds;
-    transferStallSeconds = 1;
+    const ScopedValue<long> stall(transferStallSeconds, 1);
     const int result = install(server.url("/stall"), data.str());
-    transferStallSeconds = saved;
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(logged("curl_easy_perform() failed: Timeout was reached")) << log();
     EXPECT_EQ(readFile(archivePath()), "PK");

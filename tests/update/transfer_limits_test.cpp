@@ -2,6 +2,7 @@
 // archive download against servers that lead elsewhere, send too much, hang or crawl.
 #include "tests/support/http_test_server.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/scoped_value.h"
 #include "tests/support/silent_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/trickle_route.h"
@@ -16,14 +17,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// Lowers one of the transfer limits for a test and puts it back afterwards.
-struct ScopedLimit {
-    long& value;
-    long saved;
-    ScopedLimit(long& limit, long lowered) : value(limit), saved(limit) { value = lowered; }
-    ~ScopedLimit() { value = saved; }
-};
 
 class ManifestLimits : public testing::Test {
   protected:
@@ -108,7 +101,7 @@ TEST_F(ManifestLimits, ABodyPast64KiBFailsWithOneLine) {
 }
 
 TEST_F(ManifestLimits, AHandshakeThatNeverEndsRunsIntoTheConnectionTimeOut) {
-    const ScopedLimit connect(connectTimeoutSeconds, 1);
+    const ScopedValue<long> connect(connectTimeoutSeconds, 1);
     SilentServer silent;
     const std::string url = "https://127.0.0.1:" + std::to_string(silent.port()) + "/x.ini";
     EXPECT_EQ(fetchGuarded(url, &silent), 1);
@@ -118,7 +111,7 @@ TEST_F(ManifestLimits, AHandshakeThatNeverEndsRunsIntoTheConnectionTimeOut) {
 }
 
 TEST_F(ManifestLimits, AManifestThatTricklesRunsIntoTheTimeLimit) {
-    const ScopedLimit whole(manifestTimeLimitSeconds, 2);
+    const ScopedValue<long> whole(manifestTimeLimitSeconds, 2);
     // One byte every 300 ms, 30 in all: fast enough for a 1 byte/s stall rule.
     serveTrickle(http.server(), "/trickle", "text/plain", 30, 300ms);
     http.start();
