@@ -19,11 +19,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class ArchiveDownloadSafety : public LoggedTest {
+class ArchiveDownloadSafety : public GameInstallTest {
   protected:
-    TempFolder data;
-    TempFolder scratch;
-    GameReaper game{scratch / "game.pid"};
     const std::string appName = "Drift Moor.app";
 
     std::string gameArchive() const {

@@ -14,11 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class DownloadTest : public LoggedTest {
+class DownloadTest : public GameInstallTest {
   protected:
-    TempFolder data;
-    TempFolder scratch;
-    GameReaper game{scratch / "game.pid"};
     const std::string appName = "Drift Moor.app";
 
     std::vector<ZipEntrySpec> gameEntries(mode_t executablePermissions = 0755) const {

@@ -24,7 +24,7 @@ std::string randomBytes(std::size_t size) {
     return bytes;
 }
 
-class EntryWiseRetry : public LoggedTest {
+class EntryWiseRetry : public GameInstallTest {
   protected:
     void SetUp() override {
         LoggedTest::SetUp();
@@ -66,9 +66,6 @@ class EntryWiseRetry : public LoggedTest {
                                        "Drift Moor.app", std::nullopt);
     }
 
-    TempFolder data;
-    TempFolder scratch;
-    GameReaper game{scratch / "game.pid"};
     const std::string level = randomBytes(1024 * 1024);
     std::string archive;
     std::atomic<int> dataRequests{0};
