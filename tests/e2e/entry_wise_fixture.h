@@ -116,37 +116,14 @@ class EntryWiseInstall : public AcceptanceTest {
     std::string announceSigned(const std::string& version, const std::string& archivePath,
                                int serial) {
         if (privateKey.empty()) {
-            privateKey = sandbox.root / "release.pem";
-            const ChildResult made =
-                runChild(PUBLISH_TOOL, {"keygen", "--output", privateKey.string()});
-            EXPECT_EQ(made.exitStatus, 0) << made.standardError;
-            publicKey = made.standardOutput.substr(0, made.standardOutput.find('\n'));
+            privateKey = newSigningKey("release.pem", publicKey);
         }
         const std::string installer = publishLauncherInstaller("1.0");
-        runPublish({"manifest",
-                    "--application-version",
-                    version,
-                    "--application-url",
-                    server->url(archivePath),
-                    "--executable-prefix",
-                    "",
-                    "--launcher-version",
-                    "1.0",
-                    "--launcher-url",
-                    server->url(installer),
-                    "--application-archive",
-                    (releases / archivePath.substr(1)).string(),
-                    "--launcher-archive",
-                    (releases / installer.substr(1)).string(),
-                    "--serial",
-                    std::to_string(serial),
-                    "--sign-with",
-                    privateKey.string(),
-                    "--output",
-                    (releases / "LatestVersion.ini").string()});
+        const std::string manifest =
+            publishSignedManifest(version, archivePath, "1.0", installer, serial, privateKey);
         configure("1.0", "/LatestVersion.ini",
                   {{"releaseSigningPublicKey", "<string>" + publicKey + "</string>"}});
-        return readFile(releases / "LatestVersion.ini");
+        return manifest;
     }
 
     // Replaces one entry of the published archive by Info-ZIP with the same file, one byte

@@ -26,27 +26,20 @@ const PlistEntries failureText{
 
 class PlayerRoads : public AcceptanceTest {
   protected:
-    void release(const std::string& version, const PlistEntries& extra = {}) {
-        const std::string archive = publishGame(version, prefix);
-        publishManifest(version, archive, prefix, "1.0");
-        configure("1.0", "/LatestVersion.ini", extra);
-    }
-
     // Release 1.0 installed and started once; the player has quit the game since.
     void installAndQuit(const PlistEntries& extra = {}) {
-        release("1.0", extra);
+        releaseGame("1.0", prefix, extra);
         ASSERT_EQ(runLauncher().exitStatus, 0);
         ASSERT_EQ(gameStarts(1).size(), 1u);
         started.stopAll();
     }
 
-    fs::path installedBundle() const { return dataFolder / gameBundleName(prefix); }
     fs::path installedExecutable() const {
-        return installedBundle() / "Contents" / "MacOS" / "sample_game";
+        return installedBundle(prefix) / "Contents" / "MacOS" / "sample_game";
     }
     std::string offlineLine() const {
         return "Started the installed game without checking for updates: " +
-               installedBundle().string();
+               installedBundle(prefix).string();
     }
 };
 
@@ -143,7 +136,7 @@ TEST_F(PlayerRoads, OfflinePlayOffOrNothingInstalledEndsWithOneAsBefore) {
     EXPECT_FALSE(lastRunMentions("without checking for updates"));
 
     // On, with no game installed at all.
-    fs::remove_all(installedBundle());
+    fs::remove_all(installedBundle(prefix));
     result = runLauncher();
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_FALSE(lastRunMentions("without checking for updates"));
@@ -170,7 +163,7 @@ TEST_F(PlayerRoads, AnInstalledGameWithoutItsExecutableIsInstalledAgainAndStarte
     const ChildResult result = runLauncher();
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_TRUE(lastRunHas("The installed game has no executable to start, installing it again: " +
-                           installedBundle().string()));
+                           installedBundle(prefix).string()));
     EXPECT_TRUE(fs::exists(installedExecutable()));
     const auto starts = gameStarts(2);
     ASSERT_EQ(starts.size(), 2u);
@@ -191,7 +184,7 @@ TEST_F(PlayerRoads, AnInstalledGameThatCannotRunIsInstalledAgainAndStarted) {
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_TRUE(lastRunHas(
         "The installed game was not running right after its start, installing it again: " +
-        installedBundle().string()));
+        installedBundle(prefix).string()));
     const auto starts = gameStarts(2);
     ASSERT_EQ(starts.size(), 2u);
     EXPECT_EQ(starts[1].version, "1.0");

@@ -4,8 +4,6 @@
 #include "tests/e2e/acceptance_fixture.h"
 #include "tests/support/temp_folder.h"
 
-#include <stdexcept>
-
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,14 +24,7 @@ class SignedReleases : public AcceptanceTest {
 
     // A new key pair under the sandbox; returns the private key file, publicKey gets its half.
     fs::path newKey(const std::string& name, std::string* publicHalf = nullptr) {
-        const fs::path file = sandbox.root / name;
-        const ChildResult made = runChild(PUBLISH_TOOL, {"keygen", "--output", file.string()});
-        if (made.exitStatus != 0) {
-            throw std::runtime_error("keygen failed: " + made.standardError);
-        }
-        std::string key = made.standardOutput.substr(0, made.standardOutput.find('\n'));
-        (publicHalf != nullptr ? *publicHalf : publicKey) = key;
-        return file;
+        return newSigningKey(name, publicHalf != nullptr ? *publicHalf : publicKey);
     }
 
     // Game <version> and launcher installer 1.0 published; the manifest names them, with
@@ -42,28 +33,7 @@ class SignedReleases : public AcceptanceTest {
                               const std::string& launcherVersion = "1.0") {
         const std::string game = publishGame(version);
         const std::string installer = publishLauncherInstaller(launcherVersion);
-        runPublish({"manifest",
-                    "--application-version",
-                    version,
-                    "--application-url",
-                    server->url(game),
-                    "--executable-prefix",
-                    "",
-                    "--launcher-version",
-                    launcherVersion,
-                    "--launcher-url",
-                    server->url(installer),
-                    "--application-archive",
-                    (releases / game.substr(1)).string(),
-                    "--launcher-archive",
-                    (releases / installer.substr(1)).string(),
-                    "--serial",
-                    std::to_string(serial),
-                    "--sign-with",
-                    privateKey.string(),
-                    "--output",
-                    manifestPath().string()});
-        return readFile(manifestPath());
+        return publishSignedManifest(version, game, launcherVersion, installer, serial, privateKey);
     }
 
     void configureKey(const std::string& key) {
