@@ -2,11 +2,11 @@
 // play), a broken install (self-repair) and an install that fails (the failure text).
 #include "tests/e2e/acceptance_fixture.h"
 #include "tests/support/temp_folder.h"
-
-#include <SDL_image.h>
+#include "tests/support/x_window_watch.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <future>
 #include <sstream>
@@ -75,41 +75,27 @@ std::string windowNamed(const std::string& title) {
     return {};
 }
 
-std::string screenshotPath(const std::string& name) {
-    fs::create_directories(LAUNCHER_BINARY_DIR "/screenshots");
-    return LAUNCHER_BINARY_DIR "/screenshots/" + name + ".png";
-}
-
-// Whether a saved window picture shows a line of near-white text across its middle: the failure
+// Whether a window's picture shows a line of near-white text across its middle: the failure
 // text sits there on a darkened band. The animation's brightest dot passes those rows too, but
 // never reaches across the window.
-bool showsTextAcrossTheMiddle(const std::string& picture) {
-    SDL_Surface* loaded = IMG_Load(picture.c_str());
-    if (loaded == nullptr) {
-        return false;
-    }
-    SDL_Surface* rgba = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGBA32, 0);
-    SDL_FreeSurface(loaded);
-    if (rgba == nullptr) {
+bool showsTextAcrossTheMiddle(const WindowPicture& picture) {
+    if (picture.pixels.empty()) {
         return false;
     }
     int count = 0;
-    int minX = rgba->w;
+    int minX = picture.width;
     int maxX = -1;
-    for (int y = rgba->h / 2 - 12; y < rgba->h / 2 + 12; ++y) {
-        const auto* row = static_cast<const Uint8*>(rgba->pixels) + y * rgba->pitch;
-        for (int x = 0; x < rgba->w; ++x) {
-            const Uint8* p = row + x * 4;
-            if (p[0] > 230 && p[1] > 230 && p[2] > 230) {
+    for (int y = picture.height / 2 - 12; y < picture.height / 2 + 12; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const std::uint32_t p = picture.pixels[static_cast<std::size_t>(y) * picture.width + x];
+            if ((p >> 16 & 0xff) > 230 && (p >> 8 & 0xff) > 230 && (p & 0xff) > 230) {
                 ++count;
                 minX = std::min(minX, x);
                 maxX = std::max(maxX, x);
             }
         }
     }
-    const int width = rgba->w;
-    SDL_FreeSurface(rgba);
-    return count > 200 && maxX - minX > width / 2;
+    return count > 200 && maxX - minX > picture.width / 2;
 }
 
 } // namespace
@@ -225,25 +211,18 @@ TEST_F(PlayerRoads, AFailedInstallShowsItsTextOverTheInstallerWindow) {
     SKIP_WITHOUT_DISPLAY();
     announceAMissingArchive(whiteFailureText());
     // Looks at the installer window while the launcher runs, until a look shows the text (kept
-    // as a screenshot).
-    const std::string picture = screenshotPath("install-failed-text");
-    const std::string look = (sandbox.root / "look.png").string();
-    fs::remove(picture);
+    // as a screenshot). Each look reads the window straight from the X server, so that even a
+    // busy machine looks many times in the five seconds the text stays.
     auto run = startLauncher();
+    WindowPicture look;
     bool textSeen = false;
-    while (!textSeen && run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-        const std::string window = windowNamed(displayName);
-        if (window.empty()) {
-            continue;
-        }
-        // import grabs the X server while it reads the window; should the window go away under
-        // it, it can hang there and stall every other window on the display.
-        commandOutput("timeout -s KILL 5 import -window " + window + " '" + look + "'");
+    while (!textSeen && run.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        look = pictureOfWindowTitled(displayName);
         textSeen = showsTextAcrossTheMiddle(look);
     }
     const ChildResult result = run.get();
-    ASSERT_TRUE(textSeen) << "the text was never drawn; see " << look;
-    fs::copy_file(look, picture, fs::copy_options::overwrite_existing);
+    ASSERT_TRUE(textSeen) << "the text was never drawn";
+    keepWindowPicture(look, "install-failed-text");
     EXPECT_EQ(result.exitStatus, 1) << result.standardError;
 }
 

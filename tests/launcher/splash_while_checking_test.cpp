@@ -170,7 +170,7 @@ TEST_F(SplashWhileChecking, ASlowCheckShowsTheSplashWhichIsGoneOnceTheGameRuns) 
     ASSERT_FALSE(splash.empty()) << "no splash window during the check";
     EXPECT_FALSE(game.started());
     std::this_thread::sleep_for(300ms); // a few frames drawn
-    EXPECT_TRUE(importWindowScreenshot(splash, "splash-while-checking"));
+    EXPECT_TRUE(keepWindowPicture(pictureOfWindow(splash), "splash-while-checking"));
     server.release();
 
     const ChildResult result = launcherResult();
@@ -211,7 +211,7 @@ TEST_F(SplashWhileChecking, TheInstallerWindowTakesTheSplashsPlaceWithoutAGap) {
         const std::string installer = xwininfoWindowOfSize(title, installerWidth, installerHeight);
         if (!pictured && !installer.empty() &&
             xwininfoWindowOfSize(title, splashWidth, splashHeight).empty()) {
-            pictured = importWindowScreenshot(installer, "installer-after-splash");
+            pictured = keepWindowPicture(pictureOfWindow(installer), "installer-after-splash");
         }
     }
     const ChildResult result = launcherResult();

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,5 +44,16 @@ class XWindowWatch {
 std::string xwininfoWindowOfSize(const std::string& title, int width, int height);
 // The process that owns the window, from its _NET_WM_PID (`xprop`); 0 when unknown.
 int xpropWindowPid(const std::string& windowId);
-// `import -window <id>` into <SCREENSHOT_DIR>/<name>.png; true when the file was written.
-bool importWindowScreenshot(const std::string& windowId, const std::string& name);
+// A window's picture, read straight from the X server: 0xRRGGBB per pixel, row by row.
+struct WindowPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+};
+// The picture of a window as it stands on the display now, in a few milliseconds and without
+// another process; no pixels when there is no such window or it went away meanwhile. The window
+// is given by its id (as xwininfo writes it) or by its title.
+WindowPicture pictureOfWindow(const std::string& windowId);
+WindowPicture pictureOfWindowTitled(const std::string& title);
+// Keeps a picture as <SCREENSHOT_DIR>/<name>.png; true when the file was written.
+bool keepWindowPicture(const WindowPicture& picture, const std::string& name);
