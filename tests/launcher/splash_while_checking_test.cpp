@@ -153,6 +153,7 @@ class SplashWhileChecking : public testing::Test {
     }
 
     XWindowWatch watch;
+    XDisplay display;
     LauncherSandbox sandbox;
     TempFolder scratch{LAUNCHER_BINARY_DIR};
     InstalledGame game{sandbox.dataFolder};
@@ -170,7 +171,7 @@ TEST_F(SplashWhileChecking, ASlowCheckShowsTheSplashWhichIsGoneOnceTheGameRuns) 
     ASSERT_FALSE(splash.empty()) << "no splash window during the check";
     EXPECT_FALSE(game.started());
     std::this_thread::sleep_for(300ms); // a few frames drawn
-    EXPECT_TRUE(keepWindowPicture(pictureOfWindow(splash), "splash-while-checking"));
+    EXPECT_TRUE(keepWindowPicture(display.pictureOfWindow(splash), "splash-while-checking"));
     server.release();
 
     const ChildResult result = launcherResult();
@@ -211,7 +212,8 @@ TEST_F(SplashWhileChecking, TheInstallerWindowTakesTheSplashsPlaceWithoutAGap) {
         const std::string installer = xwininfoWindowOfSize(title, installerWidth, installerHeight);
         if (!pictured && !installer.empty() &&
             xwininfoWindowOfSize(title, splashWidth, splashHeight).empty()) {
-            pictured = keepWindowPicture(pictureOfWindow(installer), "installer-after-splash");
+            pictured =
+                keepWindowPicture(display.pictureOfWindow(installer), "installer-after-splash");
         }
     }
     const ChildResult result = launcherResult();

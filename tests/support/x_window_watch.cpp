@@ -238,34 +238,48 @@ int xpropWindowPid(const std::string& windowId) {
     return std::regex_search(text, m, pid) ? std::stoi(m[1]) : 0;
 }
 
-// Runs look with a display connection of its own, on which a window that goes away meanwhile
-// is no error.
-template <typename Look> WindowPicture withDisplay(const Look& look) {
+XDisplay::XDisplay() {
     Display* x = XOpenDisplay(nullptr);
+    for (int i = 0; i < 100 && x == nullptr; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        x = XOpenDisplay(nullptr);
+    }
     if (x == nullptr) {
-        return {};
+        throw std::runtime_error("cannot open the X display");
     }
-    const auto previous = XSetErrorHandler(ignoreXError);
-    WindowPicture picture = look(x);
+    display = x;
+    previousErrorHandler = reinterpret_cast<void*>(XSetErrorHandler(ignoreXError));
+}
+
+XDisplay::~XDisplay() {
+    Display* x = static_cast<Display*>(display);
     XSync(x, False);
-    XSetErrorHandler(previous);
+    XSetErrorHandler(reinterpret_cast<XErrorHandler>(previousErrorHandler));
     XCloseDisplay(x);
-    return picture;
 }
 
-WindowPicture pictureOfWindow(const std::string& windowId) {
+WindowPicture XDisplay::pictureOfWindow(const std::string& windowId) const {
     const Window window = std::strtoul(windowId.c_str(), nullptr, 16);
-    if (window == 0) {
-        return {};
-    }
-    return withDisplay([&](Display* x) { return pictureOf(x, window); });
+    return window != 0 ? pictureOf(static_cast<Display*>(display), window) : WindowPicture{};
 }
 
-WindowPicture pictureOfWindowTitled(const std::string& title) {
-    return withDisplay([&](Display* x) {
-        const Window window = windowTitled(x, DefaultRootWindow(x), title, 0);
-        return window != 0 ? pictureOf(x, window) : WindowPicture{};
-    });
+WindowPicture XDisplay::pictureOfWindowTitled(const std::string& title) const {
+    Display* x = static_cast<Display*>(display);
+    const Window window = windowTitled(x, DefaultRootWindow(x), title, 0);
+    return window != 0 ? pictureOf(x, window) : WindowPicture{};
+}
+
+bool XDisplay::hasWindowTitled(const std::string& title) const {
+    Display* x = static_cast<Display*>(display);
+    return windowTitled(x, DefaultRootWindow(x), title, 0) != 0;
+}
+
+void XDisplay::raiseWindowTitled(const std::string& title) const {
+    Display* x = static_cast<Display*>(display);
+    if (const Window window = windowTitled(x, DefaultRootWindow(x), title, 0); window != 0) {
+        XRaiseWindow(x, window);
+        XSync(x, False);
+    }
 }
 
 bool keepWindowPicture(const WindowPicture& picture, const std::string& name) {
