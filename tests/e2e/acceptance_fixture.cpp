@@ -60,6 +60,10 @@ std::string AcceptanceTest::gameBundleName(const std::string& prefix) const {
     return prefix + displayName + ".app";
 }
 
+fs::path AcceptanceTest::installedBundle(const std::string& prefix) const {
+    return dataFolder / gameBundleName(prefix);
+}
+
 std::string AcceptanceTest::publishGame(const std::string& version, const std::string& prefix) {
     const fs::path folder = staging / ("game-" + version);
     runPublish({"bundle", "--executable", SAMPLE_GAME, "--name", displayName, "--version", version,
@@ -88,11 +92,64 @@ std::string AcceptanceTest::publishManifest(const std::string& applicationVersio
                                             const std::string& prefix,
                                             const std::string& launcherVersion,
                                             const std::string& installerArchivePath) {
+    const std::string gameUrl =
+        gameArchivePath.starts_with("/") ? server->url(gameArchivePath) : gameArchivePath;
     runPublish({"manifest", "--application-version", applicationVersion, "--application-url",
-                server->url(gameArchivePath), "--executable-prefix", prefix, "--launcher-version",
-                launcherVersion, "--launcher-url", server->url(installerArchivePath), "--output",
+                gameUrl, "--executable-prefix", prefix, "--launcher-version", launcherVersion,
+                "--launcher-url", server->url(installerArchivePath), "--output",
                 (releases / "LatestVersion.ini").string()});
     return readFile(releases / "LatestVersion.ini");
+}
+
+std::string AcceptanceTest::publishSignedManifest(const std::string& applicationVersion,
+                                                  const std::string& gameArchivePath,
+                                                  const std::string& launcherVersion,
+                                                  const std::string& installerArchivePath,
+                                                  int serial, const fs::path& privateKey,
+                                                  const std::vector<std::string>& extra) {
+    const fs::path manifest = releases / "LatestVersion.ini";
+    std::vector<std::string> arguments = {"manifest",
+                                          "--application-version",
+                                          applicationVersion,
+                                          "--application-url",
+                                          server->url(gameArchivePath),
+                                          "--executable-prefix",
+                                          "",
+                                          "--launcher-version",
+                                          launcherVersion,
+                                          "--launcher-url",
+                                          server->url(installerArchivePath),
+                                          "--application-archive",
+                                          (releases / gameArchivePath.substr(1)).string(),
+                                          "--launcher-archive",
+                                          (releases / installerArchivePath.substr(1)).string(),
+                                          "--serial",
+                                          std::to_string(serial),
+                                          "--sign-with",
+                                          privateKey.string(),
+                                          "--output",
+                                          manifest.string()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    runPublish(arguments);
+    return readFile(manifest);
+}
+
+fs::path AcceptanceTest::newSigningKey(const std::string& fileName, std::string& publicKey) {
+    const fs::path file = sandbox.root / fileName;
+    const ChildResult made = runChild(PUBLISH_TOOL, {"keygen", "--output", file.string()});
+    if (made.exitStatus != 0) {
+        throw std::runtime_error("keygen failed: " + made.standardError);
+    }
+    publicKey = made.standardOutput.substr(0, made.standardOutput.find('\n'));
+    return file;
+}
+
+std::string AcceptanceTest::releaseGame(const std::string& version, const std::string& prefix,
+                                        const PlistEntries& extra) {
+    const std::string manifest =
+        publishManifest(version, publishGame(version, prefix), prefix, "1.0");
+    configure("1.0", "/LatestVersion.ini", extra);
+    return manifest;
 }
 
 std::map<std::string, std::string> AcceptanceTest::launcherEnvironment() const {
@@ -133,6 +190,15 @@ int AcceptanceTest::requestsFor(const std::string& start) const {
 
 std::vector<GameStart> AcceptanceTest::gameStarts(std::size_t count) const {
     return waitForGameStarts(gameRecord, count);
+}
+
+void AcceptanceTest::expectOneStart(const std::string& version, const fs::path& bundle) const {
+    const auto starts = gameStarts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].name, displayName);
+    EXPECT_EQ(starts[0].version, version);
+    EXPECT_EQ(executableOf(starts[0].pid),
+              (bundle / "Contents" / "MacOS" / "sample_game").string());
 }
 
 std::future<ChildResult> AcceptanceTest::startLauncher(const std::vector<std::string>& arguments) {

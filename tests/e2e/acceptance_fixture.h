@@ -32,11 +32,28 @@ class AcceptanceTest : public testing::Test {
     // into releases/launcher-<version>.zip; returns the URL path.
     std::string publishLauncherInstaller(const std::string& version,
                                          const std::string& bundleName = "");
-    // releases/LatestVersion.ini written by launcher-publish manifest; returns its text.
+    // releases/LatestVersion.ini written by launcher-publish manifest; returns its text. The
+    // archives are named by their URL paths on the server, the game's also by a whole URL.
     std::string publishManifest(const std::string& applicationVersion,
                                 const std::string& gameArchivePath, const std::string& prefix,
                                 const std::string& launcherVersion,
                                 const std::string& installerArchivePath = "/none.zip");
+    // The same for a game and a launcher installer published as they stand in releases, with
+    // their archives' hashes and serial, signed with the private key in privateKey; extra
+    // options of launcher-publish manifest follow (another --sign-with, an expiry).
+    std::string publishSignedManifest(const std::string& applicationVersion,
+                                      const std::string& gameArchivePath,
+                                      const std::string& launcherVersion,
+                                      const std::string& installerArchivePath, int serial,
+                                      const std::filesystem::path& privateKey,
+                                      const std::vector<std::string>& extra = {});
+    // A new signing key made by launcher-publish keygen as sandbox.root / fileName: returns the
+    // private key's file; publicKey gets the public half as releaseSigningPublicKey takes it.
+    std::filesystem::path newSigningKey(const std::string& fileName, std::string& publicKey);
+    // Game <version> published with prefix and announced by a manifest that names launcher
+    // 1.0, which the launcher (1.0) is pointed at with extra settings; returns the manifest.
+    std::string releaseGame(const std::string& version, const std::string& prefix = "",
+                            const PlistEntries& extra = {});
 
     // Runs the launcher; the games it starts record themselves and stay quiet and alive.
     ChildResult runLauncher(const std::vector<std::string>& arguments = {});
@@ -57,7 +74,12 @@ class AcceptanceTest : public testing::Test {
     int requestsFor(const std::string& start) const;
 
     std::string gameBundleName(const std::string& prefix = "") const;
+    // Where the launcher installs the game published with prefix.
+    std::filesystem::path installedBundle(const std::string& prefix = "") const;
     std::vector<GameStart> gameStarts(std::size_t count) const;
+    // The one start so far: the sample game under this test's name at version, run from the
+    // executable in bundle.
+    void expectOneStart(const std::string& version, const std::filesystem::path& bundle) const;
 
     LauncherSandbox sandbox;
     const std::filesystem::path releases;

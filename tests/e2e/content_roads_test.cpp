@@ -11,13 +11,7 @@ constexpr const char* prefix = "Quillmere-";
 
 class ContentRoads : public AcceptanceTest {
   protected:
-    // Release <version> published and announced; the launcher (1.0) pointed at it.
-    std::string release(const std::string& version) {
-        const std::string archive = publishGame(version, prefix);
-        const std::string manifest = publishManifest(version, archive, prefix, "1.0");
-        configure("1.0", "/LatestVersion.ini");
-        return manifest;
-    }
+    std::string release(const std::string& version) { return releaseGame(version, prefix); }
 
     std::string installLine(const std::string& version) const {
         return "performToFileCurlAndExecute start - url:" +
@@ -32,8 +26,6 @@ class ContentRoads : public AcceptanceTest {
                "': appVersion=" + version;
     }
 
-    fs::path installedBundle() const { return dataFolder / gameBundleName(prefix); }
-
     // The player has quit the game before starting the launcher again.
     void quitGames() { started.stopAll(); }
 };
@@ -46,12 +38,7 @@ TEST_F(ContentRoads, FirstInstallDownloadsUnpacksStartsAndRecordsTheRelease) {
     const ChildResult result = runLauncher();
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
 
-    const auto starts = gameStarts(1);
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].name, displayName);
-    EXPECT_EQ(starts[0].version, "1.0");
-    EXPECT_EQ(executableOf(starts[0].pid),
-              (installedBundle() / "Contents" / "MacOS" / "sample_game").string());
+    expectOneStart("1.0", installedBundle(prefix));
 
     EXPECT_TRUE(
         lastRunHas("comparing endpoint launcher version:1.0 to config installer version:1.0..."));
@@ -116,13 +103,13 @@ TEST_F(ContentRoads, AMissingGameBundleIsRepaired) {
     const std::string manifest = release("1.0");
     ASSERT_EQ(runLauncher().exitStatus, 0);
     quitGames();
-    fs::remove_all(installedBundle());
+    fs::remove_all(installedBundle(prefix));
 
     const ChildResult result = runLauncher();
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_TRUE(lastRunHas(installLine("1.0")));
     EXPECT_FALSE(lastRunMentions("comparing latest endpoint version"));
-    EXPECT_TRUE(fs::exists(installedBundle() / "Contents" / "MacOS" / "sample_game"));
+    EXPECT_TRUE(fs::exists(installedBundle(prefix) / "Contents" / "MacOS" / "sample_game"));
     EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
     const auto starts = gameStarts(2);
     ASSERT_EQ(starts.size(), 2u);
@@ -184,7 +171,7 @@ TEST_F(ContentRoads, AManifestThatCannotBeHadEndsWithOneAndLeavesTheGameAlone) {
     EXPECT_FALSE(lastRunMentions("comparing"));
     EXPECT_EQ(readGameStarts(gameRecord).size(), 1u) << "the game is not started";
     EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
-    EXPECT_TRUE(fs::exists(installedBundle()));
+    EXPECT_TRUE(fs::exists(installedBundle(prefix)));
 }
 
 TEST_F(ContentRoads, AStartedGameWritesToTheLaunchersOwnOutputNeverIntoTheRunLog) {

@@ -5,7 +5,6 @@
 #include "tests/support/temp_folder.h"
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -14,10 +13,6 @@
 
 constexpr int assetCount = 24;
 constexpr std::size_t assetBytes = 24 * 1024;
-
-inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 inline std::string randomBytes(std::size_t size, unsigned seed) {
     std::mt19937 generator(seed);
@@ -55,11 +50,11 @@ class EntryWiseInstall : public AcceptanceTest {
             folder / gameBundleName() / "Contents" / "Resources" / "Assets";
         std::filesystem::create_directories(assets);
         for (int n = 0; n < assetCount; ++n) {
-            writeBytes(assets / ("asset" + std::to_string(n) + ".dat"),
-                       randomBytes(assetSize, changed.count(n) ? 1000 + n : n));
+            writeFile(assets / ("asset" + std::to_string(n) + ".dat"),
+                      randomBytes(assetSize, changed.count(n) ? 1000 + n : n));
         }
         if (!extra.empty()) {
-            writeBytes(assets / extra, "only in " + version);
+            writeFile(assets / extra, "only in " + version);
         }
         const std::string archive = "game-" + version + ".zip";
         runPublish({"pack", (folder / gameBundleName()).string(), "--output",
@@ -121,37 +116,14 @@ class EntryWiseInstall : public AcceptanceTest {
     std::string announceSigned(const std::string& version, const std::string& archivePath,
                                int serial) {
         if (privateKey.empty()) {
-            privateKey = sandbox.root / "release.pem";
-            const ChildResult made =
-                runChild(PUBLISH_TOOL, {"keygen", "--output", privateKey.string()});
-            EXPECT_EQ(made.exitStatus, 0) << made.standardError;
-            publicKey = made.standardOutput.substr(0, made.standardOutput.find('\n'));
+            privateKey = newSigningKey("release.pem", publicKey);
         }
         const std::string installer = publishLauncherInstaller("1.0");
-        runPublish({"manifest",
-                    "--application-version",
-                    version,
-                    "--application-url",
-                    server->url(archivePath),
-                    "--executable-prefix",
-                    "",
-                    "--launcher-version",
-                    "1.0",
-                    "--launcher-url",
-                    server->url(installer),
-                    "--application-archive",
-                    (releases / archivePath.substr(1)).string(),
-                    "--launcher-archive",
-                    (releases / installer.substr(1)).string(),
-                    "--serial",
-                    std::to_string(serial),
-                    "--sign-with",
-                    privateKey.string(),
-                    "--output",
-                    (releases / "LatestVersion.ini").string()});
+        const std::string manifest =
+            publishSignedManifest(version, archivePath, "1.0", installer, serial, privateKey);
         configure("1.0", "/LatestVersion.ini",
                   {{"releaseSigningPublicKey", "<string>" + publicKey + "</string>"}});
-        return readFile(releases / "LatestVersion.ini");
+        return manifest;
     }
 
     // Replaces one entry of the published archive by Info-ZIP with the same file, one byte
@@ -166,7 +138,7 @@ class EntryWiseInstall : public AcceptanceTest {
                   0);
         std::string bytes = readFile(work / name);
         bytes[bytes.size() / 2] ^= 0x01;
-        writeBytes(work / name, bytes);
+        writeFile(work / name, bytes);
         const ChildResult zipped =
             runChild("/bin/sh", {"-c", "cd \"$1\" && /usr/bin/zip -q -0 \"$2\" \"$3\"", "sh",
                                  work.string(), archive.string(), name});

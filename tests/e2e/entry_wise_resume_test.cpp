@@ -72,10 +72,7 @@ TEST_F(EntryWiseResume, AConnectionDroppedHalfWayIsResumedByTheNextRun) {
     const std::string archive = publishWithAssets("1.0");
     // The archive through a relay that the network's going away cuts.
     TcpRelay relay(server->port());
-    const std::string relayed = "http://127.0.0.1:" + std::to_string(relay.port()) + archive;
-    runPublish({"manifest", "--application-version", "1.0", "--application-url", relayed,
-                "--executable-prefix", "", "--launcher-version", "1.0", "--launcher-url",
-                server->url("/none.zip"), "--output", (releases / "LatestVersion.ini").string()});
+    publishManifest("1.0", relay.url(archive), "", "1.0");
     configure("1.0", "/LatestVersion.ini");
     const ChildResult cut = runCutAtHalf([&] { relay.cut(); });
     EXPECT_EQ(cut.exitStatus, 1) << cut.standardError;

@@ -4,9 +4,12 @@
 // The window is closed with SIGTERM: SDL turns it into the same SDL_QUIT close request that
 // the window manager's close button sends, and the window answers it the same way.
 #include "tests/e2e/acceptance_fixture.h"
+#include "tests/e2e/tcp_relay.h"
 #include "tests/support/temp_folder.h"
 
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -20,13 +23,19 @@ class InterruptedRuns : public AcceptanceTest {
         configure("1.0", "/LatestVersion.ini");
     }
 
-    // Serves the releases at rate bytes a second, so that an install takes a while; the
-    // manifest is to be published after this, with the new server's address.
-    // Without ranges the launcher takes the whole archive, whose time these runs are set by; an
-    // entry-wise update would fetch a few changed bytes and be done before anything can happen.
-    void serveSlowly(const std::string& rate) {
-        serve({.extraDirectives = "limit_rate " + rate + "; max_ranges 0;"});
-        configure("1.0", "/LatestVersion.ini");
+    // From now on the archives come through a relay that holds them back until the test lets
+    // them go; the manifest is to name the relay's address.
+    void holdArchivesBack() {
+        relay = std::make_unique<TcpRelay>(server->port());
+        relay->hold();
+    }
+
+    // Waits (at most a minute) until the launcher has asked the relay for the archive.
+    bool waitForArchiveRequest() const {
+        for (int i = 0; i < 3000 && relay->connections() == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return relay->connections() > 0;
     }
 
     void installFirstRelease() {
@@ -40,6 +49,7 @@ class InterruptedRuns : public AcceptanceTest {
     }
 
     std::string oldManifest;
+    std::unique_ptr<TcpRelay> relay;
 };
 
 } // namespace
@@ -47,13 +57,13 @@ class InterruptedRuns : public AcceptanceTest {
 TEST_F(InterruptedRuns, ClosingTheWindowDuringAnUpdateEndsWithOneAndTheNextRunInstallsAgain) {
     SKIP_WITHOUT_DISPLAY();
     installFirstRelease();
-    const std::size_t gameArchiveSize = fs::file_size(releases / "game-1.0.zip");
-    // About a minute for the archive: the close comes long before it is in.
-    serveSlowly(std::to_string(gameArchiveSize / 60 + 1));
-    publishManifest("1.1", publishGame("1.1"), "", "1.0");
+    // The archive is held back: the close comes before it is in.
+    holdArchivesBack();
+    publishGame("1.1");
+    publishManifest("1.1", relay->url("/game-1.1.zip"), "", "1.0");
 
     auto run = startLauncher();
-    ASSERT_TRUE(waitForLogMention(installStart("/game-1.1.zip")));
+    ASSERT_TRUE(waitForArchiveRequest());
     const auto launchers = runningLaunchers();
     ASSERT_EQ(launchers.size(), 1u);
     kill(launchers[0], SIGTERM);
@@ -107,19 +117,19 @@ TEST_F(InterruptedRuns, AnUpdateWhoseGameWillNotStartIsNotTakenForTheOldVersion)
 
 TEST_F(InterruptedRuns, ASecondLauncherOnTheSameDataFolderLeavesTheWorkToTheFirst) {
     SKIP_WITHOUT_DISPLAY();
-    const std::size_t gameArchiveSize = fs::file_size(releases / "game-1.0.zip");
-    // A few seconds for the archive, time enough for the second launcher to come and go.
-    serveSlowly(std::to_string(gameArchiveSize / 4 + 1));
-    const std::string manifest = publishManifest("1.0", "/game-1.0.zip", "", "1.0");
+    // The archive is held back until the second launcher has come and gone.
+    holdArchivesBack();
+    const std::string manifest = publishManifest("1.0", relay->url("/game-1.0.zip"), "", "1.0");
 
     auto first = startLauncher();
-    ASSERT_TRUE(waitForLogMention(installStart("/game-1.0.zip")));
+    EXPECT_TRUE(waitForArchiveRequest());
     const ChildResult second = runLauncher();
     EXPECT_EQ(second.exitStatus, 0) << second.standardError;
     EXPECT_TRUE(lastRunHas("Another launcher is already running for " + dataFolder.string() +
                            "; leaving the work to it"));
     EXPECT_FALSE(lastRunMentions("performToFileCurlAndExecute")) << "the second launcher fetched";
 
+    relay->release();
     const ChildResult firstResult = first.get();
     EXPECT_EQ(firstResult.exitStatus, 0) << firstResult.standardError;
     EXPECT_EQ(gameStarts(1).size(), 1u);

@@ -41,14 +41,7 @@ TEST_F(SelfUpdate, AnotherLauncherVersionStartsItsInstallerAndEndsWithItsResult)
     const ChildResult result = runLauncher();
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
 
-    const auto starts = gameStarts(1);
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].name, displayName);
-    EXPECT_EQ(starts[0].version, "2.0");
-    EXPECT_EQ(executableOf(starts[0].pid),
-              (sandbox.temporaryFolder / "Test App" / (displayName + ".app") / "Contents" /
-               "MacOS" / "sample_game")
-                  .string());
+    expectOneStart("2.0", sandbox.temporaryFolder / "Test App" / (displayName + ".app"));
     EXPECT_TRUE(
         lastRunHas("comparing endpoint launcher version:2.0 to config installer version:1.0..."));
     EXPECT_TRUE(lastRunHas(

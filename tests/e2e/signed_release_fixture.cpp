@@ -2,8 +2,6 @@
 
 #include "tests/support/temp_folder.h"
 
-#include <stdexcept>
-
 namespace fs = std::filesystem;
 
 void SignedReleases::SetUp() {
@@ -12,45 +10,16 @@ void SignedReleases::SetUp() {
 }
 
 fs::path SignedReleases::newKey(const std::string& name, std::string* publicHalf) {
-    const fs::path file = sandbox.root / name;
-    const ChildResult made = runChild(PUBLISH_TOOL, {"keygen", "--output", file.string()});
-    if (made.exitStatus != 0) {
-        throw std::runtime_error("keygen failed: " + made.standardError);
-    }
-    std::string key = made.standardOutput.substr(0, made.standardOutput.find('\n'));
-    (publicHalf != nullptr ? *publicHalf : publicKey) = key;
-    return file;
+    return newSigningKey(name, publicHalf != nullptr ? *publicHalf : publicKey);
 }
 
 std::string SignedReleases::signedRelease(const std::string& version, int serial,
                                           const std::string& launcherVersion,
                                           const std::vector<std::string>& extra) {
-    std::vector<std::string> options = {"--sign-with", privateKey.string()};
-    options.insert(options.end(), extra.begin(), extra.end());
     const std::string game = publishGame(version);
     const std::string installer = publishLauncherInstaller(launcherVersion);
-    std::vector<std::string> arguments = {"manifest",
-                                          "--application-version",
-                                          version,
-                                          "--application-url",
-                                          server->url(game),
-                                          "--executable-prefix",
-                                          "",
-                                          "--launcher-version",
-                                          launcherVersion,
-                                          "--launcher-url",
-                                          server->url(installer),
-                                          "--application-archive",
-                                          (releases / game.substr(1)).string(),
-                                          "--launcher-archive",
-                                          (releases / installer.substr(1)).string(),
-                                          "--serial",
-                                          std::to_string(serial),
-                                          "--output",
-                                          manifestPath().string()};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    runPublish(arguments);
-    return readFile(manifestPath());
+    return publishSignedManifest(version, game, launcherVersion, installer, serial, privateKey,
+                                 extra);
 }
 
 std::string SignedReleases::unsignedRelease(const std::string& version, int serial,

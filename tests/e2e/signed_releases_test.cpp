@@ -10,15 +10,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 // Flips one byte in the middle of a file, as a network attacker would change it.
 void changeOneByte(const fs::path& path) {
     std::string bytes = readFile(path);
     bytes[bytes.size() / 2] ^= 0x01;
-    writeBytes(path, bytes);
+    writeFile(path, bytes);
 }
 
 } // namespace
@@ -57,20 +53,20 @@ TEST_F(SignedReleases, AChangedOrUnsignedManifestIsRefusedBeforeAnythingIsFetche
 
     std::string changed = text;
     changed[text.find("ApplicationVersion=1.0") + 19] = '2'; // 1.0 -> 2.0
-    writeBytes(manifestPath(), changed);
+    writeFile(manifestPath(), changed);
     expectRefused("the signature does not verify with releaseSigningPublicKey");
 
     // The signature line moved up: the signed bytes are all still there, but it is not last.
     const std::string line = text.substr(signatureLine);
-    writeBytes(manifestPath(), line + text.substr(0, signatureLine));
+    writeFile(manifestPath(), line + text.substr(0, signatureLine));
     expectRefused("the last line is not a ManifestSignature line");
 
-    writeBytes(manifestPath(), text.substr(0, signatureLine));
+    writeFile(manifestPath(), text.substr(0, signatureLine));
     expectRefused("the last line is not a ManifestSignature line");
 
     std::string otherPublicKey;
     const fs::path otherKey = newKey("other.pem", &otherPublicKey);
-    writeBytes(manifestPath(), text);
+    writeFile(manifestPath(), text);
     runPublish({"sign", "--key", otherKey.string(), manifestPath().string()});
     expectRefused("the signature does not verify with releaseSigningPublicKey");
 }

@@ -52,6 +52,18 @@ void TcpRelay::cut() {
     pumps.clear();
 }
 
+std::string TcpRelay::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(listenPort) + path;
+}
+
+void TcpRelay::hold() {
+    held = true;
+}
+
+void TcpRelay::release() {
+    held = false;
+}
+
 void TcpRelay::acceptLoop() {
     while (!cutOff) {
         pollfd waiting{listener, POLLIN, 0};
@@ -73,6 +85,7 @@ void TcpRelay::acceptLoop() {
             continue;
         }
         std::lock_guard<std::mutex> guard(lock);
+        ++passed;
         pumps.emplace_back([this, client, target] { pass(client, target); });
     }
     close(listener); // from now on the port refuses
@@ -82,16 +95,19 @@ void TcpRelay::pass(int client, int target) {
     char chunk[16 * 1024];
     pollfd ends[2] = {{client, POLLIN, 0}, {target, POLLIN, 0}};
     while (!cutOff) {
+        // While held, what the target sends waits in its socket (and a hang-up with it).
+        ends[1].fd = held ? -target - 1 : target;
         if (poll(ends, 2, pollMilliseconds) <= 0) {
             continue;
         }
         bool closed = false;
         for (int i = 0; i < 2; ++i) {
-            if ((ends[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+            if (ends[i].fd < 0 || (ends[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
                 continue;
             }
             const ssize_t got = read(ends[i].fd, chunk, sizeof chunk);
-            if (got <= 0 || write(ends[1 - i].fd, chunk, static_cast<std::size_t>(got)) != got) {
+            const int to = i == 0 ? target : client;
+            if (got <= 0 || write(to, chunk, static_cast<std::size_t>(got)) != got) {
                 closed = true;
                 break;
             }

@@ -1,12 +1,14 @@
 #pragma once
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 // Passes TCP connections from a free port on 127.0.0.1 to another port there, counting the bytes
 // sent back, until cut: then every connection is dropped and the port refuses, as when a network
-// goes away in the middle of a transfer.
+// goes away in the middle of a transfer. What comes back can be held back for a while, so that
+// a transfer lasts as long as a test needs, however fast the machine.
 class TcpRelay {
   public:
     explicit TcpRelay(int targetPort);
@@ -15,9 +17,16 @@ class TcpRelay {
     TcpRelay& operator=(const TcpRelay&) = delete;
 
     int port() const { return listenPort; }
+    // http://127.0.0.1:port + path (path starts with "/").
+    std::string url(const std::string& path) const;
     // Bytes passed from the target to the clients so far (headers included).
     long long bytesBack() const { return back.load(); }
+    // Connections passed on so far.
+    int connections() const { return passed.load(); }
     void cut();
+    // Passes nothing more from the target to the clients until release().
+    void hold();
+    void release();
 
   private:
     void acceptLoop();
@@ -27,7 +36,9 @@ class TcpRelay {
     int listenPort = 0;
     int targetPort = 0;
     std::atomic<bool> cutOff{false};
+    std::atomic<bool> held{false};
     std::atomic<long long> back{0};
+    std::atomic<int> passed{0};
     std::mutex lock;
     std::vector<std::thread> pumps;
     std::thread acceptor;

@@ -2,61 +2,33 @@
 // own, started as a child process with its own HOME, XDG_DATA_HOME and TMPDIR, against a manifest
 // served on loopback.
 #include "tests/support/child_process.h"
-#include "tests/support/game_bundle.h"
-#include "tests/support/http_test_server.h"
+#include "tests/support/installed_game.h"
 #include "tests/support/launcher_sandbox.h"
+#include "tests/support/manifest_server.h"
 #include "tests/support/plist_files.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <filesystem>
-#include <mutex>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* gameBundleName = "Drift Moor.app";
-
 class LauncherFlowTest : public testing::Test {
   protected:
     void SetUp() override {
-        http.server().Get("/LatestVersion.ini",
-                          [this](const httplib::Request&, httplib::Response& res) {
-                              ++manifestRequests;
-                              std::lock_guard lock(manifestMutex);
-                              res.set_content(manifest, "text/plain");
-                          });
-        http.start();
-        writeConfig(http.url("/LatestVersion.ini"), "1.2");
-    }
-
-    void TearDown() override {
-        for (int pid : startedGames) {
-            killAndForget(pid);
-        }
+        server.serve("ApplicationVersion=1.0\nLauncherVersion=1.2\n"
+                     "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n");
+        writeConfig(server.manifestUrl(), "1.2");
     }
 
     void writeConfig(const std::string& endpoint, const std::string& launcherVersion,
                      const PlistEntries& extra = {}) {
         sandbox.writeConfig(endpoint, launcherVersion, extra);
-    }
-
-    void serve(const std::string& text) {
-        std::lock_guard lock(manifestMutex);
-        manifest = text;
-    }
-
-    void installGame(const std::string& version) {
-        makeGameBundle((dataFolder / gameBundleName).string(), "Drift Moor");
-        writeFile(dataFolder / "CurrentVersion.ini", "ApplicationVersion=" + version + "\n");
-    }
-
-    std::string gameExecutable() const {
-        return (dataFolder / gameBundleName / "Contents" / "MacOS" / "Drift Moor").string();
     }
 
     ChildResult runLauncher(const std::vector<std::string>& arguments = {}) {
@@ -71,35 +43,29 @@ class LauncherFlowTest : public testing::Test {
     const fs::path& root = sandbox.root.path();
     const fs::path& bundle = sandbox.bundle;
     const fs::path& dataFolder = sandbox.dataFolder;
-    std::mutex manifestMutex;
-    std::string manifest = ("ApplicationVersion=1.0\nLauncherVersion=1.2\n"
-                            "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n");
-    std::atomic<int> manifestRequests{0};
-    std::vector<int> startedGames;
-    // Last, so that the server stops before the data its handlers read is destroyed.
-    HttpTestServer http;
+    InstalledGame game{dataFolder};
+    ManifestServer server;
 };
 
 } // namespace
 
 TEST_F(LauncherFlowTest, CurrentContentStartsTheGameWhichOutlivesTheLauncher) {
-    installGame("1.0");
+    game.install("1.0");
     const ChildResult result = runLauncher();
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
 
-    const GameRecord game = waitForGameRecord(gameExecutable());
-    startedGames.push_back(game.pid);
-    EXPECT_TRUE(processIsAlive(game.pid));
-    EXPECT_TRUE(game.arguments.empty());
+    const GameRecord started = game.waitForStart();
+    EXPECT_TRUE(processIsAlive(started.pid));
+    EXPECT_TRUE(started.arguments.empty());
 
     const std::string resources = (bundle / "Contents" / "Resources").string();
     EXPECT_TRUE(logMentions("\n\n[" + (bundle / "Contents" / "MacOS" / "launcher").string() +
                             " setup for logging]\n"));
     EXPECT_TRUE(logHas("mainBundle resourcePath:" + resources));
-    EXPECT_TRUE(logHas(
-        "Config loaded from config.plist: latestVersionEndpoint=" + http.url("/LatestVersion.ini") +
-        ", launcherVersion=1.2, companyFolderName=Test Company, "
-        "appFolderName=Test App, appDisplayName=Drift Moor"));
+    EXPECT_TRUE(
+        logHas("Config loaded from config.plist: latestVersionEndpoint=" + server.manifestUrl() +
+               ", launcherVersion=1.2, companyFolderName=Test Company, "
+               "appFolderName=Test App, appDisplayName=Drift Moor"));
     EXPECT_TRUE(
         logHas("comparing endpoint launcher version:1.2 to config installer version:1.2..."));
     EXPECT_TRUE(
@@ -107,33 +73,34 @@ TEST_F(LauncherFlowTest, CurrentContentStartsTheGameWhichOutlivesTheLauncher) {
     EXPECT_TRUE(
         logHas("comparing latest endpoint version: 1.0 to app CurrentVersion appVersion: 1.0"));
     EXPECT_FALSE(logMentions("Starting content installer"));
-    EXPECT_EQ(manifestRequests.load(), 1);
+    EXPECT_EQ(server.manifestRequests(), 1);
 }
 
 TEST_F(LauncherFlowTest, UninstallIsChosenOnlyByAnExactDashU) {
     // Uninstall mode stops the running program of this name anywhere on the machine: a name of
     // this test's own keeps it from stopping the games of tests that run alongside.
     writeConfig(
-        http.url("/LatestVersion.ini"), "1.2",
+        server.manifestUrl(), "1.2",
         {{"appDisplayName", "<string>Drift Moor " + std::to_string(getpid()) + "</string>"}});
-    serve("LauncherVersion=other\n"); // any run that reads it ends quickly in the self-update
+    server.serve(
+        "LauncherVersion=other\n"); // any run that reads it ends quickly in the self-update
     for (const auto& arguments : std::vector<std::vector<std::string>>{
              {"-u"}, {"-s", "-u"}, {"-u", "-s"}, {"anything", "-u"}}) {
-        manifestRequests = 0;
+        const int before = server.manifestRequests();
         runLauncher(arguments);
-        EXPECT_EQ(manifestRequests.load(), 0) << arguments.back();
+        EXPECT_EQ(server.manifestRequests() - before, 0) << arguments.back();
         EXPECT_FALSE(logMentions("mainBundle resourcePath:")) << arguments.back();
     }
     for (const auto& arguments :
          std::vector<std::vector<std::string>>{{"-U"}, {"--u"}, {"-u1"}, {"u"}}) {
-        manifestRequests = 0;
+        const int before = server.manifestRequests();
         runLauncher(arguments);
-        EXPECT_EQ(manifestRequests.load(), 1) << arguments.front();
+        EXPECT_EQ(server.manifestRequests() - before, 1) << arguments.front();
     }
 }
 
 TEST_F(LauncherFlowTest, AManifestThatCannotBeFetchedEndsWithOneAndTouchesNothing) {
-    installGame("1.0");
+    game.install("1.0");
     writeConfig("http://127.0.0.1:1/LatestVersion.ini", "1.2");
     const ChildResult result = runLauncher();
     EXPECT_EQ(result.exitStatus, 1);
@@ -143,37 +110,37 @@ TEST_F(LauncherFlowTest, AManifestThatCannotBeFetchedEndsWithOneAndTouchesNothin
     EXPECT_TRUE(logHas("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:"
                        "http://127.0.0.1:1/LatestVersion.ini"));
     EXPECT_FALSE(logMentions("comparing"));
-    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+    EXPECT_FALSE(game.started());
     EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), "ApplicationVersion=1.0\n");
 }
 
 TEST_F(LauncherFlowTest, AMalformedManifestIsAFailureToo) {
-    installGame("1.0");
-    serve("ApplicationVersion=1.0\nLauncherVersion=1.2\nthis line has no separator\n");
+    game.install("1.0");
+    server.serve("ApplicationVersion=1.0\nLauncherVersion=1.2\nthis line has no separator\n");
     EXPECT_EQ(runLauncher().exitStatus, 1);
     EXPECT_TRUE(logHas("performed installer version in-memory curl and got status: 0..."));
     EXPECT_TRUE(logMentions("Error getting or parsing LatestVersion.ini!"));
-    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+    EXPECT_FALSE(game.started());
 }
 
 TEST_F(LauncherFlowTest, AnyLauncherVersionDifferenceTakesTheSelfUpdateRoad) {
-    installGame("1.0");
-    writeConfig(http.url("/LatestVersion.ini"), "1.2 ");
+    game.install("1.0");
+    writeConfig(server.manifestUrl(), "1.2 ");
     const ChildResult result = runLauncher();
     EXPECT_NE(result.exitStatus, 0);
     EXPECT_TRUE(
         logHas("comparing endpoint launcher version:1.2 to config installer version:1.2 ..."));
     EXPECT_FALSE(logMentions("comparing latest endpoint version"));
     EXPECT_FALSE(logMentions("CurrentVersion.ini loaded"));
-    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+    EXPECT_FALSE(game.started());
 }
 
 TEST_F(LauncherFlowTest, MissingContentOrRecordRunsTheInstallerWithoutComparing) {
-    makeGameBundle((dataFolder / gameBundleName).string(), "Drift Moor");
+    game.installBundle();
     runLauncher();
     EXPECT_FALSE(logMentions("comparing latest endpoint version"));
     EXPECT_FALSE(logMentions("CurrentVersion.ini loaded"));
-    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+    EXPECT_FALSE(game.started());
 
     fs::remove_all(dataFolder);
     fs::create_directories(dataFolder);
@@ -184,9 +151,9 @@ TEST_F(LauncherFlowTest, MissingContentOrRecordRunsTheInstallerWithoutComparing)
 }
 
 TEST_F(LauncherFlowTest, DifferingContentVersionsStartTheInstaller) {
-    installGame("1.0.9");
-    serve("ApplicationVersion=1.0.10\nLauncherVersion=1.2\n"
-          "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n");
+    game.install("1.0.9");
+    server.serve("ApplicationVersion=1.0.10\nLauncherVersion=1.2\n"
+                 "ApplicationDownloadUrl=http://127.0.0.1:1/none.zip\n");
     runLauncher();
     const auto messages = logMessages();
     const auto at = std::find(messages.begin(), messages.end(),
@@ -194,26 +161,26 @@ TEST_F(LauncherFlowTest, DifferingContentVersionsStartTheInstaller) {
     ASSERT_NE(at, messages.end());
     ASSERT_NE(at + 1, messages.end());
     EXPECT_EQ(*(at + 1), "Starting content installer...");
-    EXPECT_FALSE(fs::exists(gameExecutable() + ".pid"));
+    EXPECT_FALSE(game.started());
 }
 
 TEST_F(LauncherFlowTest, ALeftoverSelfUpdateFolderIsRemovedOnceTheLauncherIsCurrent) {
-    installGame("1.0");
+    game.install("1.0");
     writeFile(root / "tmp" / "Test App" / "Drift Moor.app" / "Contents" / "old", "installer");
     EXPECT_EQ(runLauncher().exitStatus, 0);
-    startedGames.push_back(waitForGameRecord(gameExecutable()).pid);
+    game.waitForStart();
     EXPECT_FALSE(fs::exists(root / "tmp" / "Test App"));
     EXPECT_TRUE(fs::exists(root / "tmp"));
 }
 
 TEST_F(LauncherFlowTest, SettingsOfTheWrongKindAreNamedInTheLog) {
-    installGame("1.0");
-    writeConfig(http.url("/LatestVersion.ini"), "1.2", {{"uninstallExitURL", "<string/>"}});
+    game.install("1.0");
+    writeConfig(server.manifestUrl(), "1.2", {{"uninstallExitURL", "<string/>"}});
     auto config = readFile(bundle / "Contents" / "Resources" / "config.plist");
     config.replace(config.find("<string>Drift Moor</string>"), 27, "<integer>5</integer>");
     writeFile(bundle / "Contents" / "Resources" / "config.plist", config);
     EXPECT_EQ(runLauncher().exitStatus, 0);
-    startedGames.push_back(waitForGameRecord(gameExecutable()).pid);
+    game.waitForStart();
     EXPECT_TRUE(logMentions("appDisplayName is not a string"));
     EXPECT_TRUE(logMentions("appDisplayName=Drift Moor"));
 }
@@ -226,5 +193,5 @@ TEST_F(LauncherFlowTest, ADataFolderThatCannotBeMadeEndsWithOne) {
                                         (root / "data" / "Test Company" / "Test App").string()),
               std::string::npos)
         << result.standardError;
-    EXPECT_EQ(manifestRequests.load(), 0);
+    EXPECT_EQ(server.manifestRequests(), 0);
 }

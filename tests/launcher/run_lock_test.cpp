@@ -43,17 +43,23 @@ TEST(RunLock, AnotherProcessHoldingItIsToldApart) {
     const fs::path lock = folder / "launcher.lock";
     writeFile(lock, "");
     const fs::path ready = folder / "ready";
-    // The child takes the lock, says so, and keeps it for a few seconds.
+    const fs::path done = folder / "done";
+    // The child takes the lock, says so, and keeps it until the test is done with it (a minute
+    // at the most), however long the test takes to look.
     auto holder = std::async(std::launch::async, [&] {
-        return runChild("/usr/bin/flock", {"-n", lock.string(), "/bin/sh", "-c",
-                                           "touch '" + ready.string() + "'; sleep 3"});
+        return runChild("/usr/bin/flock",
+                        {"-n", lock.string(), "/bin/sh", "-c",
+                         "touch \"$0\"; for i in $(seq 1200); do [ -e \"$1\" ] && exit 0; "
+                         "sleep 0.05; done; exit 1",
+                         ready.string(), done.string()});
     });
-    for (int i = 0; i < 200 && !fs::exists(ready); ++i) {
+    for (int i = 0; i < 3000 && !fs::exists(ready); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_TRUE(fs::exists(ready));
     std::string problem;
     EXPECT_EQ(takeRunLock(folder.str(), problem), RunLock::HeldElsewhere);
+    writeFile(done, "");
     EXPECT_EQ(holder.get().exitStatus, 0);
     EXPECT_EQ(takeRunLock(folder.str(), problem), RunLock::Taken) << problem;
 }

@@ -2,24 +2,18 @@
 // another local user got to the shared /tmp first.
 #include "platform/private_folder.h"
 #include "platform/standard_folders.h"
+#include "tests/support/file_modes.h"
 #include "tests/support/other_user.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-mode_t modeOf(const std::string& path) {
-    struct stat status {};
-    lstat(path.c_str(), &status);
-    return status.st_mode & 07777;
-}
 
 // A stand-in for /tmp: anyone may create names in it, nobody may remove another's.
 struct SharedRoot {
@@ -44,7 +38,7 @@ TEST(PrivateTemporaryFolder, OtherwiseAFolderOfItsOwnIsMadeUnderTheSharedRoot) {
     for (const std::string& runtime : {open.str(), std::string(), std::string("relative/run")}) {
         EXPECT_EQ(privateTemporaryDirectory(runtime, shared.folder.str()), shared.ours() + "/")
             << runtime;
-        EXPECT_EQ(modeOf(shared.ours()), 0700u);
+        EXPECT_EQ(permissionsOf(shared.ours()), 0700u);
     }
     fs::permissions(shared.ours(), fs::perms(0755));
     EXPECT_EQ(privateTemporaryDirectory("", shared.folder.str()), "")

@@ -2,6 +2,7 @@
 #include "tests/relocation/recording_relocation_system.h"
 
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -325,56 +326,20 @@ TEST_F(Relocation, AnUnwritableFolderOrCopyGoesThroughRmAndCpAsAdministrator) {
     }
 }
 
-TEST_F(Relocation, AuthorizationFailuresEachEndTheMoveWithTheirMessage) {
-    struct Case {
-        const char* name;
-        std::function<void(RecordingRelocationSystem&)> set;
-        std::string message;
-        int privilegedRuns;
-    };
-    const std::string cancelled = "INFO -- Not moving because user canceled authorization";
-    const std::vector<Case> cases = {
-        {"cancelled", [](auto& s) { s.copyRightsStatus = errAuthorizationCanceled; }, cancelled, 0},
-        {"refused", [](auto& s) { s.copyRightsStatus = -60005; }, authorizationFailure, 0},
-        {"no privileged runner", [](auto& s) { s.executeWithPrivilegesThere = false; },
-         authorizationFailure, 0},
-        {"rm not started", [](auto& s) { s.executeStatuses = {-60031}; }, authorizationFailure, 1},
-        {"rm wait fails", [](auto& s) { s.waitStatuses = {-1}; }, authorizationFailure, 1},
-        {"rm killed", [](auto& s) { s.waitStatuses = {killedBy(SIGKILL)}; }, authorizationFailure,
-         1},
-        // The runner's own exits for a dismissed or refused prompt: rm never ran, and cp -pR
-        // would copy the new bundle into the old one.
-        {"rm prompt dismissed", [](auto& s) { s.waitStatuses = {exitedWith(126)}; },
-         authorizationFailure, 1},
-        {"rm prompt refused", [](auto& s) { s.waitStatuses = {exitedWith(127)}; },
-         authorizationFailure, 1},
-        {"cp prompt dismissed",
-         [](auto& s) {
-             s.waitStatuses = {exitedWith(0), exitedWith(126)};
-         },
-         authorizationFailure, 2},
-        {"cp not started",
-         [](auto& s) {
-             s.executeStatuses = {0, -60031};
-         },
-         authorizationFailure, 2},
-        {"cp wait fails",
-         [](auto& s) {
-             s.waitStatuses = {exitedWith(0), -1};
-         },
-         authorizationFailure, 2},
-        {"cp killed",
-         [](auto& s) {
-             s.waitStatuses = {exitedWith(0), killedBy(SIGTERM)};
-         },
-         authorizationFailure, 2},
-        {"cp exits 1",
-         [](auto& s) {
-             s.waitStatuses = {exitedWith(0), exitedWith(1)};
-         },
-         authorizationFailure, 2},
-    };
-    for (const Case& c : cases) {
+namespace {
+
+// One way the authorized move fails: how the system is set, and what the relocator does then.
+struct AuthorizationFailure {
+    const char* name;
+    std::function<void(RecordingRelocationSystem&)> set;
+    std::string message;
+    int privilegedRuns;
+};
+
+// Each failure ends the move with its message after so many privileged runs: the authorization
+// freed, nothing relaunched, the process left to go on.
+void expectEachEndsTheMove(const std::vector<AuthorizationFailure>& failures) {
+    for (const AuthorizationFailure& c : failures) {
         RecordingRelocationSystem s;
         s.unwritable.insert("/Applications");
         c.set(s);
@@ -385,6 +350,55 @@ TEST_F(Relocation, AuthorizationFailuresEachEndTheMoveWithTheirMessage) {
         EXPECT_TRUE(s.startedScripts.empty()) << c.name;
         EXPECT_TRUE(s.exits.empty()) << c.name;
     }
+}
+
+} // namespace
+
+TEST_F(Relocation, AnAuthorizationTheUserCancelsEndsTheMoveWithAnInfoLine) {
+    const std::string cancelled = "INFO -- Not moving because user canceled authorization";
+    expectEachEndsTheMove({
+        {"cancelled", [](auto& s) { s.copyRightsStatus = errAuthorizationCanceled; }, cancelled, 0},
+    });
+}
+
+TEST_F(Relocation, ARefusedAuthorizationOrNoPrivilegedRunnerEndsTheMoveBeforeAnyRun) {
+    expectEachEndsTheMove({
+        {"refused", [](auto& s) { s.copyRightsStatus = -60005; }, authorizationFailure, 0},
+        {"no privileged runner", [](auto& s) { s.executeWithPrivilegesThere = false; },
+         authorizationFailure, 0},
+    });
+}
+
+TEST_F(Relocation, ARemovalOfTheOldBundleThatFailsEndsTheMoveBeforeTheCopy) {
+    expectEachEndsTheMove({
+        {"rm not started", [](auto& s) { s.executeStatuses = {-60031}; }, authorizationFailure, 1},
+        {"rm wait fails", [](auto& s) { s.waitStatuses = {-1}; }, authorizationFailure, 1},
+        {"rm killed", [](auto& s) { s.waitStatuses = {killedBy(SIGKILL)}; }, authorizationFailure,
+         1},
+        // The runner's own exits for a dismissed or refused prompt: rm never ran, and cp -pR
+        // would copy the new bundle into the old one.
+        {"rm prompt dismissed", [](auto& s) { s.waitStatuses = {exitedWith(126)}; },
+         authorizationFailure, 1},
+        {"rm prompt refused", [](auto& s) { s.waitStatuses = {exitedWith(127)}; },
+         authorizationFailure, 1},
+    });
+}
+
+TEST_F(Relocation, ACopyThatFailsEndsTheMoveWithoutARelaunch) {
+    const auto second = [](int status) {
+        return [status](RecordingRelocationSystem& s) { s.waitStatuses = {exitedWith(0), status}; };
+    };
+    expectEachEndsTheMove({
+        {"cp prompt dismissed", second(exitedWith(126)), authorizationFailure, 2},
+        {"cp not started",
+         [](auto& s) {
+             s.executeStatuses = {0, -60031};
+         },
+         authorizationFailure, 2},
+        {"cp wait fails", second(-1), authorizationFailure, 2},
+        {"cp killed", second(killedBy(SIGTERM)), authorizationFailure, 2},
+        {"cp exits 1", second(exitedWith(1)), authorizationFailure, 2},
+    });
 }
 
 TEST_F(Relocation, RmExitCodeIsNotLookedAt) {

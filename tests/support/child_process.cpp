@@ -47,11 +47,16 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
     return list;
 }
 
-} // namespace
+// A started child whose standard output and error arrive through the pipes out and err.
+struct StartedChild {
+    pid_t pid = 0;
+    int out = -1;
+    int err = -1;
+};
 
-ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
-                     const std::map<std::string, std::string>& environment,
-                     std::chrono::seconds limit, const std::string& workingFolder) {
+StartedChild startChild(const std::string& program, const std::vector<std::string>& arguments,
+                        const std::map<std::string, std::string>& environment,
+                        const std::string& workingFolder) {
     int out[2];
     int err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
@@ -70,27 +75,31 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
     std::vector<std::string> env = mergedEnvironment(environment);
     auto argv = pointers(words);
     auto envp = pointers(env);
-    pid_t child = 0;
+    StartedChild child{0, out[0], err[0]};
     const int spawned =
-        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);
-    ChildResult result;
     if (spawned != 0) {
         close(out[0]);
         close(err[0]);
         throw std::runtime_error("cannot start " + program);
     }
+    return child;
+}
 
-    // Read both pipes until the child's end of them closes or the time runs out. A game the
-    // launcher starts inherits the pipes, so stop reading once the launcher itself has ended.
+// Reads both pipes until the child's end of them closes or the time runs out; a child still
+// running then is killed. A game the launcher starts inherits the pipes, so reading stops once
+// the child itself has ended.
+ChildResult collect(const StartedChild& child, std::chrono::seconds limit) {
+    ChildResult result;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     bool ended = false;
     int status = 0;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
     while (true) {
-        if (!ended && waitpid(child, &status, WNOHANG) == child) {
+        if (!ended && waitpid(child.pid, &status, WNOHANG) == child.pid) {
             ended = true;
         }
         const int ready = poll(fds, 2, ended ? 0 : 50);
@@ -111,17 +120,25 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
             break;
         }
         if (!ended && std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            close(out[0]);
-            close(err[0]);
+            kill(child.pid, SIGKILL);
+            waitpid(child.pid, &status, 0);
             result.exitStatus = -1;
             return result;
         }
     }
-    close(out[0]);
-    close(err[0]);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+} // namespace
+
+ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::map<std::string, std::string>& environment,
+                     std::chrono::seconds limit, const std::string& workingFolder) {
+    const StartedChild child = startChild(program, arguments, environment, workingFolder);
+    const ChildResult result = collect(child, limit);
+    close(child.out);
+    close(child.err);
     return result;
 }
 

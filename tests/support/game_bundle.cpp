@@ -1,8 +1,12 @@
 #include "tests/support/game_bundle.h"
 
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -18,6 +22,20 @@ void makeGameBundle(const std::string& bundlePath, const std::string& executable
     if (!infoPlist.empty()) {
         writeXmlPlist((fs::path(bundlePath) / "Contents" / "Info.plist").string(), infoPlist);
     }
+}
+
+std::string zippedGameBundle(const fs::path& scratch, const std::string& name) {
+    const std::string bundleName = name + ".app";
+    makeGameBundle((scratch / bundleName).string(), name);
+    const fs::path archive = scratch / (name + ".zip");
+    fs::remove(archive);
+    const ChildResult zipped =
+        runChild("/usr/bin/zip", {"-q", "-r", "-y", archive.string(), bundleName}, {},
+                 std::chrono::seconds(60), scratch.string());
+    if (zipped.exitStatus != 0) {
+        throw std::runtime_error("zip failed: " + zipped.standardError);
+    }
+    return readFile(archive);
 }
 
 GameRecord waitForGameRecord(const std::string& executablePath) {

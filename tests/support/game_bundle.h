@@ -1,4 +1,5 @@
 #pragma once
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,12 @@
 // is the test game. Info.plist gets the given entries (none: no Info.plist at all).
 void makeGameBundle(const std::string& bundlePath, const std::string& executableName,
                     const PlistEntries& infoPlist = {});
+
+// A release of the test game as a publisher without our tool makes one: the bundle
+// <name>.app, made under scratch, packed by Info-ZIP (links kept as links). Returns the
+// archive's bytes.
+std::string zippedGameBundle(const std::filesystem::path& scratch,
+                             const std::string& name = "Drift Moor");
 
 // The test game's record: its process id and arguments, once it has started (waits up to 10 s),
 // and the descriptors it found open when it began.

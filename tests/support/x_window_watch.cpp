@@ -1,6 +1,9 @@
 #include "tests/support/x_window_watch.h"
 
+#include <SDL.h>
+#include <SDL_image.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <array>
 #include <chrono>
@@ -29,6 +32,77 @@ std::string commandOutput(const std::string& command) {
     }
     pclose(pipe);
     return output;
+}
+
+// A window that goes away while it is looked at makes the server answer with an error, which
+// Xlib's own handler would end the test program for.
+int ignoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
+
+// The first window below parent (depth first) whose WM_NAME is title, or 0.
+Window windowTitled(Display* x, Window parent, const std::string& title, int depth) {
+    Window root = 0;
+    Window up = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (depth > 3 || XQueryTree(x, parent, &root, &up, &children, &count) == 0) {
+        return 0;
+    }
+    Window found = 0;
+    for (unsigned int i = 0; i < count && found == 0; ++i) {
+        char* name = nullptr;
+        if (XFetchName(x, children[i], &name) != 0 && name != nullptr) {
+            found = title == name ? children[i] : 0;
+            XFree(name);
+        }
+        if (found == 0) {
+            found = windowTitled(x, children[i], title, depth + 1);
+        }
+    }
+    if (children != nullptr) {
+        XFree(children);
+    }
+    return found;
+}
+
+// The channel of pixel that mask selects, scaled to 0..255.
+std::uint32_t channel(unsigned long pixel, unsigned long mask) {
+    if (mask == 0) {
+        return 0;
+    }
+    int shift = 0;
+    while (((mask >> shift) & 1) == 0) {
+        ++shift;
+    }
+    const unsigned long top = mask >> shift;
+    return static_cast<std::uint32_t>(((pixel & mask) >> shift) * 255 / top);
+}
+
+WindowPicture pictureOf(Display* x, Window window) {
+    WindowPicture picture;
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(x, window, &attributes) == 0 || attributes.map_state != IsViewable) {
+        return picture;
+    }
+    XImage* image = XGetImage(x, window, 0, 0, static_cast<unsigned>(attributes.width),
+                              static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+    if (image == nullptr) {
+        return picture;
+    }
+    picture.width = attributes.width;
+    picture.height = attributes.height;
+    picture.pixels.reserve(static_cast<std::size_t>(picture.width) * picture.height);
+    for (int row = 0; row < picture.height; ++row) {
+        for (int column = 0; column < picture.width; ++column) {
+            const unsigned long pixel = XGetPixel(image, column, row);
+            picture.pixels.push_back(channel(pixel, image->red_mask) << 16 |
+                                     channel(pixel, image->green_mask) << 8 |
+                                     channel(pixel, image->blue_mask));
+        }
+    }
+    XDestroyImage(image);
+    return picture;
 }
 
 } // namespace
@@ -164,13 +238,64 @@ int xpropWindowPid(const std::string& windowId) {
     return std::regex_search(text, m, pid) ? std::stoi(m[1]) : 0;
 }
 
-bool importWindowScreenshot(const std::string& windowId, const std::string& name) {
+XDisplay::XDisplay() {
+    Display* x = XOpenDisplay(nullptr);
+    for (int i = 0; i < 100 && x == nullptr; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        x = XOpenDisplay(nullptr);
+    }
+    if (x == nullptr) {
+        throw std::runtime_error("cannot open the X display");
+    }
+    display = x;
+    previousErrorHandler = reinterpret_cast<void*>(XSetErrorHandler(ignoreXError));
+}
+
+XDisplay::~XDisplay() {
+    Display* x = static_cast<Display*>(display);
+    XSync(x, False);
+    XSetErrorHandler(reinterpret_cast<XErrorHandler>(previousErrorHandler));
+    XCloseDisplay(x);
+}
+
+WindowPicture XDisplay::pictureOfWindow(const std::string& windowId) const {
+    const Window window = std::strtoul(windowId.c_str(), nullptr, 16);
+    return window != 0 ? pictureOf(static_cast<Display*>(display), window) : WindowPicture{};
+}
+
+WindowPicture XDisplay::pictureOfWindowTitled(const std::string& title) const {
+    Display* x = static_cast<Display*>(display);
+    const Window window = windowTitled(x, DefaultRootWindow(x), title, 0);
+    return window != 0 ? pictureOf(x, window) : WindowPicture{};
+}
+
+bool XDisplay::hasWindowTitled(const std::string& title) const {
+    Display* x = static_cast<Display*>(display);
+    return windowTitled(x, DefaultRootWindow(x), title, 0) != 0;
+}
+
+void XDisplay::raiseWindowTitled(const std::string& title) const {
+    Display* x = static_cast<Display*>(display);
+    if (const Window window = windowTitled(x, DefaultRootWindow(x), title, 0); window != 0) {
+        XRaiseWindow(x, window);
+        XSync(x, False);
+    }
+}
+
+bool keepWindowPicture(const WindowPicture& picture, const std::string& name) {
+    if (picture.pixels.empty()) {
+        return false;
+    }
     std::filesystem::create_directories(SCREENSHOT_DIR);
     const std::string file = std::string(SCREENSHOT_DIR) + "/" + name + ".png";
-    std::filesystem::remove(file);
-    // import grabs the X server while it reads the window; one that hangs must not stall the
-    // display for every other test.
-    const std::string command =
-        "timeout -s KILL 5 import -window " + windowId + " '" + file + "' 2>/dev/null";
-    return std::system(command.c_str()) == 0 && std::filesystem::exists(file);
+    std::vector<std::uint32_t> pixels = picture.pixels;
+    SDL_Surface* surface =
+        SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), picture.width, picture.height, 32,
+                                           picture.width * 4, SDL_PIXELFORMAT_RGB888);
+    if (surface == nullptr) {
+        return false;
+    }
+    const bool written = IMG_SavePNG(surface, file.c_str()) == 0;
+    SDL_FreeSurface(surface);
+    return written;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,5 +44,38 @@ class XWindowWatch {
 std::string xwininfoWindowOfSize(const std::string& title, int width, int height);
 // The process that owns the window, from its _NET_WM_PID (`xprop`); 0 when unknown.
 int xpropWindowPid(const std::string& windowId);
-// `import -window <id>` into <SCREENSHOT_DIR>/<name>.png; true when the file was written.
-bool importWindowScreenshot(const std::string& windowId, const std::string& name);
+// A window's picture, read straight from the X server: 0xRRGGBB per pixel, row by row.
+struct WindowPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+};
+
+// A connection to the X display ($DISPLAY) for as long as the object lives, to look at windows
+// through in a few milliseconds and without another process. Holding it open also keeps the X
+// server from starting over each time its last client leaves, which a client connecting at that
+// moment (a launcher under test) does not survive whole.
+class XDisplay {
+  public:
+    XDisplay();
+    ~XDisplay();
+    XDisplay(const XDisplay&) = delete;
+    XDisplay& operator=(const XDisplay&) = delete;
+
+    // The picture of a window as it stands on the display now: no pixels when there is no such
+    // window or it went away meanwhile. By its id (as xwininfo writes it) or by its title.
+    WindowPicture pictureOfWindow(const std::string& windowId) const;
+    WindowPicture pictureOfWindowTitled(const std::string& title) const;
+    // Whether a window of this title is there.
+    bool hasWindowTitled(const std::string& title) const;
+    // Puts the window of this title above all others, such as the same-sized windows of tests
+    // that run alongside, which a picture would show where they cover it. What was covered shows
+    // once the window's program draws its next frame.
+    void raiseWindowTitled(const std::string& title) const;
+
+  private:
+    void* display = nullptr;
+    void* previousErrorHandler = nullptr;
+};
+// Keeps a picture as <SCREENSHOT_DIR>/<name>.png; true when the file was written.
+bool keepWindowPicture(const WindowPicture& picture, const std::string& name);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -146,64 +147,77 @@ TEST_F(PackTest, PacksTheLauncherBundleAsItsInstaller) {
     EXPECT_NO_THROW(entryNamed(entries, "Launcher.app/Contents/Resources/config.plist"));
 }
 
+namespace {
+
+// What spoils a fresh bundle and where the archive is to go (usually beside the bundle).
+using Spoil = std::function<fs::path(const fs::path& bundle)>;
+
+fs::path besideTheBundle(const fs::path& bundle) {
+    return bundle.parent_path() / "a.zip";
+}
+
+// Does act to the bundle's executable, Contents/MacOS/Game.
+Spoil onTheExecutable(const std::function<void(const fs::path& executable)>& act) {
+    return [act](const fs::path& b) {
+        act(b / "Contents" / "MacOS" / "Game");
+        return besideTheBundle(b);
+    };
+}
+
+// A link of the bundle's Contents/Resources that leads to target.
+Spoil linkTo(const std::string& target, const std::string& name) {
+    return [target, name](const fs::path& b) {
+        fs::create_symlink(target, b / "Contents" / "Resources" / name);
+        return besideTheBundle(b);
+    };
+}
+
 // Every refusal names the problem, fails, and leaves no archive behind.
-TEST_F(PackTest, RefusesWhatTheLauncherCouldNotUseOrWhatLeavesTheBundle) {
-    struct Case {
-        std::string what;
-        std::function<fs::path(const fs::path& bundle)> spoil; // returns the archive path
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {"absolute link",
-         [](const fs::path& b) {
-             fs::create_symlink("/etc/passwd", b / "Contents" / "Resources" / "passwd");
-             return b.parent_path() / "a.zip";
-         },
-         "points outside the bundle (/etc/passwd)"},
-        {"link climbing out",
-         [](const fs::path& b) {
-             fs::create_symlink("../../../secret", b / "Contents" / "Resources" / "up");
-             return b.parent_path() / "a.zip";
-         },
-         "points outside the bundle"},
-        {"climb after a name",
-         [](const fs::path& b) {
-             fs::create_symlink("empty/../../../x", b / "Contents" / "Resources" / "odd");
-             return b.parent_path() / "a.zip";
-         },
-         "points outside the bundle"},
-        {"archive inside the bundle",
-         [](const fs::path& b) { return b / "Contents" / "Resources" / "self.zip"; },
-         "would be written inside the bundle"},
-        {"no executable",
-         [](const fs::path& b) {
-             fs::remove(b / "Contents" / "MacOS" / "Game");
-             return b.parent_path() / "a.zip";
-         },
-         "the launcher would find nothing to start"},
-        {"executable without its x bit",
-         [](const fs::path& b) {
-             chmod((b / "Contents" / "MacOS" / "Game").c_str(), 0644);
-             return b.parent_path() / "a.zip";
-         },
-         "Contents/MacOS/Game is not an executable file"},
-        {"a named pipe, which would block a reader",
-         [](const fs::path& b) {
-             mkfifo((b / "Contents" / "Resources" / "pipe").c_str(), 0644);
-             return b.parent_path() / "a.zip";
-         },
-         "is neither a file, a folder nor a symbolic link"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempFolder scratch;
-        const fs::path bundle = makeBundle(scratch.path());
-        const fs::path archive = c.spoil(bundle);
-        const ChildResult result = pack(bundle, archive);
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_NE(result.standardError.find(c.message), std::string::npos) << result.standardError;
-        EXPECT_FALSE(fs::exists(archive));
-    }
+void expectRefused(const std::string& what, const Spoil& spoil, const std::string& message) {
+    SCOPED_TRACE(what);
+    TempFolder scratch;
+    const fs::path bundle = makeBundle(scratch.path());
+    const fs::path archive = spoil(bundle);
+    const ChildResult result = publish({"pack", bundle.string(), "--output", archive.string()});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.standardError.find(message), std::string::npos) << result.standardError;
+    EXPECT_FALSE(fs::exists(archive));
+}
+
+} // namespace
+
+TEST(PackRefusals, ALinkThatLeadsOutOfTheBundle) {
+    expectRefused("absolute link", linkTo("/etc/passwd", "passwd"),
+                  "points outside the bundle (/etc/passwd)");
+    expectRefused("link climbing out", linkTo("../../../secret", "up"),
+                  "points outside the bundle");
+    expectRefused("climb after a name", linkTo("empty/../../../x", "odd"),
+                  "points outside the bundle");
+}
+
+TEST(PackRefusals, AnArchiveInsideTheBundle) {
+    expectRefused(
+        "archive inside the bundle",
+        [](const fs::path& b) { return b / "Contents" / "Resources" / "self.zip"; },
+        "would be written inside the bundle");
+}
+
+TEST(PackRefusals, ABundleWithoutAnExecutableToStart) {
+    expectRefused("no executable", onTheExecutable([](const fs::path& e) { fs::remove(e); }),
+                  "the launcher would find nothing to start");
+    expectRefused("executable without its x bit",
+                  onTheExecutable([](const fs::path& e) { chmod(e.c_str(), 0644); }),
+                  "Contents/MacOS/Game is not an executable file");
+}
+
+TEST(PackRefusals, ANamedPipeWhichWouldBlockAReader) {
+    expectRefused(
+        "a named pipe",
+        [](const fs::path& b) {
+            mkfifo((b / "Contents" / "Resources" / "pipe").c_str(), 0644);
+            return besideTheBundle(b);
+        },
+        "is neither a file, a folder nor a symbolic link");
 }
 
 TEST_F(PackTest, RefusesAFolderThatIsNoBundle) {

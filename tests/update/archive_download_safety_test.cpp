@@ -3,6 +3,8 @@
 // where the archive is written. And the percentage the window shows before the first byte.
 #include "tests/support/child_process.h"
 #include "tests/support/other_user.h"
+#include "tests/support/scoped_value.h"
+#include "tests/support/trickle_route.h"
 #include "tests/update/download_test_support.h"
 #include "update/download_and_launch.h"
 #include "update/http/curl_session.h"
@@ -10,7 +12,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -18,11 +19,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class ArchiveDownloadSafety : public LoggedTest {
+class ArchiveDownloadSafety : public GameInstallTest {
   protected:
-    TempFolder data;
-    TempFolder scratch;
-    GameReaper game{scratch / "game.pid"};
     const std::string appName = "Drift Moor.app";
 
     std::string gameArchive() const {
@@ -48,22 +46,10 @@ TEST_F(ArchiveDownloadSafety, OnlyHttpAndHttpsAreDownloaded) {
 TEST_F(ArchiveDownloadSafety, AnArchiveSlowerThan1KiBPerSecondIsAborted) {
     HttpTestServer http;
     // Ten bytes a second for six seconds: enough for the old 1 byte/s stall rule.
-    http.server().Get("/crawl.zip", [](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("application/zip",
-                                         [](std::size_t offset, httplib::DataSink& sink) {
-                                             if (offset >= 60) {
-                                                 sink.done();
-                                                 return true;
-                                             }
-                                             std::this_thread::sleep_for(100ms);
-                                             return sink.write("#", 1);
-                                         });
-    });
+    serveTrickle(http.server(), "/crawl.zip", "application/zip", 60, 100ms);
     http.start();
-    const long saved = transferStallSeconds;
-    transferStallSeconds = 2;
+    const ScopedValue<long> stall(transferStallSeconds, 2);
     const int result = install(http.url("/crawl.zip"), data.str());
-    transferStallSeconds = saved;
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(logged("curl_easy_perform() failed: Timeout was reached")) << log();
     EXPECT_FALSE(logged("failed to unzip file"));

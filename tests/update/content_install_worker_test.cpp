@@ -37,11 +37,8 @@ Observed pollUntilDone() {
     return observed;
 }
 
-class ContentInstallWorkerTest : public LoggedTest {
+class ContentInstallWorkerTest : public GameInstallTest {
   protected:
-    TempFolder data;
-    TempFolder scratch;
-    GameReaper game{scratch / "game.pid"};
     const std::string manifest = "ApplicationVersion=2.0\n; the served text, comments and all\n";
 
     ContentInstallRequest request;

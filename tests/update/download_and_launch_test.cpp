@@ -1,6 +1,8 @@
 #include "update/download_and_launch.h"
 
 #include "tests/support/child_process.h"
+#include "tests/support/file_modes.h"
+#include "tests/support/scoped_value.h"
 #include "tests/update/download_test_support.h"
 #include "update/http/curl_session.h"
 #include "update/http/transfer_progress.h"
@@ -8,23 +10,13 @@
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-mode_t permissionsOf(const fs::path& path) {
-    struct stat status {};
-    lstat(path.c_str(), &status);
-    return status.st_mode & 07777;
-}
-
-class DownloadTest : public LoggedTest {
+class DownloadTest : public GameInstallTest {
   protected:
-    TempFolder data;
-    TempFolder scratch;
-    GameReaper game{scratch / "game.pid"};
     const std::string appName = "Drift Moor.app";
 
     std::vector<ZipEntrySpec> gameEntries(mode_t executablePermissions = 0755) const {
@@ -108,10 +100,8 @@ TEST_F(DownloadTest, FailedTransfersKeepWhatArrivedAndReportLibcurlsText) {
 
 TEST_F(DownloadTest, AStalledTransferIsAbortedLikeABrokenOne) {
     ContentServer server(gameArchive());
-    const long saved = transferStallSeconds;
-    transferStallSeconds = 1;
+    const ScopedValue<long> stall(transferStallSeconds, 1);
     const int result = install(server.url("/stall"), data.str());
-    transferStallSeconds = saved;
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(logged("curl_easy_perform() failed: Timeout was reached")) << log();
     EXPECT_EQ(readFile(archivePath()), "PK");

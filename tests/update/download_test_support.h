@@ -90,3 +90,12 @@ class LoggedTest : public ::testing::Test {
 
     TempFolder logFolder;
 };
+
+// An install into data of a game whose script writes its pid to scratch / "game.pid" as it
+// starts (gameExecutableEntry); that game is ended with the test.
+class GameInstallTest : public LoggedTest {
+  protected:
+    TempFolder data;
+    TempFolder scratch;
+    GameReaper game{scratch / "game.pid"};
+};

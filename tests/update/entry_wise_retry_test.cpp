@@ -25,7 +25,7 @@ std::string randomBytes(std::size_t size) {
     return bytes;
 }
 
-class EntryWiseRetry : public LoggedTest {
+class EntryWiseRetry : public GameInstallTest {
   protected:
     void SetUp() override {
         LoggedTest::SetUp();
@@ -75,9 +75,6 @@ class EntryWiseRetry : public LoggedTest {
         return launchUnpackedApplication(data.str(), "Drift Moor.app");
     }
 
-    TempFolder data;
-    TempFolder scratch;
-    GameReaper game{scratch / "game.pid"};
     const std::string level = randomBytes(1024 * 1024);
     std::string archive;
     std::atomic<int> dataRequests{0};

@@ -2,8 +2,10 @@
 // archive download against servers that lead elsewhere, send too much, hang or crawl.
 #include "tests/support/http_test_server.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/scoped_value.h"
 #include "tests/support/silent_server.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/trickle_route.h"
 #include "update/http/curl_session.h"
 #include "update/http/manifest_download.h"
 #include "update/manifest_check.h"
@@ -12,34 +14,10 @@
 
 #include <chrono>
 #include <future>
-#include <thread>
 
 using namespace std::chrono_literals;
 
 namespace {
-
-// Lowers one of the transfer limits for a test and puts it back afterwards.
-struct ScopedLimit {
-    long& value;
-    long saved;
-    ScopedLimit(long& limit, long lowered) : value(limit), saved(limit) { value = lowered; }
-    ~ScopedLimit() { value = saved; }
-};
-
-// Serves one byte every 300 ms, 30 in all: fast enough for a 1 byte/s stall rule.
-void serveTrickle(httplib::Server& server, const std::string& path) {
-    server.Get(path, [](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("text/plain",
-                                         [](std::size_t offset, httplib::DataSink& sink) {
-                                             if (offset >= 30) {
-                                                 sink.done();
-                                                 return true;
-                                             }
-                                             std::this_thread::sleep_for(300ms);
-                                             return sink.write("#", 1);
-                                         });
-    });
-}
 
 class ManifestLimits : public testing::Test {
   protected:
@@ -124,7 +102,7 @@ TEST_F(ManifestLimits, ABodyPast64KiBFailsWithOneLine) {
 }
 
 TEST_F(ManifestLimits, AHandshakeThatNeverEndsRunsIntoTheConnectionTimeOut) {
-    const ScopedLimit connect(connectTimeoutSeconds, 1);
+    const ScopedValue<long> connect(connectTimeoutSeconds, 1);
     SilentServer silent;
     const std::string url = "https://127.0.0.1:" + std::to_string(silent.port()) + "/x.ini";
     EXPECT_EQ(fetchGuarded(url, &silent), 1);
@@ -134,8 +112,9 @@ TEST_F(ManifestLimits, AHandshakeThatNeverEndsRunsIntoTheConnectionTimeOut) {
 }
 
 TEST_F(ManifestLimits, AManifestThatTricklesRunsIntoTheTimeLimit) {
-    const ScopedLimit whole(manifestTimeLimitSeconds, 2);
-    serveTrickle(http.server(), "/trickle");
+    const ScopedValue<long> whole(manifestTimeLimitSeconds, 2);
+    // One byte every 300 ms, 30 in all: fast enough for a 1 byte/s stall rule.
+    serveTrickle(http.server(), "/trickle", "text/plain", 30, 300ms);
     http.start();
     EXPECT_EQ(fetchGuarded(http.url("/trickle")), 1);
     EXPECT_EQ(countOf("curl_easy_perform() failed: Timeout was reached"), 1u) << log.contents();

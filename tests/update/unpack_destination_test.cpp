@@ -4,6 +4,7 @@
 #include "update/unpack/launcher_records.h"
 #include "update/unpack/zip_extract.h"
 
+#include "tests/support/file_modes.h"
 #include "tests/update/download_test_support.h"
 
 #include <chrono>
@@ -17,12 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-mode_t permissionsOf(const fs::path& path) {
-    struct stat status {};
-    lstat(path.c_str(), &status);
-    return status.st_mode & 07777;
-}
 
 class UnpackDestinationTest : public LoggedTest {
   protected:

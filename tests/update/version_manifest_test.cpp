@@ -1,5 +1,6 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/scoped_value.h"
 #include "tests/support/temp_folder.h"
 #include "update/http/curl_session.h"
 #include "update/http/transfer_progress.h"
@@ -190,14 +191,12 @@ TEST_F(ManifestTest, RefusedConnectionGivesOneAndLeavesEverythingAlone) {
 }
 
 TEST_F(ManifestTest, AServerThatGoesQuietIsAbandoned) {
-    const long saved = transferStallSeconds;
-    transferStallSeconds = 1;
+    const ScopedValue<long> stall(transferStallSeconds, 1);
     http.server().Get("/quiet", [](const httplib::Request&, httplib::Response& res) {
         std::this_thread::sleep_for(std::chrono::seconds(4));
         res.set_content("ApplicationVersion=late\n", "text/plain");
     });
     EXPECT_EQ(fetchLatestVersionInfo(info, http.url("/quiet"), nullptr, {}), 1);
-    transferStallSeconds = saved;
     EXPECT_EQ(info.ApplicationVersion, "");
     EXPECT_NE(log.contents().find(":curl_easy_perform() failed: Timeout was reached\n"),
               std::string::npos);

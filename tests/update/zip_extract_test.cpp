@@ -1,6 +1,7 @@
 #include "update/unpack/zip_extract.h"
 
 #include "tests/support/child_process.h"
+#include "tests/support/file_modes.h"
 #include "tests/update/download_test_support.h"
 
 #include <algorithm>
@@ -41,12 +42,6 @@ bool unzipRecorded(const fs::path& archive, const fs::path& destination, Recorde
 bool unzipQuietly(const fs::path& archive, const fs::path& destination) {
     Recorded ignored;
     return unzipRecorded(archive, destination, ignored);
-}
-
-mode_t permissionsOf(const fs::path& path) {
-    struct stat status {};
-    lstat(path.c_str(), &status);
-    return status.st_mode & 07777;
 }
 
 std::time_t modifiedTime(const fs::path& path) {
