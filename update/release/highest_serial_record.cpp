@@ -1,6 +1,6 @@
 #include "update/release/highest_serial_record.h"
 
-#include "update/unpack/file_descriptor.h"
+#include "platform/file_descriptor.h"
 #include "update/release/release_signature.h"
 
 #include <cerrno>

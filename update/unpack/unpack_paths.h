@@ -1,5 +1,5 @@
 #pragma once
-#include "update/unpack/file_descriptor.h"
+#include "platform/file_descriptor.h"
 
 #include <cstddef>
 #include <set>
