@@ -14,7 +14,7 @@ PACKAGES=(
     xvfb xauth x11-utils libx11-dev libgl1-mesa-dri libegl-mesa0 mesa-utils
     imagemagick gifsicle zip unzip p7zip-full
     # demo and end-to-end runs
-    nginx curl bc time xdg-utils fonts-dejavu-core procps python3
+    nginx curl bc time xdg-utils fonts-dejavu-core procps python3 python3-minimal
 )
 
 missing=()
