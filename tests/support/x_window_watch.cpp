@@ -105,10 +105,8 @@ WindowPicture pictureOf(Display* x, Window window) {
     return picture;
 }
 
-} // namespace
-
-XWindowWatch::XWindowWatch() {
-    // The server may be busy answering the clients of tests that run alongside.
+// The server may be busy answering the clients of tests that run alongside: a few tries.
+Display* openDisplayPatiently() {
     Display* x = XOpenDisplay(nullptr);
     for (int i = 0; i < 100 && x == nullptr; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -117,6 +115,13 @@ XWindowWatch::XWindowWatch() {
     if (x == nullptr) {
         throw std::runtime_error("cannot open the X display");
     }
+    return x;
+}
+
+} // namespace
+
+XWindowWatch::XWindowWatch() {
+    Display* x = openDisplayPatiently();
     display = x;
     XSelectInput(x, DefaultRootWindow(x), SubstructureNotifyMask);
     XSync(x, False);
@@ -239,14 +244,7 @@ int xpropWindowPid(const std::string& windowId) {
 }
 
 XDisplay::XDisplay() {
-    Display* x = XOpenDisplay(nullptr);
-    for (int i = 0; i < 100 && x == nullptr; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        x = XOpenDisplay(nullptr);
-    }
-    if (x == nullptr) {
-        throw std::runtime_error("cannot open the X display");
-    }
+    Display* x = openDisplayPatiently();
     display = x;
     previousErrorHandler = reinterpret_cast<void*>(XSetErrorHandler(ignoreXError));
 }
