@@ -236,20 +236,29 @@ Descriptor openExistingFolder(int root, const std::vector<std::string>& componen
     return current;
 }
 
-Problem putInPlace(int folder, const std::string& partial, const std::string& leaf) {
-    if (renameat(folder, partial.c_str(), folder, leaf.c_str()) == 0) {
+Problem moveInPlace(int fromFolder, const std::string& from, int toFolder,
+                    const std::string& leaf) {
+    if (renameat(fromFolder, from.c_str(), toFolder, leaf.c_str()) == 0) {
         return {};
     }
-    if (errno != EISDIR) {
+    if (errno != EISDIR && errno != ENOTEMPTY && errno != EEXIST) {
         return errorText("cannot put it in place");
     }
-    if (!removeFolderTree(folder, leaf)) {
+    if (!removeFolderTree(toFolder, leaf)) {
         return errorText("cannot remove the folder that stands in its place");
     }
-    if (renameat(folder, partial.c_str(), folder, leaf.c_str()) != 0) {
+    if (renameat(fromFolder, from.c_str(), toFolder, leaf.c_str()) != 0) {
         return errorText("cannot put it in place");
     }
     return {};
+}
+
+Problem putInPlace(int folder, const std::string& partial, const std::string& leaf) {
+    return moveInPlace(folder, partial, folder, leaf);
+}
+
+bool removeFolderNamed(int parent, const std::string& name) {
+    return removeFolderTree(parent, name);
 }
 
 std::size_t removeLeftoverPartials(int root) {

@@ -37,6 +37,13 @@ Descriptor openExistingFolder(int root, const std::vector<std::string>& componen
 // it holds.
 Problem putInPlace(int folder, const std::string& partial, const std::string& leaf);
 
+// The same from one folder into another of the same file system (a staged file into the game).
+Problem moveInPlace(int fromFolder, const std::string& from, int toFolder, const std::string& leaf);
+
+// Removes the folder name in parent with everything in it, never following a link. False when
+// it is still there.
+bool removeFolderNamed(int parent, const std::string& name);
+
 // Opens the folder an unpack writes into and removes the unfinished files that a killed unpack
 // left anywhere below it (some as large as the largest asset), with a run-log line when there
 // were any. Invalid after a run-log line when the folder cannot be opened.

@@ -1,0 +1,235 @@
+#include "update/stage/commit_journal.h"
+
+#include "update/stage/dropped_files.h"
+#include "update/stage/record_text.h"
+#include "update/stage/staging_area.h"
+#include "update/unpack/launcher_records.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char journalHeader[] = "launcher-commit 1";
+constexpr char journalEnd[] = "end";
+
+std::string journalText(const CommitJournal& journal) {
+    std::string text = std::string(journalHeader) + "\n";
+    for (const JournalFolder& folder : journal.folders) {
+        char mode[16];
+        std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(folder.permissions));
+        text += recordLine({"folder", folder.path, mode,
+                            folder.modified ? std::to_string(*folder.modified) : "-"});
+    }
+    for (const JournalFile& file : journal.files) {
+        text += recordLine({"file", file.path, file.hash, file.staged ? "staged" : "installed"});
+    }
+    for (const InstalledFile& removal : journal.removals) {
+        std::vector<std::string> fields{"remove"};
+        const auto recorded = installedFileFields(removal);
+        fields.insert(fields.end(), recorded.begin(), recorded.end());
+        text += recordLine(fields);
+    }
+    text += recordLine({"version", journal.versionText});
+    return text + journalEnd + "\n";
+}
+
+bool parseFolder(const std::vector<std::string>& fields, CommitJournal& journal) {
+    const auto mode = fields.size() == 4 ? numberField(fields[2], 8) : std::nullopt;
+    if (!mode || fields[1].empty()) {
+        return false;
+    }
+    JournalFolder folder{fields[1], static_cast<mode_t>(*mode & 07777), std::nullopt};
+    if (fields[3] != "-") {
+        folder.modified = signedNumberField(fields[3]);
+        if (!folder.modified) {
+            return false;
+        }
+    }
+    journal.folders.push_back(std::move(folder));
+    return true;
+}
+
+bool parseLine(const std::vector<std::string>& fields, CommitJournal& journal) {
+    const std::string& kind = fields.front();
+    if (kind == "folder") {
+        return parseFolder(fields, journal);
+    }
+    if (kind == "file" && fields.size() == 4 && !fields[1].empty() &&
+        (fields[3] == "staged" || fields[3] == "installed")) {
+        journal.files.push_back(JournalFile{fields[1], fields[2], fields[3] == "staged"});
+        return true;
+    }
+    if (kind == "remove") {
+        const auto removal = installedFileFromFields(fields, 1);
+        if (removal) {
+            journal.removals.push_back(*removal);
+        }
+        return removal.has_value();
+    }
+    if (kind == "version" && fields.size() == 2) {
+        journal.versionText = fields[1];
+        return true;
+    }
+    return false;
+}
+
+// Whatever stands at name in the data folder goes (a link itself, never what it points to).
+Problem removeEntirely(int dataFolder, const char* name) {
+    if (unlinkat(dataFolder, name, 0) == 0 || errno == ENOENT) {
+        return {};
+    }
+    if ((errno == EISDIR || errno == EPERM) && removeFolderNamed(dataFolder, name)) {
+        return {};
+    }
+    return errorText(std::string("cannot remove ") + name);
+}
+
+// One staged file into place. A file already moved (a commit finished again) is passed over.
+Problem moveStaged(int staging, int dataFolder, const JournalFile& file) {
+    const std::vector<std::string> components = pathComponents(file.path);
+    const std::string& leaf = components.back();
+    const Descriptor from = staging >= 0
+                                ? openExistingFolder(staging, components, components.size() - 1)
+                                : Descriptor();
+    struct stat status {};
+    if (!from.valid() || fstatat(from.fd, leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return describeInstalledFile(dataFolder, file.path, file.hash)
+                   ? Problem()
+                   : "the staged file " + file.path + " is missing";
+    }
+    Problem problem;
+    const Descriptor to = openFolder(dataFolder, components, components.size() - 1, {}, problem);
+    if (!to.valid()) {
+        return problem;
+    }
+    problem = moveInPlace(from.fd, leaf, to.fd, leaf);
+    return problem.empty() ? problem : file.path + ": " + problem;
+}
+
+Problem makeFolders(int dataFolder, const std::vector<JournalFolder>& folders) {
+    for (const JournalFolder& folder : folders) {
+        const std::vector<std::string> components = pathComponents(folder.path);
+        Problem problem;
+        if (!openFolder(dataFolder, components, components.size(), {}, problem).valid()) {
+            return problem;
+        }
+    }
+    return {};
+}
+
+// Modes and times last and deepest first: a move into a folder changes its time.
+Problem finishFolderAttributes(int dataFolder, std::vector<JournalFolder> folders) {
+    std::stable_sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) {
+        return pathComponents(a.path).size() > pathComponents(b.path).size();
+    });
+    for (const JournalFolder& folder : folders) {
+        const std::vector<std::string> components = pathComponents(folder.path);
+        const Descriptor open = openExistingFolder(dataFolder, components, components.size());
+        if (!open.valid()) {
+            continue;
+        }
+        const timespec time{folder.modified.value_or(0), 0};
+        const timespec times[2] = {time, time};
+        const bool timed = !folder.modified || futimens(open.fd, times) == 0;
+        if (fchmod(open.fd, folder.permissions) != 0 || !timed) {
+            return errorText("cannot set the attributes of " + folder.path);
+        }
+    }
+    return {};
+}
+
+ReleasePaths releasePaths(const CommitJournal& journal) {
+    ReleasePaths release;
+    for (const JournalFolder& folder : journal.folders) {
+        addReleaseFolder(release, folder.path);
+    }
+    for (const JournalFile& file : journal.files) {
+        addReleaseFile(release, file.path);
+    }
+    return release;
+}
+
+Problem recordInstalled(int dataFolder, const CommitJournal& journal) {
+    InstalledFiles installed;
+    for (const JournalFile& file : journal.files) {
+        const auto described = describeInstalledFile(dataFolder, file.path, file.hash);
+        if (!described) {
+            return "the installed file " + file.path + " is missing";
+        }
+        installed[file.path] = *described;
+    }
+    return writeInstalledFiles(dataFolder, installed)
+               ? Problem()
+               : errorText(std::string("cannot write ") + installedFilesName);
+}
+
+} // namespace
+
+bool writeCommitJournal(int dataFolder, const CommitJournal& journal) {
+    // One sync for every staged file: a rename made durable before its file's bytes could
+    // leave an empty file in the game after a power cut.
+    if (syncfs(dataFolder) != 0) {
+        return false;
+    }
+    return writeRecordDurably(dataFolder, commitJournalName, commitJournalPartialName,
+                              journalText(journal));
+}
+
+JournalPresence readCommitJournal(int dataFolder, CommitJournal& journal) {
+    struct stat status {};
+    if (fstatat(dataFolder, commitJournalName, &status, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno == ENOENT) {
+        return JournalPresence::Absent;
+    }
+    const auto text = readRecord(dataFolder, commitJournalName);
+    const auto lines = text ? recordLines(*text) : std::nullopt;
+    if (!lines || lines->size() < 2 || lines->front() != journalHeader ||
+        lines->back() != journalEnd) {
+        return JournalPresence::Unreadable;
+    }
+    journal = CommitJournal{};
+    for (std::size_t i = 1; i + 1 < lines->size(); ++i) {
+        const auto fields = recordFields((*lines)[i]);
+        if (!fields || !parseLine(*fields, journal)) {
+            return JournalPresence::Unreadable;
+        }
+    }
+    return JournalPresence::Readable;
+}
+
+Problem applyCommit(int dataFolder, const CommitJournal& journal) {
+    Problem problem = removeEntirely(dataFolder, "CurrentVersion.ini");
+    if (problem.empty()) {
+        problem = makeFolders(dataFolder, journal.folders);
+    }
+    const Descriptor staging = openExistingStagingTree(dataFolder);
+    for (const JournalFile& file : journal.files) {
+        if (problem.empty() && file.staged) {
+            problem = moveStaged(staging.fd, dataFolder, file);
+        }
+    }
+    if (!problem.empty()) {
+        return problem;
+    }
+    removeDroppedFiles(dataFolder, journal.removals, releasePaths(journal));
+    problem = finishFolderAttributes(dataFolder, journal.folders);
+    if (problem.empty()) {
+        problem = recordInstalled(dataFolder, journal);
+    }
+    if (problem.empty() && !discardStaging(dataFolder)) {
+        problem = errorText(std::string("cannot remove ") + stagingFolderName);
+    }
+    return problem;
+}
+
+bool removeCommitJournal(int dataFolder) {
+    if (unlinkat(dataFolder, commitJournalName, 0) != 0 && errno != ENOENT) {
+        return false;
+    }
+    return ::fsync(dataFolder) == 0;
+}

@@ -1,0 +1,129 @@
+#include "update/stage/installed_files.h"
+
+#include "update/stage/record_text.h"
+#include "update/unpack/launcher_records.h"
+#include "update/unpack/unpack_paths.h"
+
+#include <cstdio>
+#include <fcntl.h>
+
+namespace {
+
+constexpr char installedFilesHeader[] = "launcher-installed-files 1";
+constexpr char recordEnd[] = "end";
+
+std::int64_t nanoseconds(const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000LL + time.tv_nsec;
+}
+
+} // namespace
+
+std::string sha256Label(const std::string& hex) {
+    return "sha256:" + hex;
+}
+
+std::string crc32Label(std::uint32_t crc) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", crc);
+    return std::string("crc32:") + text;
+}
+
+std::vector<std::string> pathComponents(const std::string& path) {
+    std::vector<std::string> components;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = path.find('/', start);
+        components.push_back(path.substr(start, end - start));
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return components;
+}
+
+std::vector<std::string> installedFileFields(const InstalledFile& file) {
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(file.mode));
+    return {file.path,
+            std::to_string(file.size),
+            std::to_string(file.modifiedNs),
+            std::to_string(file.inode),
+            mode,
+            file.hash};
+}
+
+std::optional<InstalledFile> installedFileFromFields(const std::vector<std::string>& fields,
+                                                     std::size_t first) {
+    if (fields.size() != first + installedFileFieldCount) {
+        return std::nullopt;
+    }
+    const auto size = numberField(fields[first + 1]);
+    const auto modified = signedNumberField(fields[first + 2]);
+    const auto inode = numberField(fields[first + 3]);
+    const auto mode = numberField(fields[first + 4], 8);
+    const std::string& path = fields[first];
+    const std::string& hash = fields[first + 5];
+    const bool hashKnown = hash.starts_with("sha256:") || hash.starts_with("crc32:");
+    if (!size || !modified || !inode || !mode || path.empty() || !hashKnown) {
+        return std::nullopt;
+    }
+    for (const std::string& component : pathComponents(path)) {
+        if (component.empty() || component == "." || component == "..") {
+            return std::nullopt;
+        }
+    }
+    return InstalledFile{path, *size, *modified, *inode, static_cast<mode_t>(*mode), hash};
+}
+
+std::optional<InstalledFiles> readInstalledFiles(int dataFolder) {
+    const auto text = readRecord(dataFolder, installedFilesName);
+    const auto lines = text ? recordLines(*text) : std::nullopt;
+    if (!lines || lines->size() < 2 || lines->front() != installedFilesHeader ||
+        lines->back() != recordEnd) {
+        return std::nullopt;
+    }
+    InstalledFiles files;
+    for (std::size_t i = 1; i + 1 < lines->size(); ++i) {
+        const auto fields = recordFields((*lines)[i]);
+        const auto file = fields ? installedFileFromFields(*fields, 0) : std::nullopt;
+        if (!file) {
+            return std::nullopt;
+        }
+        files[file->path] = *file;
+    }
+    return files;
+}
+
+bool writeInstalledFiles(int dataFolder, const InstalledFiles& files) {
+    std::string text = std::string(installedFilesHeader) + "\n";
+    for (const auto& [path, file] : files) {
+        text += recordLine(installedFileFields(file));
+    }
+    text += std::string(recordEnd) + "\n";
+    return writeRecordDurably(dataFolder, installedFilesName, installedFilesPartialName, text);
+}
+
+std::optional<InstalledFile> describeInstalledFile(int root, const std::string& path,
+                                                   const std::string& hash) {
+    const std::vector<std::string> components = pathComponents(path);
+    const Descriptor folder = openExistingFolder(root, components, components.size() - 1);
+    struct stat status {};
+    if (!folder.valid() ||
+        fstatat(folder.fd, components.back().c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISDIR(status.st_mode)) {
+        return std::nullopt;
+    }
+    return InstalledFile{path,
+                         static_cast<std::uint64_t>(status.st_size),
+                         nanoseconds(status.st_mtim),
+                         static_cast<std::uint64_t>(status.st_ino),
+                         status.st_mode,
+                         hash};
+}
+
+bool stillAsInstalled(int root, const InstalledFile& recorded) {
+    const auto now = describeInstalledFile(root, recorded.path, recorded.hash);
+    return now && now->size == recorded.size && now->modifiedNs == recorded.modifiedNs &&
+           now->inode == recorded.inode && now->mode == recorded.mode;
+}

@@ -1,0 +1,85 @@
+#include "update/stage/staged_commit.h"
+
+#include "launcher/run_log.h"
+#include "update/release/installed_version.h"
+#include "update/unpack/launcher_records.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+Descriptor openDataFolder(const std::string& dataFolder) {
+    return Descriptor(open(dataFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+#ifdef LAUNCHER_TEST_PAUSES
+// Test builds only: a pause once the journal is durable, so that a test can kill the run in
+// the middle of its commit.
+void pauseInCommitForTests() {
+    const char* seconds = std::getenv("LAUNCHER_TEST_COMMIT_PAUSE_SECONDS");
+    if (seconds != nullptr) {
+        ::sleep(static_cast<unsigned>(std::atoi(seconds)));
+    }
+}
+#else
+void pauseInCommitForTests() {}
+#endif
+
+void dropUnfinishableCommit(int folder, const std::string& dataFolder, const Problem& problem) {
+    writeToLog("The update left unfinished in " + dataFolder + " cannot be finished: " + problem +
+               "; the release will be installed again");
+    unlinkat(folder, "CurrentVersion.ini", 0);
+    removeCommitJournal(folder);
+}
+
+} // namespace
+
+bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& journal) {
+    const Descriptor folder = openDataFolder(dataFolder);
+    if (!folder.valid() || !writeCommitJournal(folder.fd, journal)) {
+        writeToLog(errorText("cannot write the update's commit journal in " + dataFolder));
+        return false;
+    }
+    pauseInCommitForTests();
+    const Problem problem = applyCommit(folder.fd, journal);
+    if (!problem.empty()) {
+        dropUnfinishableCommit(folder.fd, dataFolder, problem);
+        return false;
+    }
+    return true;
+}
+
+void forgetCommit(const std::string& dataFolder) {
+    const Descriptor folder = openDataFolder(dataFolder);
+    if (folder.valid()) {
+        removeCommitJournal(folder.fd);
+    }
+}
+
+void finishLeftCommit(const std::string& dataFolder) {
+    const Descriptor folder = openDataFolder(dataFolder);
+    if (!folder.valid()) {
+        return;
+    }
+    CommitJournal journal;
+    const JournalPresence presence = readCommitJournal(folder.fd, journal);
+    if (presence == JournalPresence::Absent) {
+        return;
+    }
+    if (presence == JournalPresence::Unreadable) {
+        dropUnfinishableCommit(folder.fd, dataFolder,
+                               std::string("its journal ") + commitJournalName + " cannot be read");
+        return;
+    }
+    const Problem problem = applyCommit(folder.fd, journal);
+    if (!problem.empty()) {
+        dropUnfinishableCommit(folder.fd, dataFolder, problem);
+        return;
+    }
+    if (saveCurrentVersionIni(dataFolder, journal.versionText) == 0) {
+        removeCommitJournal(folder.fd);
+        writeToLog("Finished the update that an earlier run left unfinished in " + dataFolder);
+    }
+}

@@ -1,0 +1,17 @@
+#pragma once
+#include "update/stage/commit_journal.h"
+
+#include <string>
+
+// Puts a fully staged release in place through its journal. The journal stays until the caller
+// has recorded the new version (forgetCommit), so that a run killed in between still ends with
+// the version recorded at the next start. False after a run-log line when the commit could not
+// be made durable (nothing touched then) or not be finished.
+bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& journal);
+void forgetCommit(const std::string& dataFolder);
+
+// Finishes the commit that an earlier run left in dataFolder (killed or cut off during it) and
+// records its version, before anything else looks at the installed game. One that cannot be
+// finished is logged and dropped, with the installed version forgotten, so that the release is
+// installed again.
+void finishLeftCommit(const std::string& dataFolder);
