@@ -1,0 +1,173 @@
+// The commit of a staged release: put in place whole, finished the same way whatever step a
+// killed run reached, and dropped (with the old version forgotten) when it cannot be finished.
+#include "update/stage/staged_commit.h"
+#include "update/stage/staging_area.h"
+#include "update/unpack/launcher_records.h"
+
+#include "tests/update/download_test_support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path bundle = "Game.app/Contents";
+
+class StagedCommitTest : public LoggedTest {
+  protected:
+    TempFolder data;
+    Descriptor folder{open(data.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    CommitJournal journal;
+
+    fs::path staged(const fs::path& path) const { return data / stagingFolderName / "tree" / path; }
+    void put(const fs::path& path, const std::string& contents) {
+        fs::create_directories(path.parent_path());
+        writeFile(path, contents);
+    }
+
+    // 1.0 installed and recorded; 1.1 staged: MacOS/Game and a.dat changed, b.dat the same,
+    // New/n.dat added, old.dat dropped. A save beside the bundle and a mod inside it.
+    void SetUp() override {
+        LoggedTest::SetUp();
+        put(data / bundle / "MacOS/Game", "game 1.0");
+        put(data / bundle / "Resources/a.dat", "a 1.0");
+        put(data / bundle / "Resources/b.dat", "b");
+        put(data / bundle / "Resources/old.dat", "old 1.0");
+        put(data / bundle / "Resources/mod.dat", "the player's mod");
+        put(data / "save.dat", "the player's save");
+        writeFile(data / "CurrentVersion.ini", "ApplicationVersion=1.0\n");
+        InstalledFiles installed;
+        for (const std::string path :
+             {"MacOS/Game", "Resources/a.dat", "Resources/b.dat", "Resources/old.dat"}) {
+            const std::string full = (bundle / path).string();
+            installed[full] = *describeInstalledFile(folder.fd, full, sha256Label("1.0"));
+        }
+        ASSERT_TRUE(writeInstalledFiles(folder.fd, installed));
+        ASSERT_TRUE(openStagingTree(folder.fd, "release 1.1").valid());
+        put(staged(bundle / "MacOS/Game"), "game 1.1");
+        put(staged(bundle / "Resources/a.dat"), "a 1.1");
+        put(staged(bundle / "Resources/New/n.dat"), "n 1.1");
+        for (const std::string path :
+             {"Game.app", "Game.app/Contents", "Game.app/Contents/MacOS",
+              "Game.app/Contents/Resources", "Game.app/Contents/Resources/New"}) {
+            journal.folders.push_back(JournalFolder{path, 0755, 1700000000});
+        }
+        journal.files = {{(bundle / "MacOS/Game").string(), sha256Label("g"), true},
+                         {(bundle / "Resources/a.dat").string(), sha256Label("a"), true},
+                         {(bundle / "Resources/b.dat").string(), sha256Label("b"), false},
+                         {(bundle / "Resources/New/n.dat").string(), crc32Label(7), true}};
+        journal.removals = {installed.at((bundle / "Resources/old.dat").string())};
+        journal.versionText = "ApplicationVersion=1.1\nwith\ttab\n";
+    }
+
+    void expectWholeNewRelease() {
+        EXPECT_EQ(readFile(data / bundle / "MacOS/Game"), "game 1.1");
+        EXPECT_EQ(readFile(data / bundle / "Resources/a.dat"), "a 1.1");
+        EXPECT_EQ(readFile(data / bundle / "Resources/b.dat"), "b");
+        EXPECT_EQ(readFile(data / bundle / "Resources/New/n.dat"), "n 1.1");
+        EXPECT_FALSE(fs::exists(data / bundle / "Resources/old.dat"));
+        EXPECT_EQ(readFile(data / bundle / "Resources/mod.dat"), "the player's mod");
+        EXPECT_EQ(readFile(data / "save.dat"), "the player's save");
+        EXPECT_FALSE(fs::exists(data / stagingFolderName));
+        struct stat status {};
+        ASSERT_EQ(stat((data / "Game.app").c_str(), &status), 0);
+        EXPECT_EQ(status.st_mtime, 1700000000) << "folder times applied after the moves";
+        const auto recorded = readInstalledFiles(folder.fd);
+        ASSERT_TRUE(recorded);
+        EXPECT_EQ(recorded->size(), 4U);
+        EXPECT_EQ(recorded->at((bundle / "Resources/New/n.dat").string()).hash, "crc32:00000007");
+        for (const auto& [path, file] : *recorded) {
+            EXPECT_TRUE(stillAsInstalled(folder.fd, file)) << path;
+        }
+    }
+};
+
+TEST_F(StagedCommitTest, ACommitPutsTheWholeReleaseInPlaceAndKeepsItsJournalUntilRecorded) {
+    ASSERT_TRUE(commitStagedRelease(data.str(), journal));
+    expectWholeNewRelease();
+    EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini")) << "recorded by the caller, later";
+    EXPECT_TRUE(fs::exists(data / commitJournalName));
+    EXPECT_FALSE(fs::exists(data / commitJournalPartialName));
+    forgetCommit(data.str());
+    EXPECT_FALSE(fs::exists(data / commitJournalName));
+}
+
+// A kill after the journal was made durable and after any number of the moves and removals:
+// the next start finishes it the same way and records the version the journal names.
+TEST_F(StagedCommitTest, AJournalLeftAfterAKillAtAnyStepIsFinishedTheSameWay) {
+    const std::vector<std::string> moved = {"MacOS/Game", "Resources/a.dat", "Resources/New/n.dat"};
+    for (std::size_t done = 0; done <= moved.size() * 2 + 1; ++done) {
+        SCOPED_TRACE("steps done before the kill: " + std::to_string(done));
+        TearDown();
+        fs::remove_all(data.path());
+        fs::create_directories(data.path());
+        folder = Descriptor(open(data.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        journal = CommitJournal{};
+        SetUp();
+        ASSERT_TRUE(writeCommitJournal(folder.fd, journal));
+        if (done > 0) {
+            fs::remove(data / "CurrentVersion.ini");
+        }
+        for (std::size_t step = 0; step < std::min(done, moved.size()); ++step) {
+            fs::create_directories((data / bundle / moved[step]).parent_path());
+            fs::rename(staged(bundle / moved[step]), data / bundle / moved[step]);
+        }
+        if (done > moved.size()) {
+            fs::remove(data / bundle / "Resources/old.dat");
+        }
+        if (done > moved.size() + 1) {
+            fs::remove_all(data / stagingFolderName);
+        }
+        finishLeftCommit(data.str());
+        expectWholeNewRelease();
+        EXPECT_EQ(readFile(data / "CurrentVersion.ini"), journal.versionText);
+        EXPECT_FALSE(fs::exists(data / commitJournalName));
+        EXPECT_TRUE(
+            logged("Finished the update that an earlier run left unfinished in " + data.str()));
+    }
+}
+
+TEST_F(StagedCommitTest, AJournalThatCannotBeFinishedIsDroppedAndTheVersionForgotten) {
+    ASSERT_TRUE(writeCommitJournal(folder.fd, journal));
+    const std::string whole = readFile(data / commitJournalName);
+    for (const std::size_t length : {std::size_t{0}, whole.size() / 2, whole.size() - 1}) {
+        writeFile(data / commitJournalName, whole.substr(0, length));
+        writeFile(data / "CurrentVersion.ini", "ApplicationVersion=1.0\n");
+        finishLeftCommit(data.str());
+        EXPECT_TRUE(logged("The update left unfinished in " + data.str() +
+                           " cannot be finished: its journal .launcher-commit cannot be read; "
+                           "the release will be installed again"));
+        EXPECT_FALSE(fs::exists(data / commitJournalName));
+        EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
+        EXPECT_EQ(readFile(data / bundle / "MacOS/Game"), "game 1.0") << "nothing half done";
+    }
+    // A staged file lost (neither staged nor in place): the rest cannot be vouched for.
+    ASSERT_TRUE(writeCommitJournal(folder.fd, journal));
+    fs::remove(staged(bundle / "Resources/New/n.dat"));
+    writeFile(data / "CurrentVersion.ini", "ApplicationVersion=1.0\n");
+    finishLeftCommit(data.str());
+    EXPECT_TRUE(logged("The update left unfinished in " + data.str() +
+                       " cannot be finished: the staged file "
+                       "Game.app/Contents/Resources/New/n.dat is missing; the release will be "
+                       "installed again"));
+    EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
+    EXPECT_FALSE(fs::exists(data / commitJournalName));
+}
+
+TEST_F(StagedCommitTest, StagedFilesOfAnotherReleaseAreDiscardedThoseOfTheSameKept) {
+    ASSERT_TRUE(openStagingTree(folder.fd, "release 1.1").valid());
+    EXPECT_EQ(readFile(staged(bundle / "Resources/a.dat")), "a 1.1");
+    writeFile(staged(bundle / ".unzip-12-3.partial"), "half");
+    ASSERT_TRUE(openStagingTree(folder.fd, "release 1.1").valid());
+    EXPECT_FALSE(fs::exists(staged(bundle / ".unzip-12-3.partial")));
+    ASSERT_TRUE(openStagingTree(folder.fd, "release 1.2").valid());
+    EXPECT_FALSE(fs::exists(staged(bundle / "Resources/a.dat")));
+    EXPECT_EQ(readFile(data / stagingFolderName / "release"), "release 1.2");
+    EXPECT_TRUE(discardStaging(folder.fd));
+    EXPECT_FALSE(fs::exists(data / stagingFolderName));
+}
+
+} // namespace
