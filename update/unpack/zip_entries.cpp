@@ -131,17 +131,36 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// libzip checks the entry's CRC and size as the last bytes are read, so a damaged entry fails
-// here rather than landing on disk as if whole. With a required SHA-256 the bytes are hashed on
-// their way to the file and checked once the last has passed.
-Problem copyEntryData(zip_file_t* data, int fd, std::vector<char>& buffer,
+// libzip compares what an entry inflates to with its declared size only once its data have
+// ended, if at all: an entry whose headers claim ten bytes could fill the disk first. Reading
+// stops as soon as more has arrived than the entry declared, and the entry is refused.
+Problem pastDeclaredSize(const ZipEntry& entry, zip_uint64_t before, zip_int64_t read) {
+    if (static_cast<zip_uint64_t>(read) <= entry.size - before) {
+        return {};
+    }
+    return "it inflates past its declared size of " + std::to_string(entry.size) + " bytes";
+}
+
+// libzip checks the entry's CRC as the last bytes are read, so a damaged entry fails here rather
+// than landing on disk as if whole. With a required SHA-256 the bytes are hashed on their way to
+// the file and checked once the last has passed.
+Problem copyEntryData(zip_file_t* data, const ZipEntry& entry, int fd, std::vector<char>& buffer,
                       const std::string& requiredSha256) {
     Sha256Stream hash;
+    zip_uint64_t written = 0;
     while (true) {
-        const zip_int64_t read = zip_fread(data, buffer.data(), buffer.size());
+        // One byte more than the rest it declared is enough to tell that it goes on.
+        const zip_uint64_t rest = entry.size - written;
+        const zip_uint64_t wanted = rest >= buffer.size() ? buffer.size() : rest + 1;
+        const zip_int64_t read = zip_fread(data, buffer.data(), wanted);
         if (read < 0) {
             return std::string("cannot read it from the archive: ") + zip_file_strerror(data);
         }
+        Problem tooMuch = pastDeclaredSize(entry, written, read);
+        if (!tooMuch.empty()) {
+            return tooMuch;
+        }
+        written += static_cast<zip_uint64_t>(read);
         if (read == 0) {
             return requiredSha256.empty() || hash.finishHex() == requiredSha256
                        ? Problem{}
@@ -185,7 +204,7 @@ Problem writeFileEntry(zip_t* archive, const ZipEntry& entry, int folder, std::v
     if (!file.valid()) {
         return problem;
     }
-    problem = copyEntryData(data.get(), file.fd, buffer, requiredSha256);
+    problem = copyEntryData(data.get(), entry, file.fd, buffer, requiredSha256);
     if (problem.empty()) {
         problem = finishFile(file, entry);
     }
@@ -215,6 +234,10 @@ Problem readLinkTarget(zip_t* archive, const ZipEntry& entry, std::string& targe
         }
         if (read == 0) {
             return {};
+        }
+        Problem tooMuch = pastDeclaredSize(entry, target.size(), read);
+        if (!tooMuch.empty()) {
+            return tooMuch;
         }
         target.append(chunk, static_cast<std::size_t>(read));
         if (target.size() >= longestLinkTarget) {
