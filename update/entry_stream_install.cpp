@@ -8,6 +8,7 @@
 #include "update/install_plan.h"
 #include "update/release/sha256_stream.h"
 #include "update/remote_zip_source.h"
+#include "update/unpack/entry_spans.h"
 #include "update/unzip_progress.h"
 
 namespace {
@@ -212,6 +213,10 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
 EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::string& url,
                              const std::string& folder, const std::string& label,
                              const std::optional<std::string>& requiredIndexSha256) {
+    if (!entriesFitInArchive(archive, remote.size(), label)) {
+        writeToLog("failed to unzip file");
+        return EntryWiseInstall::Failed;
+    }
     std::string indexSha256;
     const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256);
     if (remote.state() == RangeReader::State::Refused) {

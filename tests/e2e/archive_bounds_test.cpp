@@ -81,3 +81,30 @@ TEST_F(ArchiveBounds, AnEntryThatInflatesPastItsDeclaredSizeIsRefusedOnBothRoads
         EXPECT_FALSE(fs::exists(dataFolder / name));
     }
 }
+
+TEST_F(ArchiveBounds, EntriesThatShareTheirDataOrLieOutsideTheArchiveAreRefusedBeforeAnyIsWritten) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string shared = resource("level.bin");
+    const std::string outside = resource("outside.bin");
+    // Six entries over the same 8 MiB (inflated): the first fits, the second already does not.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> faults{
+        {{"overlapping", shared, "8388608", "6"}, shared + ".1"}, {{"outside", outside}, outside}};
+    int release = 0;
+    for (const Road& road : roads) {
+        for (const auto& [change, refused] : faults) {
+            SCOPED_TRACE(std::string(road.name) + " " + change.front());
+            serveRoad(road);
+            const std::string archive = publishCrafted("1." + std::to_string(release++), change);
+
+            expectRefused(runLauncher(),
+                          "unzip: entry '" + refused + "' of " + archiveLabel() +
+                              " not unpacked: its data overlaps other entries' or lies outside "
+                              "the archive");
+            expectRoad(road);
+            EXPECT_FALSE(fs::exists(dataFolder / gameBundleName())) << "nothing is written";
+            EXPECT_FALSE(
+                lastRunMentions("entry-wise install of " + server->url(archive) + ": fetching"))
+                << "nothing is planned";
+        }
+    }
+}

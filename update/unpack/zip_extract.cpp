@@ -1,10 +1,12 @@
 #include "update/unpack/zip_extract.h"
 
 #include "launcher/run_log.h"
+#include "update/unpack/entry_spans.h"
 #include "update/unpack/unpack_paths.h"
 #include "update/unpack/zip_entries.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <vector>
 #include <zip.h>
 
@@ -19,6 +21,15 @@ bool unpackAll(const std::string& archivePath, const std::string& destination,
         zip_error_init_with_code(&error, openError);
         writeToLog("unzip: cannot open " + archivePath + ": " + zip_error_strerror(&error));
         zip_error_fini(&error);
+        return false;
+    }
+    std::error_code sizeError;
+    const std::uintmax_t archiveBytes = std::filesystem::file_size(archivePath, sizeError);
+    if (sizeError) {
+        writeToLog("unzip: cannot open " + archivePath + ": " + sizeError.message());
+        return false;
+    }
+    if (!entriesFitInArchive(archive.get(), archiveBytes, archivePath)) {
         return false;
     }
     const Descriptor root = openUnpackDestination(destination);
