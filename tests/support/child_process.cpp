@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -90,8 +91,10 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
     int status = 0;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     while (true) {
-        if (!ended && waitpid(child, &status, WNOHANG) == child) {
+        rusage usage{};
+        if (!ended && wait4(child, &status, WNOHANG, &usage) == child) {
             ended = true;
+            result.peakResidentKiB = usage.ru_maxrss;
         }
         const int ready = poll(fds, 2, ended ? 0 : 50);
         bool gotData = false;

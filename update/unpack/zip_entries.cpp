@@ -50,6 +50,7 @@ std::optional<std::vector<std::string>> entryComponents(const std::string& name)
             components.push_back(std::move(piece));
         }
     }
+    components.shrink_to_fit(); // kept for every entry of the archive
     return components;
 }
 
