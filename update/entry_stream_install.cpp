@@ -7,34 +7,17 @@
 #include "update/http/transfer_progress.h"
 #include "update/install_plan.h"
 #include "update/release/sha256_stream.h"
+#include "update/release_index_read.h"
 #include "update/remote_zip_source.h"
+#include "update/unpack/archive_open.h"
+#include "update/unpack/entry_spans.h"
 #include "update/unzip_progress.h"
 
 namespace {
 
-// An index larger than this is not one that the publishing tool wrote.
-constexpr zip_uint64_t largestIndexBytes = 64 * 1024 * 1024;
-
 void logFallback(const std::string& url, const std::string& why) {
     writeToLog("entry-wise install of " + url +
                " not possible, fetching the whole archive: " + why);
-}
-
-std::optional<std::string> readWholeEntry(zip_t* archive, zip_int64_t index) {
-    zip_stat_t status;
-    if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &status) != 0 ||
-        (status.valid & ZIP_STAT_SIZE) == 0 || status.size > largestIndexBytes) {
-        return std::nullopt;
-    }
-    EntryHandle data(zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0));
-    if (!data) {
-        return std::nullopt;
-    }
-    std::string text(status.size, '\0');
-    if (zip_fread(data.get(), text.data(), text.size()) != static_cast<zip_int64_t>(text.size())) {
-        return std::nullopt;
-    }
-    return text;
 }
 
 // The release index of the archive by name. Fails (after a run-log line) when a checked index
@@ -51,14 +34,18 @@ std::optional<IndexedHashes> readIndex(zip_t* archive, const std::string& url,
         }
         return IndexedHashes{};
     }
-    const auto text = readWholeEntry(archive, position);
-    const auto parsed = text ? parseReleaseIndex(*text) : std::nullopt;
-    if (!parsed) {
+    const auto unreadable = [&url] {
         writeToLog(std::string("Archive refused, its ") + releaseIndexName +
                    " cannot be read: " + url);
         return std::nullopt;
+    };
+    bool refused = false;
+    const auto index =
+        readReleaseIndexEntry(archive, static_cast<zip_uint64_t>(position), url, refused);
+    if (!index) {
+        return refused ? std::nullopt : unreadable();
     }
-    indexSha256 = sha256Hex(*text);
+    indexSha256 = index->sha256;
     if (requiredSha256 && (requiredSha256->empty() || *requiredSha256 != indexSha256)) {
         writeToLog(std::string("Archive refused, its ") + releaseIndexName +
                    " differs from the manifest's: expected " +
@@ -66,9 +53,16 @@ std::optional<IndexedHashes> readIndex(zip_t* archive, const std::string& url,
                    indexSha256 + " for " + url);
         return std::nullopt;
     }
+    // Parsed only once its hash has been compared: a substituted index is never parsed.
+    auto parsed = parseReleaseIndex(index->text);
+    if (!parsed) {
+        return unreadable();
+    }
+    // The names are the keys; each is kept once.
     IndexedHashes hashes;
-    for (const ReleaseIndexEntry& entry : *parsed) {
-        hashes[entry.name] = entry;
+    for (ReleaseIndexEntry& entry : *parsed) {
+        hashes.insert_or_assign(std::move(entry.name),
+                                ReleaseIndexEntry{{}, std::move(entry.sha256), entry.link});
     }
     return hashes;
 }
@@ -212,6 +206,10 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
 EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::string& url,
                              const std::string& folder, const std::string& label,
                              const std::optional<std::string>& requiredIndexSha256) {
+    if (!entriesFitInArchive(archive, remote.size(), label)) {
+        writeToLog("failed to unzip file");
+        return EntryWiseInstall::Failed;
+    }
     std::string indexSha256;
     const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256);
     if (remote.state() == RangeReader::State::Refused) {
@@ -267,15 +265,19 @@ EntryWiseInstall installContentEntryWise(const std::string& url, const std::stri
     zip_error_t error;
     zip_error_init(&error);
     RemoteZipSource zipSource(remote);
-    zip_source_t* source = zipSource.makeSource();
-    ArchiveHandle archive(source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr);
+    bool tooLarge = false;
+    ArchiveHandle archive = openArchive(zipSource.makeSource(), url, error, tooLarge);
+    if (tooLarge) {
+        zip_error_fini(&error);
+        writeToLog("failed to unzip file");
+        return EntryWiseInstall::Failed;
+    }
     if (!archive) {
         const std::string why =
             remote.state() == RangeReader::State::Ready
                 ? std::string("it is not a ZIP archive: ") + zip_error_strerror(&error)
                 : remote.refusal() + remote.failure();
         zip_error_fini(&error);
-        zip_source_free(source);
         logFallback(url, why);
         return EntryWiseInstall::NotPossible;
     }

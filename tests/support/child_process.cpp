@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -99,8 +100,10 @@ ChildResult collect(const StartedChild& child, std::chrono::seconds limit) {
     int status = 0;
     pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
     while (true) {
-        if (!ended && waitpid(child.pid, &status, WNOHANG) == child.pid) {
+        rusage usage{};
+        if (!ended && wait4(child.pid, &status, WNOHANG, &usage) == child.pid) {
             ended = true;
+            result.peakResidentKiB = usage.ru_maxrss;
         }
         const int ready = poll(fds, 2, ended ? 0 : 50);
         bool gotData = false;

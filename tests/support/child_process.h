@@ -8,6 +8,7 @@ struct ChildResult {
     int exitStatus = -1; // -1 when it did not end on its own (killed at the time limit)
     std::string standardOutput;
     std::string standardError;
+    long peakResidentKiB = 0; // the child's peak resident memory, as the kernel counted it
 };
 
 // Runs program with arguments, the current environment changed by environment (an empty value

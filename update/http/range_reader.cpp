@@ -106,10 +106,26 @@ std::size_t RangeReader::receive(char* data, std::size_t size, std::size_t count
         return 0;
     }
     const std::size_t bytes = size * count;
-    reader.pending.append(data, bytes);
+    reader.keep(data, bytes);
     reader.fetched += bytes;
     reader.reportProgress();
     return bytes;
+}
+
+// Appends arrived bytes to pending, but not those that the read waiting for them has already
+// passed: a run streams over entries that are never read (empty files, folders), and their
+// headers, however many, are not kept.
+void RangeReader::keep(const char* data, std::size_t bytes) {
+    if (pendingSize() == 0 && skipTo > pendingStart) {
+        const auto skipped =
+            static_cast<std::size_t>(std::min<std::uint64_t>(bytes, skipTo - pendingStart));
+        pending.clear();
+        front = 0;
+        pendingStart += skipped;
+        data += skipped;
+        bytes -= skipped;
+    }
+    pending.append(data, bytes);
 }
 
 void RangeReader::startRequest(std::uint64_t start, std::uint64_t end) {
@@ -228,12 +244,15 @@ const RangeReader::Segment* RangeReader::cachedAt(std::uint64_t offset,
     return nullptr;
 }
 
-// Fetches [start, end) whole into the cache.
+// Fetches [start, end) whole into the cache. Reads outside a run parse the archive front to back,
+// and libzip keeps what it has parsed: beside the tail that open() fetched, only the latest block
+// stays, so that no central directory is held a second time here.
 bool RangeReader::fetchBlock(std::uint64_t start, std::uint64_t end) {
     startRequest(start, end);
     if (!fill(end)) {
         return false;
     }
+    cache.resize(std::min<std::size_t>(cache.size(), 1));
     cache.push_back({start, takePending()});
     return true;
 }
@@ -272,7 +291,10 @@ std::int64_t RangeReader::read(std::uint64_t offset, char* data, std::uint64_t l
         }
         dropBefore(at);
         const std::uint64_t wanted = std::min(requestEnd, offset + length);
-        if (!fill(wanted)) {
+        skipTo = at;
+        const bool filled = fill(wanted);
+        skipTo = 0;
+        if (!filled) {
             return -1;
         }
         dropBefore(at);

@@ -14,8 +14,8 @@ extern long rangeRetryBaseMilliseconds;
 // A file on a web server read through HTTP range requests, so that an archive can be parsed and
 // single entries unpacked without fetching the whole file. One easy handle, reused for every
 // request (and so one connection), runs inside a multi handle that the reads pump. Reads outside
-// a run (parsing the archive) go through a cache of fetched blocks; inside a run, announced by
-// the install, the bytes come from one streaming request.
+// a run (parsing the archive) are served from the file's tail and the latest fetched block;
+// inside a run, announced by the install, the bytes come from one streaming request.
 class RangeReader {
   public:
     enum class State { Ready, Refused, Failed };
@@ -56,6 +56,7 @@ class RangeReader {
     };
 
     static std::size_t receive(char* data, std::size_t size, std::size_t count, void* reader);
+    void keep(const char* data, std::size_t bytes);
     bool answerIsPartial();
     void reportProgress() const;
     void startRequest(std::uint64_t start, std::uint64_t end);
@@ -93,6 +94,7 @@ class RangeReader {
     std::string pending;
     std::size_t front = 0; // bytes of pending already consumed
     std::uint64_t pendingStart = 0;
+    std::uint64_t skipTo = 0; // while a read in a run waits: arriving bytes before it are dropped
 
     std::vector<Segment> cache;
     bool inRun = false;

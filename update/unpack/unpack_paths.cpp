@@ -287,3 +287,16 @@ Descriptor openUnpackDestination(const std::string& destination) {
     }
     return root;
 }
+
+std::vector<std::string> split(const std::string& text, const char* separators) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find_first_of(separators, start);
+        pieces.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) {
+            return pieces;
+        }
+        start = end + 1;
+    }
+}

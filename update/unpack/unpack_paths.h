@@ -16,6 +16,9 @@ using Problem = std::string;
 // what + ": " + the text of errno.
 std::string errorText(const std::string& what);
 
+// The pieces of text between any of separators (empty pieces included).
+std::vector<std::string> split(const std::string& text, const char* separators);
+
 // The first count components joined with "/".
 std::string joined(const std::vector<std::string>& components, std::size_t count);
 

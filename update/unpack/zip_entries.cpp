@@ -2,8 +2,6 @@
 
 #include "launcher/run_log.h"
 #include "update/release/sha256_stream.h"
-#include "update/unpack/entry_name_collisions.h"
-#include "update/unpack/launcher_records.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,84 +17,6 @@ namespace {
 constexpr zip_uint64_t longestLinkTarget = 4096;
 
 constexpr char sha256MismatchProblem[] = "its SHA-256 differs from the release index's";
-
-std::vector<std::string> split(const std::string& text, const char* separators) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = text.find_first_of(separators, start);
-        pieces.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) {
-            return pieces;
-        }
-        start = end + 1;
-    }
-}
-
-// The entry's path below the destination; none when the name is absolute or climbs with "..".
-// Backslashes count as separators for that check only, so that a name written by a Windows tool
-// cannot climb either.
-std::optional<std::vector<std::string>> entryComponents(const std::string& name) {
-    if (name.empty() || name.front() == '/' || name.front() == '\\') {
-        return std::nullopt;
-    }
-    for (const std::string& piece : split(name, "/\\")) {
-        if (piece == "..") {
-            return std::nullopt;
-        }
-    }
-    std::vector<std::string> components;
-    for (std::string& piece : split(name, "/")) {
-        if (!piece.empty() && piece != ".") {
-            components.push_back(std::move(piece));
-        }
-    }
-    return components;
-}
-
-// The Unix mode an archive recorded, or 0. p7zip keeps it in the same place but names another
-// host system and marks it with 0x8000 instead.
-mode_t storedMode(zip_uint8_t system, zip_uint32_t attributes) {
-    const bool unixHost = system == ZIP_OPSYS_UNIX;
-    const bool unixExtension = (attributes & 0x8000U) != 0;
-    return unixHost || unixExtension ? static_cast<mode_t>(attributes >> 16) : 0;
-}
-
-EntryKind entryKind(const std::string& name, mode_t mode) {
-    if (S_ISLNK(mode)) {
-        return EntryKind::Link;
-    }
-    if (name.back() == '/' || S_ISDIR(mode)) {
-        return EntryKind::Folder;
-    }
-    return EntryKind::File;
-}
-
-// Set-id and sticky bits are dropped: an archive from the network does not get to make set-id
-// programs. So are the group and other write bits: another user of the machine must not be able
-// to change what the game runs. Folders keep full rights for their owner, or the next update and
-// the uninstaller could not change them.
-mode_t entryPermissions(EntryKind kind, mode_t mode) {
-    const mode_t permissions = mode & 0755;
-    if (kind == EntryKind::Folder) {
-        return permissions == 0 ? 0755 : (permissions | S_IRWXU);
-    }
-    return permissions == 0 ? 0644 : permissions;
-}
-
-// The launcher's own records beside the game, and the names the unpacker gives its unfinished
-// files, are never an archive's to write.
-Problem reservedNameProblem(const std::vector<std::string>& components) {
-    if (!components.empty() && isLauncherRecordName(components.front())) {
-        return components.front() + " is a record the launcher keeps in the destination";
-    }
-    for (const std::string& component : components) {
-        if (isUnpackPartialName(component)) {
-            return component + " is a name the unpacker keeps for unfinished files";
-        }
-    }
-    return {};
-}
 
 // Entries are written under this name beside their own and then renamed into place: a failed
 // entry never leaves a half-written file under its real name, a link already standing there is
@@ -132,17 +52,36 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// libzip checks the entry's CRC and size as the last bytes are read, so a damaged entry fails
-// here rather than landing on disk as if whole. With a required SHA-256 the bytes are hashed on
-// their way to the file and checked once the last has passed.
-Problem copyEntryData(zip_file_t* data, int fd, std::vector<char>& buffer,
+// libzip compares what an entry inflates to with its declared size only once its data have
+// ended, if at all: an entry whose headers claim ten bytes could fill the disk first. Reading
+// stops as soon as more has arrived than the entry declared, and the entry is refused.
+Problem pastDeclaredSize(const ZipEntry& entry, zip_uint64_t before, zip_int64_t read) {
+    if (static_cast<zip_uint64_t>(read) <= entry.size - before) {
+        return {};
+    }
+    return "it inflates past its declared size of " + std::to_string(entry.size) + " bytes";
+}
+
+// libzip checks the entry's CRC as the last bytes are read, so a damaged entry fails here rather
+// than landing on disk as if whole. With a required SHA-256 the bytes are hashed on their way to
+// the file and checked once the last has passed.
+Problem copyEntryData(zip_file_t* data, const ZipEntry& entry, int fd, std::vector<char>& buffer,
                       const std::string& requiredSha256) {
     Sha256Stream hash;
+    zip_uint64_t written = 0;
     while (true) {
-        const zip_int64_t read = zip_fread(data, buffer.data(), buffer.size());
+        // One byte more than the rest it declared is enough to tell that it goes on.
+        const zip_uint64_t rest = entry.size - written;
+        const zip_uint64_t wanted = rest >= buffer.size() ? buffer.size() : rest + 1;
+        const zip_int64_t read = zip_fread(data, buffer.data(), wanted);
         if (read < 0) {
             return std::string("cannot read it from the archive: ") + zip_file_strerror(data);
         }
+        Problem tooMuch = pastDeclaredSize(entry, written, read);
+        if (!tooMuch.empty()) {
+            return tooMuch;
+        }
+        written += static_cast<zip_uint64_t>(read);
         if (read == 0) {
             return requiredSha256.empty() || hash.finishHex() == requiredSha256
                        ? Problem{}
@@ -186,7 +125,7 @@ Problem writeFileEntry(zip_t* archive, const ZipEntry& entry, int folder, std::v
     if (!file.valid()) {
         return problem;
     }
-    problem = copyEntryData(data.get(), file.fd, buffer, requiredSha256);
+    problem = copyEntryData(data.get(), entry, file.fd, buffer, requiredSha256);
     if (problem.empty()) {
         problem = finishFile(file, entry);
     }
@@ -216,6 +155,10 @@ Problem readLinkTarget(zip_t* archive, const ZipEntry& entry, std::string& targe
         }
         if (read == 0) {
             return {};
+        }
+        Problem tooMuch = pastDeclaredSize(entry, target.size(), read);
+        if (!tooMuch.empty()) {
+            return tooMuch;
         }
         target.append(chunk, static_cast<std::size_t>(read));
         if (target.size() >= longestLinkTarget) {
@@ -277,61 +220,6 @@ Problem writeLinkEntry(zip_t* archive, const ZipEntry& entry, int folder, MadeLi
     return {};
 }
 
-std::optional<ZipEntry> describeEntry(zip_t* archive, zip_uint64_t index, Problem& problem) {
-    const char* rawName = zip_get_name(archive, index, 0);
-    zip_stat_t status;
-    zip_uint8_t system = 0;
-    zip_uint32_t attributes = 0;
-    if (rawName == nullptr || zip_stat_index(archive, index, 0, &status) != 0 ||
-        zip_file_get_external_attributes(archive, index, 0, &system, &attributes) != 0) {
-        problem = std::string("cannot read the entry: ") + zip_strerror(archive);
-        return std::nullopt;
-    }
-    ZipEntry entry;
-    entry.index = index;
-    entry.name = rawName;
-    auto components = entryComponents(entry.name);
-    if (!components) {
-        problem = "its name leads outside the destination";
-        return std::nullopt;
-    }
-    entry.components = std::move(*components);
-    const mode_t mode = storedMode(system, attributes);
-    entry.kind = entryKind(entry.name, mode);
-    if (entry.components.empty() && entry.kind != EntryKind::Folder) {
-        problem = "it has no name to unpack to";
-        return std::nullopt;
-    }
-    problem = reservedNameProblem(entry.components);
-    if (!problem.empty()) {
-        return std::nullopt;
-    }
-    entry.permissions = entryPermissions(entry.kind, mode);
-    if ((status.valid & ZIP_STAT_MTIME) != 0) {
-        entry.modified = status.mtime;
-    }
-    entry.size = (status.valid & ZIP_STAT_SIZE) != 0 ? status.size : 0;
-    return entry;
-}
-
-// Two entries that are one file on a Mac's disk would replace each other there; refused with
-// one line naming both.
-bool namesStayApart(const std::vector<ZipEntry>& entries, const std::string& archivePath) {
-    std::vector<std::string> names;
-    names.reserve(entries.size());
-    for (const ZipEntry& entry : entries) {
-        names.push_back(entry.name);
-    }
-    const auto collision = firstEntryNameCollision(names);
-    if (!collision) {
-        return true;
-    }
-    writeToLog("unzip: entries '" + names[collision->first] + "' and '" + names[collision->second] +
-               "' of " + archivePath +
-               " not unpacked: " + entryNameCollisionReason(names, *collision));
-    return false;
-}
-
 } // namespace
 
 Problem unpackEntry(zip_t* archive, const ZipEntry& entry, int root, std::vector<char>& buffer,
@@ -371,26 +259,4 @@ Problem finishFolders(int root, std::vector<const ZipEntry*> folders) {
 void logEntryProblem(const std::string& archivePath, const std::string& name,
                      const Problem& problem) {
     writeToLog("unzip: entry '" + name + "' of " + archivePath + " not unpacked: " + problem);
-}
-
-std::optional<std::vector<ZipEntry>> describeEntries(zip_t* archive,
-                                                     const std::string& archivePath) {
-    const zip_int64_t total = zip_get_num_entries(archive, 0);
-    std::vector<ZipEntry> entries;
-    entries.reserve(static_cast<std::size_t>(std::max<zip_int64_t>(total, 0)));
-    for (zip_int64_t index = 0; index < total; ++index) {
-        Problem problem;
-        auto entry = describeEntry(archive, static_cast<zip_uint64_t>(index), problem);
-        if (!entry) {
-            const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(index), 0);
-            logEntryProblem(archivePath, name != nullptr ? name : "#" + std::to_string(index),
-                            problem);
-            return std::nullopt;
-        }
-        entries.push_back(std::move(*entry));
-    }
-    if (!namesStayApart(entries, archivePath)) {
-        return std::nullopt;
-    }
-    return entries;
 }

@@ -1,10 +1,13 @@
 #include "update/unpack/zip_extract.h"
 
 #include "launcher/run_log.h"
+#include "update/unpack/archive_open.h"
+#include "update/unpack/entry_spans.h"
 #include "update/unpack/unpack_paths.h"
 #include "update/unpack/zip_entries.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <vector>
 #include <zip.h>
 
@@ -12,13 +15,25 @@ namespace {
 
 bool unpackAll(const std::string& archivePath, const std::string& destination,
                const UnzipProgressHandler& progress) {
-    int openError = 0;
-    ArchiveHandle archive(zip_open(archivePath.c_str(), ZIP_RDONLY, &openError));
-    if (!archive) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, openError);
+    zip_error_t error;
+    zip_error_init(&error);
+    bool tooLarge = false;
+    ArchiveHandle archive = openArchive(zip_source_file_create(archivePath.c_str(), 0, -1, &error),
+                                        archivePath, error, tooLarge);
+    if (!archive && !tooLarge) {
         writeToLog("unzip: cannot open " + archivePath + ": " + zip_error_strerror(&error));
-        zip_error_fini(&error);
+    }
+    zip_error_fini(&error);
+    if (!archive) {
+        return false;
+    }
+    std::error_code sizeError;
+    const std::uintmax_t archiveBytes = std::filesystem::file_size(archivePath, sizeError);
+    if (sizeError) {
+        writeToLog("unzip: cannot open " + archivePath + ": " + sizeError.message());
+        return false;
+    }
+    if (!entriesFitInArchive(archive.get(), archiveBytes, archivePath)) {
         return false;
     }
     const Descriptor root = openUnpackDestination(destination);
