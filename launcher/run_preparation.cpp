@@ -7,6 +7,7 @@
 #include "platform/main_bundle.h"
 #include "platform/standard_folders.h"
 #include "relocation/app_relocator.h"
+#include "update/stage/staged_commit.h"
 
 #include <cstdio>
 
@@ -75,5 +76,8 @@ PreparedRun prepareRun() {
     }
     logConfigProblems();
     logLauncherConfig(config, resourcePath);
+    // An update killed during its commit is finished before anything looks at the installed
+    // game, offline play included: otherwise the game would be a mixture of two releases.
+    finishLeftCommit(run.dataFolder);
     return run;
 }

@@ -6,47 +6,35 @@
 #include "update/download_and_launch.h"
 #include "update/entry_stream_install.h"
 #include "update/release/installed_version.h"
+#include "update/stage/staged_commit.h"
+#include "update/whole_archive_install.h"
 
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 
 std::atomic<std::int32_t> installerResult{0};
 std::atomic<bool> installerDone{false};
 
 namespace {
 
-// Once unpacking has begun the folder holds neither release whole; until the new game runs
-// there must be no record claiming one of them. Whatever stands at the record's name goes (a
-// link itself, never what it points to), or the record could never be written again.
-bool forgetInstalledVersion(const std::string& folder) {
-    const std::string path = folder + "/CurrentVersion.ini";
-    std::error_code error;
-    std::filesystem::remove_all(path, error);
-    if (!error) {
-        return true;
-    }
-    writeToLog("failed to remove CurrentVersion.ini before installing: " + path + ": " +
-               error.message());
-    return false;
-}
-
 // Brings the release into folder, answering only whether it is installed. Fetching only what
-// changed needs a server that serves ranges; without, the whole archive is fetched.
+// changed needs a server that serves ranges; without, the whole archive is fetched. Either road
+// stages the release beside the installed game and commits it at once: until then the old
+// version, its CurrentVersion.ini and the other records stay whole, and offline play starts it.
 bool installRelease(const CheckedManifest& manifest, const std::string& folder,
                     const std::string& archiveName, const std::string& bundleName) {
     const std::string& url = manifest.info.ApplicationDownloadUrl;
     const SignedReleaseValues& signedValues = manifest.signedValues;
     const EntryWiseInstall entryWise = installContentEntryWise(
         url, folder, archiveName, bundleName,
-        requiredArchiveSha256(manifest, signedValues.ApplicationIndexSha256));
+        requiredArchiveSha256(manifest, signedValues.ApplicationIndexSha256), manifest.text);
     if (entryWise != EntryWiseInstall::NotPossible) {
         return entryWise == EntryWiseInstall::Installed;
     }
-    return installWholeArchive(url, folder, archiveName, bundleName,
-                               requiredArchiveSha256(manifest, signedValues.ApplicationSha256));
+    return installContentWholeArchive(
+        url, folder, archiveName, bundleName,
+        requiredArchiveSha256(manifest, signedValues.ApplicationSha256), manifest.text);
 }
 
 int installContent(const ContentInstallRequest& request) {
@@ -56,19 +44,19 @@ int installContent(const ContentInstallRequest& request) {
     if (!applicationNamesStayInside(appDisplayName, prefix)) {
         return 1;
     }
-    if (!forgetInstalledVersion(request.dataFolder)) {
-        return 1;
-    }
     const std::string bundleName = prefix + appDisplayName + ".app";
     if (!installRelease(manifest, request.dataFolder, appDisplayName + ".zip", bundleName)) {
         return 1;
     }
     // Installed is not started: the game is started here, once, whichever road brought it.
-    if (launchUnpackedApplication(request.dataFolder, bundleName) != 0) {
-        return 1;
-    }
-    // Recorded only once the game runs, so that an interrupted install is tried again.
-    return saveCurrentVersionIni(request.dataFolder, manifest.text);
+    // Recorded only once the game runs, so that an install whose game does not start is tried
+    // again. The commit's journal goes only now: a run killed before the record finishes the
+    // commit at its next start and records the version from the journal.
+    const int result = launchUnpackedApplication(request.dataFolder, bundleName) != 0
+                           ? 1
+                           : saveCurrentVersionIni(request.dataFolder, manifest.text);
+    forgetCommit(request.dataFolder);
+    return result;
 }
 
 } // namespace

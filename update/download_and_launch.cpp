@@ -29,6 +29,21 @@ bool archiveMatches(const std::string& archivePath, const std::string& required,
     return false;
 }
 
+bool unpackAndDelete(const std::string& folder, const std::string& archivePath) {
+    const bool unpacked = unzipArchive(archivePath, folder, unzipProgressHandler);
+    finishUnzipProgress(unpacked);
+    if (!unpacked) {
+        writeToLog("failed to unzip file");
+        return false;
+    }
+    if (std::remove(archivePath.c_str()) != 0) {
+        writeToLog("Error deleting zip file");
+    }
+    return true;
+}
+
+} // namespace
+
 // Both names are joined to folder: one that leads elsewhere would overwrite a file outside, or
 // start whatever happens to lie there. Checked before anything is downloaded.
 bool namesStayIn(const std::string& folder, const std::string& archiveName,
@@ -55,21 +70,6 @@ bool downloadChecked(const std::string& url, const std::string& archivePath,
         url, archivePath, [&hash](const char* data, std::size_t size) { hash.update(data, size); });
     return downloaded && archiveMatches(archivePath, *requiredSha256, hash.finishHex());
 }
-
-bool unpackAndDelete(const std::string& folder, const std::string& archivePath) {
-    const bool unpacked = unzipArchive(archivePath, folder, unzipProgressHandler);
-    finishUnzipProgress(unpacked);
-    if (!unpacked) {
-        writeToLog("failed to unzip file");
-        return false;
-    }
-    if (std::remove(archivePath.c_str()) != 0) {
-        writeToLog("Error deleting zip file");
-    }
-    return true;
-}
-
-} // namespace
 
 void logInstallStart(const std::string& url, const std::string& folder,
                      const std::string& archiveName, const std::string& executableName) {

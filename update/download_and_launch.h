@@ -27,3 +27,13 @@ int launchUnpackedApplication(const std::string& folder, const std::string& exec
 // The line both install roads start with, named after the whole job.
 void logInstallStart(const std::string& url, const std::string& folder,
                      const std::string& archiveName, const std::string& executableName);
+
+// Both names are joined to folder (ending in "/"): one that leads elsewhere would overwrite a
+// file outside, or start whatever happens to lie there. False after a run-log line.
+bool namesStayIn(const std::string& folder, const std::string& archiveName,
+                 const std::string& executableName);
+
+// Downloads url to archivePath, hashed while it arrives when requiredSha256 is given (a download
+// that differs is deleted unopened). False after a run-log line.
+bool downloadChecked(const std::string& url, const std::string& archivePath,
+                     const std::optional<std::string>& requiredSha256);

@@ -7,8 +7,12 @@
 #include "update/http/transfer_progress.h"
 #include "update/install_plan.h"
 #include "update/release/sha256_stream.h"
+#include "update/release_commit.h"
 #include "update/release_index_read.h"
 #include "update/remote_zip_source.h"
+#include "update/stage/room_check.h"
+#include "update/stage/staged_commit.h"
+#include "update/stage/staging_area.h"
 #include "update/unpack/archive_open.h"
 #include "update/unpack/entry_spans.h"
 #include "update/unzip_progress.h"
@@ -86,14 +90,34 @@ std::optional<std::string> requiredHash(const ZipEntry& entry, const IndexedHash
     return found->second.sha256;
 }
 
+// Where the release goes and what it is recorded as.
+struct Destination {
+    const std::string& dataFolder;
+    const std::string& versionText;
+};
+
 struct Install {
     RangeReader& remote;
     zip_t* archive;
     const std::string& url;
     const std::vector<ZipEntry>& entries;
     std::vector<std::string> hashes; // per entry
-    int root;
+    int root;                        // the staging folder's tree, where entries are written
+    int dataRoot = -1;               // the data folder, with the installed game
 };
+
+// A link of the release that stays installed is not in the staging folder, where nothing would
+// stop an entry from making a folder in its place; refused as the whole-archive road refuses
+// writing through a link the archive made.
+Problem throughReleaseLink(const ZipEntry& entry, const MadeLinks& madeLinks) {
+    for (std::size_t depth = 1; depth < entry.components.size(); ++depth) {
+        const std::string path = joined(entry.components, depth);
+        if (madeLinks.contains(path)) {
+            return "it would be written through the link " + path;
+        }
+    }
+    return {};
+}
 
 enum class Outcome { Done, Failed, Refused };
 
@@ -132,8 +156,11 @@ Outcome unpackPlanned(Install& install, const InstallPlan& plan) {
         if (runStarts[position]) {
             install.remote.beginRun(runBytes[position]);
         }
-        const Problem problem = unpackEntry(install.archive, entry, install.root, buffer, madeLinks,
-                                            install.hashes[position]);
+        Problem problem = throughReleaseLink(entry, madeLinks);
+        if (problem.empty()) {
+            problem = unpackEntry(install.archive, entry, install.root, buffer, madeLinks,
+                                  install.hashes[position]);
+        }
         if (!problem.empty()) {
             if (install.remote.state() != RangeReader::State::Ready) {
                 return transferOutcome(install.remote);
@@ -179,12 +206,18 @@ bool collectHashes(Install& install, const IndexedHashes& hashes, const std::str
     return true;
 }
 
-// Plans what the folder lacks and fetches and unpacks it.
+// Plans what neither the installed game nor the staging folder holds, checks the room for it,
+// fetches and stages it and commits the release.
 EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
-                                const std::string& url) {
+                                const std::string& url, const Destination& destination) {
     RangeReader& remote = install.remote;
-    const InstallPlan plan = planInstall(install.archive, install.entries, install.root, hashes);
+    const auto recorded = readInstalledFiles(install.dataRoot);
+    const PlanSources sources{install.dataRoot, install.root, recorded ? &*recorded : nullptr};
+    const InstallPlan plan = planInstall(install.archive, install.entries, sources, hashes);
     logPlan(url, plan, install.entries.size(), remote.size());
+    if (!roomForUpdate(destination.dataFolder, stagedBytes(install.entries, plan.fetch))) {
+        return EntryWiseInstall::Failed;
+    }
     remote.expectTotal(plan.fetchedBytes);
     const Outcome outcome = unpackPlanned(install, plan);
     if (outcome == Outcome::Refused) {
@@ -194,18 +227,25 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
     if (outcome == Outcome::Failed) {
         if (remote.state() == RangeReader::State::Ready) {
             writeToLog("failed to unzip file");
+            // Refused or not written (a full disk): nothing staged is worth keeping for later.
+            discardStaging(install.dataRoot);
         }
         return EntryWiseInstall::Failed;
     }
     downloadProgressPercent.store(100, std::memory_order_relaxed);
-    finishUnzipProgress(true);
-    return EntryWiseInstall::Installed;
+    const CommitJournal journal =
+        releaseJournal(install.archive, install.entries, install.hashes, plan.installed,
+                       recorded ? &*recorded : nullptr, destination.versionText);
+    const bool committed = commitStagedRelease(destination.dataFolder, journal);
+    finishUnzipProgress(committed);
+    return committed ? EntryWiseInstall::Installed : EntryWiseInstall::Failed;
 }
 
 // Everything after the archive was opened.
 EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::string& url,
-                             const std::string& folder, const std::string& label,
-                             const std::optional<std::string>& requiredIndexSha256) {
+                             const std::string& label,
+                             const std::optional<std::string>& requiredIndexSha256,
+                             const Destination& destination) {
     if (!entriesFitInArchive(archive, remote.size(), label)) {
         writeToLog("failed to unzip file");
         return EntryWiseInstall::Failed;
@@ -232,13 +272,18 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
     if (!collectHashes(install, *hashes, indexSha256, requiredIndexSha256.has_value(), url)) {
         return EntryWiseInstall::Failed;
     }
-    const Descriptor root = openUnpackDestination(folder);
-    if (!root.valid()) {
+    const Descriptor root = openUnpackDestination(withTrailingSlash(destination.dataFolder));
+    // Staged entries are kept for the same archive (same index, same size), wherever it is
+    // served from; each is checked against the archive again before it is used.
+    const std::string identity = indexSha256 + "\n" + std::to_string(remote.size()) + "\n";
+    const Descriptor staging = root.valid() ? openStagingTree(root.fd, identity) : Descriptor();
+    if (!staging.valid()) {
         writeToLog("failed to unzip file");
         return EntryWiseInstall::Failed;
     }
-    install.root = root.fd;
-    return installPlanned(install, *hashes, url);
+    install.root = staging.fd;
+    install.dataRoot = root.fd;
+    return installPlanned(install, *hashes, url, destination);
 }
 
 } // namespace
@@ -246,7 +291,8 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
 EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
                                          const std::string& archiveName,
                                          const std::string& executableName,
-                                         const std::optional<std::string>& requiredIndexSha256) {
+                                         const std::optional<std::string>& requiredIndexSha256,
+                                         const std::string& versionText) {
     // Names that lead elsewhere are refused by the full road, with its own line.
     if (!isSingleFolderName(archiveName) || !isSingleFolderName(executableName)) {
         return EntryWiseInstall::NotPossible;
@@ -284,6 +330,6 @@ EntryWiseInstall installContentEntryWise(const std::string& url, const std::stri
     zip_error_fini(&error);
     // Entries are named in the log as the whole-archive road names them.
     const std::string folderText = withTrailingSlash(folder);
-    return installFrom(remote, archive.get(), url, folderText, folderText + archiveName,
-                       requiredIndexSha256);
+    return installFrom(remote, archive.get(), url, folderText + archiveName, requiredIndexSha256,
+                       Destination{folder, versionText});
 }

@@ -7,8 +7,12 @@
 enum class EntryWiseInstall { Installed, Failed, NotPossible };
 
 // Installs the release at url into folder entry by entry, through HTTP range requests: only the
-// entries that the folder lacks or holds in another form are fetched, each unpacked while its
-// bytes arrive and put in place once checked. Nothing is started: the caller starts
+// entries that neither the installed game nor the staging folder (an interrupted run for this
+// release) holds are fetched, each unpacked into the staging folder while its bytes arrive and
+// checked there; the installed game is touched only once every entry is staged, by a commit
+// (see update/stage/staged_commit.h) whose journal, naming versionText, stays until the caller
+// has recorded the version (forgetCommit). Refused before anything is fetched when the data
+// folder's file system lacks the room. Nothing is started: the caller starts
 // executableName (which, like archiveName, must be a single name in folder) once Installed.
 // Log lines as the whole-archive road's.
 //
@@ -18,4 +22,5 @@ enum class EntryWiseInstall { Installed, Failed, NotPossible };
 EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
                                          const std::string& archiveName,
                                          const std::string& executableName,
-                                         const std::optional<std::string>& requiredIndexSha256);
+                                         const std::optional<std::string>& requiredIndexSha256,
+                                         const std::string& versionText = {});

@@ -126,10 +126,43 @@ bool installedCopyMatches(zip_t* archive, const ZipEntry& entry, int root,
     return fileMatches(archive, entry, folder.fd, indexSha256);
 }
 
-InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries, int root,
-                        const IndexedHashes& hashes) {
+std::string entryHashLabel(zip_t* archive, const ZipEntry& entry, const std::string& indexSha256) {
+    if (!indexSha256.empty()) {
+        return sha256Label(indexSha256);
+    }
+    zip_stat_t status;
+    const bool known =
+        zip_stat_index(archive, entry.index, 0, &status) == 0 && (status.valid & ZIP_STAT_CRC) != 0;
+    return known ? crc32Label(status.crc) : std::string();
+}
+
+namespace {
+
+// The record vouches for a file unchanged since it was installed with the hash now required.
+bool recordVouchesFor(zip_t* archive, const ZipEntry& entry, const PlanSources& sources,
+                      const std::string& indexSha256) {
+    if (sources.recorded == nullptr || entry.kind == EntryKind::Folder) {
+        return false;
+    }
+    const auto found = sources.recorded->find(joined(entry.components, entry.components.size()));
+    if (found == sources.recorded->end()) {
+        return false;
+    }
+    const InstalledFile& file = found->second;
+    const bool sameKind = entry.kind == EntryKind::Link ? S_ISLNK(file.mode) : S_ISREG(file.mode);
+    const bool sameMode = entry.kind == EntryKind::Link || (file.mode & 07777) == entry.permissions;
+    return sameKind && sameMode && file.size == entry.size &&
+           file.hash == entryHashLabel(archive, entry, indexSha256) &&
+           stillAsInstalled(sources.installedRoot, file);
+}
+
+} // namespace
+
+InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries,
+                        const PlanSources& sources, const IndexedHashes& hashes) {
     InstallPlan plan;
     plan.fetch.assign(entries.size(), false);
+    plan.installed.assign(entries.size(), false);
     PlannedRun run;
     std::uint64_t gap = 0;
     const auto closeRun = [&] {
@@ -144,7 +177,12 @@ InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries, in
         const auto hash = hashes.find(entry.name);
         const std::string sha256 = hash == hashes.end() ? std::string() : hash->second.sha256;
         const std::uint64_t span = estimatedSpan(archive, entry);
-        if (installedCopyMatches(archive, entry, root, sha256)) {
+        const bool installed = recordVouchesFor(archive, entry, sources, sha256) ||
+                               installedCopyMatches(archive, entry, sources.installedRoot, sha256);
+        plan.installed[position] = installed;
+        const bool staged = !installed && sources.stagingRoot >= 0 &&
+                            installedCopyMatches(archive, entry, sources.stagingRoot, sha256);
+        if (installed || staged) {
             gap += span;
             if (gap > mergeGapBytes) {
                 closeRun();

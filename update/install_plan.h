@@ -1,5 +1,6 @@
 #pragma once
 #include "update/release/release_index.h"
+#include "update/stage/installed_files.h"
 #include "update/unpack/zip_entries.h"
 
 #include <cstdint>
@@ -20,7 +21,8 @@ struct PlannedRun {
 };
 
 struct InstallPlan {
-    std::vector<bool> fetch; // per entry: whether it is fetched
+    std::vector<bool> fetch;     // per entry: whether it is fetched (into the staging folder)
+    std::vector<bool> installed; // per entry: whether the installed copy is the release's already
     std::vector<PlannedRun> runs;
     std::size_t fetchedEntries = 0;
     std::uint64_t fetchedBytes = 0;
@@ -35,5 +37,18 @@ constexpr std::uint64_t mergeGapBytes = 16 * 1024;
 bool installedCopyMatches(zip_t* archive, const ZipEntry& entry, int root,
                           const std::string& indexSha256);
 
-InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries, int root,
-                        const IndexedHashes& hashes);
+// The hash an entry is recorded with once installed: the index's SHA-256, else the archive's
+// CRC-32.
+std::string entryHashLabel(zip_t* archive, const ZipEntry& entry, const std::string& indexSha256);
+
+// Where a release's entries already are. An entry whose installed copy is still the very file
+// recorded with the same hash is not read again; other installed copies, and copies staged by an
+// earlier run for this release, are hashed. Only what is in neither place is fetched.
+struct PlanSources {
+    int installedRoot = -1;
+    int stagingRoot = -1;
+    const InstalledFiles* recorded = nullptr; // none: an install made before the record
+};
+
+InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries,
+                        const PlanSources& sources, const IndexedHashes& hashes);

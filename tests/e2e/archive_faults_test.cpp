@@ -58,10 +58,9 @@ class ArchiveFaults : public AcceptanceTest {
         started.stopAll();
     }
 
-    // The earlier game's files stay; its record went when the update began, so that the next
-    // run installs again rather than start whatever the folder holds.
+    // The earlier game stays whole and recorded: a refused update never reached its commit.
     void expectEarlierInstallationKept() const {
-        EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini"));
+        EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), installed);
         EXPECT_TRUE(
             fs::exists(dataFolder / gameBundleName() / "Contents" / "MacOS" / "sample_game"));
         EXPECT_EQ(readGameStarts(gameRecord).size(), 1u) << "no game is started";

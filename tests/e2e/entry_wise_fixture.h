@@ -81,7 +81,8 @@ class EntryWiseInstall : public AcceptanceTest {
 
     std::map<std::string, std::string> installedTree() const {
         auto tree = treeOf(dataFolder);
-        for (const char* record : {"out.log", "CurrentVersion.ini", "launcher.lock"}) {
+        for (const char* record :
+             {"out.log", "CurrentVersion.ini", "launcher.lock", ".launcher-installed-files"}) {
             tree.erase(record);
         }
         return tree;

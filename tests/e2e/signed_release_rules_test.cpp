@@ -56,14 +56,20 @@ TEST_F(SignedReleaseRules, AnOlderManifestAfterAKilledUpdateIsRefusedAndItsArchi
         kill(launcher, SIGKILL);
     }
     EXPECT_NE(run.get().exitStatus, 0);
-    EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini")) << "the install had begun";
+    // The update had not reached its commit: 1.0 is still installed and recorded, serial 6.
+    EXPECT_NE(readFile(dataFolder / "CurrentVersion.ini").find("ManifestSerial=6"),
+              std::string::npos);
     EXPECT_EQ(highestSerial(), "7\n");
 
-    // An older release, validly signed, replayed: nothing installed says 7, the record does.
+    // Older releases, validly signed, replayed: 5 is below what is installed; 6 is what is
+    // installed, and only the record says 7.
     serve();
     signedRelease("0.9", 5);
     configureKey(publicKey);
-    expectRefused("ManifestSerial 5 is lower than the highest accepted serial 7");
+    expectRefused("ManifestSerial 5 is lower than the installed serial 6");
+    EXPECT_EQ(requestsFor("GET /game-0.9.zip"), 0);
+    signedRelease("0.9", 6);
+    expectRefused("ManifestSerial 6 is lower than the highest accepted serial 7");
     EXPECT_EQ(requestsFor("GET /game-0.9.zip"), 0);
     EXPECT_EQ(highestSerial(), "7\n");
     EXPECT_EQ(readGameStarts(gameRecord).size(), 1u);

@@ -90,10 +90,12 @@ TEST_F(ContentInstallWorkerTest, AFailedInstallRecordsNothingAndStillRaisesDone)
 
     EXPECT_TRUE(installerDone.load());
     EXPECT_EQ(installerResult.load(), 1);
-    // The earlier record went before the download began: a failed install is no installed
-    // version.
-    EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
+    // The install failed before its commit: the earlier version is still whole, and recorded,
+    // so that offline play starts it. Nothing of the attempt stays behind.
+    EXPECT_EQ(readFile(data / "CurrentVersion.ini"), "ApplicationVersion=1.0\n");
     EXPECT_TRUE(logged("failed to unzip file"));
+    EXPECT_FALSE(fs::exists(data / "Drift Moor.zip"));
+    EXPECT_FALSE(fs::exists(data / ".launcher-staging"));
 }
 
 TEST_F(ContentInstallWorkerTest, ARecordThatCannotBeSavedFailsTheInstallAfterTheStart) {
@@ -156,7 +158,14 @@ TEST_F(ContentInstallWorkerTest, WhateverStandsAtTheRecordGoesBeforeTheInstallNe
     installerDone.store(false);
     runWorker(server.url("/missing"));
     EXPECT_EQ(installerResult.load(), 1);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(data / "CurrentVersion.ini")));
+    // A failed install touches no record; the commit of one that succeeds removes the link.
+    EXPECT_TRUE(fs::is_symlink(data / "CurrentVersion.ini"));
+    installerDone.store(false);
+    runWorker(server.url("/game.zip"));
+    EXPECT_EQ(installerResult.load(), 0) << log();
+    killAndForget(waitForPid(scratch / "game.pid"));
+    EXPECT_FALSE(fs::is_symlink(data / "CurrentVersion.ini"));
+    EXPECT_EQ(readFile(data / "CurrentVersion.ini"), manifest);
     EXPECT_EQ(readFile(scratch / "elsewhere.ini"), "ApplicationVersion=9\n");
 }
 

@@ -111,3 +111,22 @@ bool downloadToFile(const std::string& url, const std::string& path,
 std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count, void* file) {
     return std::fwrite(data, size, count, static_cast<std::FILE*>(file));
 }
+
+std::optional<std::uint64_t> remoteFileSize(const std::string& url) {
+    const CurlSession session(TransferKind::Archive);
+    CURL* curl = session.handle();
+    if (curl == nullptr) {
+        return std::nullopt;
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    long status = 0;
+    curl_off_t length = -1;
+    if (curl_easy_perform(curl) != CURLE_OK ||
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200 ||
+        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+        length < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(length);
+}

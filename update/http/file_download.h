@@ -1,6 +1,8 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 // Sees every byte that reached the file, in order: a download is hashed while it arrives and
@@ -17,3 +19,7 @@ bool downloadToFile(const std::string& url, const std::string& path,
 // libcurl write callback; file is the open output FILE*. Returns what fwrite wrote, so that a
 // short write ends the transfer with libcurl's write error.
 std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count, void* file);
+
+// The size that the server announces for url, asked with a HEAD request (no byte of the body is
+// sent); none when it does not say or cannot be reached.
+std::optional<std::uint64_t> remoteFileSize(const std::string& url);

@@ -14,8 +14,12 @@ std::uint64_t bytesOnDisk(std::uint64_t size) {
     return (size + blockBytes - 1) / blockBytes * blockBytes;
 }
 
-bool roomForUpdate(const std::string& dataFolder, std::uint64_t neededBytes) {
-    const auto freeBytes = freeBytesAt(dataFolder);
+bool roomForUpdate(const std::string& dataFolder, std::uint64_t neededBytes,
+                   std::uint64_t alreadyWritten) {
+    auto freeBytes = freeBytesAt(dataFolder);
+    if (freeBytes) {
+        *freeBytes += alreadyWritten;
+    }
     if (!freeBytes || *freeBytes >= neededBytes) {
         return true;
     }

@@ -9,4 +9,7 @@ std::uint64_t bytesOnDisk(std::uint64_t size);
 // space in <data folder>: the update needs <N> MiB, <M> MiB are free" (needs rounded up, free
 // rounded down) and answers false. A file system that does not say is given the benefit of the
 // doubt: a disk that fills anyway fails the update as any write failure does.
-bool roomForUpdate(const std::string& dataFolder, std::uint64_t neededBytes);
+// alreadyWritten: bytes of that need already on the disk (a downloaded archive), free again for
+// the comparison.
+bool roomForUpdate(const std::string& dataFolder, std::uint64_t neededBytes,
+                   std::uint64_t alreadyWritten = 0);

@@ -1,0 +1,15 @@
+#pragma once
+#include <optional>
+#include <string>
+
+// The whole-archive road of the game content: downloads url into folder + "/" + archiveName
+// (checked against requiredSha256 when given), unpacks it into the staging folder and commits it
+// into folder (see installContentEntryWise for the commit and versionText). The archive never
+// stays behind, whatever happens; nor do staged files, which a later run could not use. Refused
+// before the download when the data folder's file system lacks room for the archive, and before
+// unpacking when it lacks room for its entries. True once the release is in place (nothing is
+// started); false after a run-log line. The launcher's own installer takes installWholeArchive.
+bool installContentWholeArchive(const std::string& url, const std::string& folder,
+                                const std::string& archiveName, const std::string& executableName,
+                                const std::optional<std::string>& requiredSha256,
+                                const std::string& versionText);
