@@ -98,6 +98,7 @@ void loadLauncherConfigFrom(const std::string& path, const std::string& code) {
     readConfigString(file, "appFolderName", c.appFolderName);
     readConfigString(file, "appDisplayName", c.appDisplayName);
     readSigningKey(file, c.releaseSigningPublicKey);
+    c.verifyServerCertificates = readConfigInt(file, "verifyServerCertificates");
     c.launcherImageWidth = readConfigInt(file, "launcherImageWidth");
     c.launcherImageHeight = readConfigInt(file, "launcherImageHeight");
 
@@ -129,6 +130,7 @@ void loadContentInstallerConfigFrom(const std::string& path, const std::string& 
     readConfigString(file, "appFolderName", c.appFolderName);
     readConfigString(file, "appDisplayName", c.appDisplayName);
     readSigningKey(file, c.releaseSigningPublicKey);
+    c.verifyServerCertificates = readConfigInt(file, "verifyServerCertificates");
     c.contentInstallerImageWidth = readConfigInt(file, "contentInstallerImageWidth");
     c.contentInstallerImageHeight = readConfigInt(file, "contentInstallerImageHeight");
     readConfigString(file, "contentInstallerFontFileName", c.contentInstallerFontFileName);

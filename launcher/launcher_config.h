@@ -14,6 +14,8 @@ struct LauncherConfig {
     std::string appDisplayName = "Drift Moor";
     // Base64 of the publisher's Ed25519 public key; empty: releases are not checked.
     std::string releaseSigningPublicKey;
+    // Not 0: every HTTPS transfer verifies the server's certificate chain and host name.
+    std::int32_t verifyServerCertificates = 0;
 
     std::int32_t launcherImageWidth = 300;
     std::int32_t launcherImageHeight = 250;

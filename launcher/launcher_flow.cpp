@@ -6,6 +6,7 @@
 #include "launcher/offline_start.h"
 #include "launcher/run_log.h"
 #include "launcher/run_preparation.h"
+#include "launcher/transfer_settings.h"
 #include "launcher/window_module.h"
 #include "platform/app_support_folder.h"
 #include "platform/file_presence.h"
@@ -133,8 +134,9 @@ int takeTheRoad(const PreparedRun& run) {
     const LauncherConfig& config = launcherConfig;
     // Whatever way the run ends from here, no splash outlives it.
     const SplashCloser splashCloser;
-    const auto fetch = startManifestFetch(config.latestVersionEndpoint,
-                                          {config.releaseSigningPublicKey, run.dataFolder});
+    const TransferSettings transfer = configuredTransferSettings(config);
+    const auto fetch = startManifestFetch(
+        config.latestVersionEndpoint, {config.releaseSigningPublicKey, run.dataFolder}, transfer);
     if (!waitForManifestWithSplash(*fetch)) {
         return 1;
     }
@@ -151,7 +153,8 @@ int takeTheRoad(const PreparedRun& run) {
                " to config installer version:" + config.launcherVersion + "...");
     if (latestVersionInfo.LauncherVersion != config.launcherVersion) {
         closeSplashIfShown(); // the new launcher shows windows of its own
-        launcherResult = selfUpdateLauncher(manifest, config.appFolderName, config.appDisplayName);
+        launcherResult =
+            selfUpdateLauncher(manifest, config.appFolderName, config.appDisplayName, transfer);
         return launcherResult;
     }
     removeLeftoverSelfUpdateFolder(run.temporaryFolder);

@@ -248,13 +248,14 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
 EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
                                          const std::string& archiveName,
                                          const std::string& executableName,
-                                         const std::optional<std::string>& requiredIndexSha256) {
+                                         const std::optional<std::string>& requiredIndexSha256,
+                                         const TransferSettings& transfer) {
     // Names that lead elsewhere are refused by the full road, with its own line.
     if (!isSingleFolderName(archiveName) || !isSingleFolderName(executableName)) {
         return EntryWiseInstall::NotPossible;
     }
     downloadProgressPercent.store(0, std::memory_order_relaxed);
-    RangeReader remote(url);
+    RangeReader remote(url, transfer);
     if (remote.open() == RangeReader::State::Refused) {
         logFallback(url, remote.refusal());
         return EntryWiseInstall::NotPossible;

@@ -4,11 +4,12 @@
 #include "update/http/manifest_download.h"
 
 CheckedManifest fetchCheckedManifest(const std::string& url, const ReleaseTrust& trust,
-                                     const LatestVersionInfo& known) {
+                                     const LatestVersionInfo& known,
+                                     const TransferSettings& transfer) {
     CheckedManifest manifest;
     manifest.info = known;
     std::string text;
-    const int status = performInMemoryCurl(text, url);
+    const int status = performInMemoryCurl(text, url, transfer);
     writeToLog("performed installer version in-memory curl and got status: " +
                std::to_string(status) + "...");
     if (status != 0) {
@@ -32,8 +33,8 @@ CheckedManifest fetchCheckedManifest(const std::string& url, const ReleaseTrust&
 }
 
 int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std::string* rawText,
-                           const ReleaseTrust& trust) {
-    const CheckedManifest manifest = fetchCheckedManifest(url, trust, info);
+                           const ReleaseTrust& trust, const TransferSettings& transfer) {
+    const CheckedManifest manifest = fetchCheckedManifest(url, trust, info, transfer);
     const bool accepted =
         manifest.failure == ManifestFailure::None || manifest.failure == ManifestFailure::Parse;
     if (accepted) {

@@ -33,9 +33,10 @@ std::size_t writeToMemoryCallback(char* data, std::size_t size, std::size_t coun
     return n;
 }
 
-int performInMemoryCurl(std::string& text, const std::string& url) {
+int performInMemoryCurl(std::string& text, const std::string& url,
+                        const TransferSettings& settings) {
     ReceiveBuffer buffer;
-    const CurlSession session(TransferKind::Manifest);
+    const CurlSession session(TransferKind::Manifest, settings);
     CURL* curl = session.handle();
     if (curl == nullptr) {
         // Reporting success here would let the caller trust a manifest it never saw.

@@ -1,14 +1,17 @@
 #pragma once
+#include "update/http/curl_session.h"
+
 #include <cstddef>
 #include <string>
 
 // A manifest body beyond this size ends the transfer as failed.
 constexpr std::size_t manifestSizeLimit = 64 * 1024;
 
-// GET url into text (up to the body's first NUL), with the manifest's transfer options and
-// progress: 0 when the transfer completed, else 1 after a run-log line. text receives whatever
-// arrived in both cases.
-int performInMemoryCurl(std::string& text, const std::string& url);
+// GET url into text (up to the body's first NUL), with the manifest's transfer options for
+// settings and progress: 0 when the transfer completed, else 1 after a run-log line. text
+// receives whatever arrived in both cases.
+int performInMemoryCurl(std::string& text, const std::string& url,
+                        const TransferSettings& settings);
 
 // What one in-memory transfer has received.
 struct ReceiveBuffer {

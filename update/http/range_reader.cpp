@@ -41,7 +41,8 @@ void waitBeforeRetry(int retry) {
 
 } // namespace
 
-RangeReader::RangeReader(const std::string& fileUrl) : url(fileUrl) {
+RangeReader::RangeReader(const std::string& fileUrl, const TransferSettings& settings)
+    : url(fileUrl), session(TransferKind::Archive, settings) {
     CURL* easy = session.handle();
     if (easy != nullptr) {
         curl_easy_setopt(easy, CURLOPT_URL, url.c_str());

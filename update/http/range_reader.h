@@ -20,7 +20,8 @@ class RangeReader {
   public:
     enum class State { Ready, Refused, Failed };
 
-    explicit RangeReader(const std::string& url);
+    // Every request with the archives' transfer options for settings.
+    RangeReader(const std::string& url, const TransferSettings& settings);
     ~RangeReader();
     RangeReader(const RangeReader&) = delete;
     RangeReader& operator=(const RangeReader&) = delete;
@@ -74,7 +75,7 @@ class RangeReader {
     std::string takePending();
 
     std::string url;
-    CurlSession session{TransferKind::Archive};
+    CurlSession session;
     std::unique_ptr<CURLM, MultiCleanup> multi{curl_multi_init()};
     bool attached = false;
     State currentState = State::Ready;
