@@ -146,6 +146,7 @@ int takeTheRoad(const PreparedRun& run) {
     if (launcherResult != 0) {
         writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
                    config.latestVersionEndpoint);
+        logManifestHttpStatus(manifest);
         closeSplashIfShown(); // gone before an installed game's window can appear
         return startInstalledGameOffline(run.dataFolder, manifest.failure).value_or(1);
     }

@@ -55,6 +55,7 @@ std::optional<CheckedManifest> fetchManifestWithText(const std::string& url,
     waitForManifestFetch(*fetch);
     if (fetch->result.status != 0) {
         writeToLog("cannot get latest version info");
+        logManifestHttpStatus(fetch->result);
         return std::nullopt;
     }
     latestVersionInfo = fetch->result.info;

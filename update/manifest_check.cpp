@@ -9,7 +9,7 @@ CheckedManifest fetchCheckedManifest(const std::string& url, const ReleaseTrust&
     CheckedManifest manifest;
     manifest.info = known;
     std::string text;
-    const int status = performInMemoryCurl(text, url, transfer);
+    const int status = performInMemoryCurl(text, url, transfer, &manifest.httpStatus);
     writeToLog("performed installer version in-memory curl and got status: " +
                std::to_string(status) + "...");
     if (status != 0) {
@@ -52,4 +52,11 @@ std::optional<std::string> requiredArchiveSha256(const CheckedManifest& manifest
         return std::nullopt;
     }
     return value;
+}
+
+void logManifestHttpStatus(const CheckedManifest& manifest) {
+    if (manifest.httpStatus != 0) {
+        writeToLog("The server answered the request for LatestVersion.ini with HTTP status " +
+                   std::to_string(manifest.httpStatus));
+    }
 }

@@ -52,8 +52,8 @@ void logHeldBackData(const ReceiveBuffer& buffer) {
                " bytes in all; the line above holds everything received");
 }
 
-int performInMemoryCurl(std::string& text, const std::string& url,
-                        const TransferSettings& settings) {
+int performInMemoryCurl(std::string& text, const std::string& url, const TransferSettings& settings,
+                        long* httpStatus) {
     ReceiveBuffer buffer;
     const CurlSession session(TransferKind::Manifest, settings);
     CURL* curl = session.handle();
@@ -72,6 +72,10 @@ int performInMemoryCurl(std::string& text, const std::string& url,
 
     const CURLcode result = curl_easy_perform(curl);
     logHeldBackData(buffer);
+    if (httpStatus != nullptr) {
+        *httpStatus = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, httpStatus);
+    }
     if (result != CURLE_OK) {
         writeToLog(std::string("curl_easy_perform() failed: ") + curl_easy_strerror(result));
     }

@@ -14,9 +14,10 @@ constexpr std::size_t manifestLogBudget = 16 * 1024;
 
 // GET url into text (up to the body's first NUL), with the manifest's transfer options for
 // settings and progress: 0 when the transfer completed, else 1 after a run-log line. text
-// receives whatever arrived in both cases.
-int performInMemoryCurl(std::string& text, const std::string& url,
-                        const TransferSettings& settings);
+// receives whatever arrived in both cases; httpStatus, when given, the answer's HTTP status (0
+// when none came).
+int performInMemoryCurl(std::string& text, const std::string& url, const TransferSettings& settings,
+                        long* httpStatus = nullptr);
 
 // What one in-memory transfer has received, and what of it went into the run log.
 struct ReceiveBuffer {
