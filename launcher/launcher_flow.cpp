@@ -10,6 +10,8 @@
 #include "launcher/window_module.h"
 #include "platform/app_support_folder.h"
 #include "platform/file_presence.h"
+#include "platform/folder_containment.h"
+#include "platform/main_bundle.h"
 #include "platform/path_component.h"
 #include "uninstall/uninstaller.h"
 #include "update/application_names.h"
@@ -43,6 +45,13 @@ void removeLeftoverSelfUpdateFolder(const std::string& temporaryFolder) {
     }
     const std::string path = temporaryFolder + "/" + name;
     if (!fileExistsAtPath(path)) {
+        return;
+    }
+    // A self-updated launcher that did not move into the Applications folder runs from in there:
+    // removing its own bundle would take its window module with it.
+    if (folderHoldsPath(path, executablePath())) {
+        writeToLog("Not removing the leftover self-update folder " + path +
+                   ": the running launcher is inside it");
         return;
     }
     std::error_code error;
