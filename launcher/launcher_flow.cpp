@@ -165,7 +165,13 @@ int takeTheRoad(const PreparedRun& run) {
         closeSplashIfShown(); // the new launcher shows windows of its own
         launcherResult =
             selfUpdateLauncher(manifest, config.appFolderName, config.appDisplayName, transfer);
-        return launcherResult;
+        if (launcherResult == 0) {
+            return launcherResult;
+        }
+        // An installer not uploaded yet, or refused, must not lock the player out of the game
+        // this launcher can still install and start. Its folder is left for a later run to clear.
+        writeToLog(selfUpdateFailedMessage);
+        return takeTheContentRoad(run.dataFolder);
     }
     removeLeftoverSelfUpdateFolder(run.temporaryFolder);
     return takeTheContentRoad(run.dataFolder);
