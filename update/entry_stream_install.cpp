@@ -12,6 +12,10 @@
 
 namespace {
 
+// An archive republished while it is read is planned again from its new state, this many times
+// in all.
+constexpr int plansForAChangingArchive = 3;
+
 // An index larger than this is not one that the publishing tool wrote.
 constexpr zip_uint64_t largestIndexBytes = 64 * 1024 * 1024;
 
@@ -41,7 +45,7 @@ std::optional<std::string> readWholeEntry(zip_t* archive, zip_int64_t index) {
 // is missing, differs from its signed hash or cannot be read.
 std::optional<IndexedHashes> readIndex(zip_t* archive, const std::string& url,
                                        const std::optional<std::string>& requiredSha256,
-                                       std::string& indexSha256) {
+                                       std::string& indexSha256, const RangeReader& remote) {
     const zip_int64_t position = zip_name_locate(archive, releaseIndexName, 0);
     if (position < 0) {
         if (requiredSha256) {
@@ -52,6 +56,9 @@ std::optional<IndexedHashes> readIndex(zip_t* archive, const std::string& url,
         return IndexedHashes{};
     }
     const auto text = readWholeEntry(archive, position);
+    if (!text && remote.state() != RangeReader::State::Ready) {
+        return std::nullopt; // the transfer's own line follows
+    }
     const auto parsed = text ? parseReleaseIndex(*text) : std::nullopt;
     if (!parsed) {
         writeToLog(std::string("Archive refused, its ") + releaseIndexName +
@@ -101,11 +108,14 @@ struct Install {
     int root;
 };
 
-enum class Outcome { Done, Failed, Refused };
+enum class Outcome { Done, Failed, Refused, Changed };
 
 Outcome transferOutcome(const RangeReader& remote) {
     if (remote.state() == RangeReader::State::Refused) {
         return Outcome::Refused;
+    }
+    if (remote.state() == RangeReader::State::Changed) {
+        return Outcome::Changed;
     }
     writeToLog("curl_easy_perform() failed: " + remote.failure());
     return Outcome::Failed;
@@ -193,6 +203,9 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
     logPlan(url, plan, install.entries.size(), remote.size());
     remote.expectTotal(plan.fetchedBytes);
     const Outcome outcome = unpackPlanned(install, plan);
+    if (outcome == Outcome::Changed) {
+        return EntryWiseInstall::NotPossible; // planned again by the caller
+    }
     if (outcome == Outcome::Refused) {
         logFallback(url, remote.refusal());
         return EntryWiseInstall::NotPossible;
@@ -213,7 +226,10 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
                              const std::string& folder, const std::string& label,
                              const std::optional<std::string>& requiredIndexSha256) {
     std::string indexSha256;
-    const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256);
+    const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256, remote);
+    if (remote.state() == RangeReader::State::Changed) {
+        return EntryWiseInstall::NotPossible; // planned again by the caller
+    }
     if (remote.state() == RangeReader::State::Refused) {
         logFallback(url, remote.refusal());
         return EntryWiseInstall::NotPossible;
@@ -243,24 +259,20 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
     return installPlanned(install, *hashes, url);
 }
 
-} // namespace
-
-EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
-                                         const std::string& archiveName,
-                                         const std::string& executableName,
-                                         const std::optional<std::string>& requiredIndexSha256,
-                                         const TransferSettings& transfer) {
-    // Names that lead elsewhere are refused by the full road, with its own line.
-    if (!isSingleFolderName(archiveName) || !isSingleFolderName(executableName)) {
-        return EntryWiseInstall::NotPossible;
-    }
-    downloadProgressPercent.store(0, std::memory_order_relaxed);
-    RangeReader remote(url, transfer);
+// One plan through remote, from its opening on. Once remote is Changed it returns at once,
+// having logged nothing, for the caller to plan again.
+EntryWiseInstall installThrough(RangeReader& remote, const std::string& url,
+                                const std::string& folder, const std::string& archiveName,
+                                const std::string& executableName,
+                                const std::optional<std::string>& requiredIndexSha256,
+                                bool firstPlan) {
     if (remote.open() == RangeReader::State::Refused) {
         logFallback(url, remote.refusal());
         return EntryWiseInstall::NotPossible;
     }
-    logInstallStart(url, folder, archiveName, executableName);
+    if (firstPlan) {
+        logInstallStart(url, folder, archiveName, executableName);
+    }
     if (remote.state() == RangeReader::State::Failed) {
         writeToLog("curl_easy_perform() failed: " + remote.failure());
         return EntryWiseInstall::Failed;
@@ -270,6 +282,11 @@ EntryWiseInstall installContentEntryWise(const std::string& url, const std::stri
     RemoteZipSource zipSource(remote);
     zip_source_t* source = zipSource.makeSource();
     ArchiveHandle archive(source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr);
+    if (!archive && remote.state() == RangeReader::State::Changed) {
+        zip_error_fini(&error);
+        zip_source_free(source);
+        return EntryWiseInstall::NotPossible;
+    }
     if (!archive) {
         const std::string why =
             remote.state() == RangeReader::State::Ready
@@ -285,4 +302,34 @@ EntryWiseInstall installContentEntryWise(const std::string& url, const std::stri
     const std::string folderText = withTrailingSlash(folder);
     return installFrom(remote, archive.get(), url, folderText, folderText + archiveName,
                        requiredIndexSha256);
+}
+
+} // namespace
+
+EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
+                                         const std::string& archiveName,
+                                         const std::string& executableName,
+                                         const std::optional<std::string>& requiredIndexSha256,
+                                         const TransferSettings& transfer) {
+    // Names that lead elsewhere are refused by the full road, with its own line.
+    if (!isSingleFolderName(archiveName) || !isSingleFolderName(executableName)) {
+        return EntryWiseInstall::NotPossible;
+    }
+    downloadProgressPercent.store(0, std::memory_order_relaxed);
+    for (int plan = 1;; ++plan) {
+        RangeReader remote(url, transfer);
+        const EntryWiseInstall result = installThrough(
+            remote, url, folder, archiveName, executableName, requiredIndexSha256, plan == 1);
+        if (remote.state() != RangeReader::State::Changed) {
+            return result;
+        }
+        // Entries already put in place are checked against the new archive like any installed
+        // copy. A server whose answers never agree gets the whole archive, fetched in one go.
+        if (plan == plansForAChangingArchive) {
+            logFallback(url, remote.refusal());
+            return EntryWiseInstall::NotPossible;
+        }
+        writeToLog("entry-wise install of " + url + ": " + remote.refusal() +
+                   "; planning again from the new archive");
+    }
 }
