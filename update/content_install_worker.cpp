@@ -36,17 +36,19 @@ bool forgetInstalledVersion(const std::string& folder) {
 // Brings the release into folder, answering only whether it is installed. Fetching only what
 // changed needs a server that serves ranges; without, the whole archive is fetched.
 bool installRelease(const CheckedManifest& manifest, const std::string& folder,
-                    const std::string& archiveName, const std::string& bundleName) {
+                    const std::string& archiveName, const std::string& bundleName,
+                    const TransferSettings& transfer) {
     const std::string& url = manifest.info.ApplicationDownloadUrl;
     const SignedReleaseValues& signedValues = manifest.signedValues;
     const EntryWiseInstall entryWise = installContentEntryWise(
         url, folder, archiveName, bundleName,
-        requiredArchiveSha256(manifest, signedValues.ApplicationIndexSha256));
+        requiredArchiveSha256(manifest, signedValues.ApplicationIndexSha256), transfer);
     if (entryWise != EntryWiseInstall::NotPossible) {
         return entryWise == EntryWiseInstall::Installed;
     }
     return installWholeArchive(url, folder, archiveName, bundleName,
-                               requiredArchiveSha256(manifest, signedValues.ApplicationSha256));
+                               requiredArchiveSha256(manifest, signedValues.ApplicationSha256),
+                               transfer);
 }
 
 int installContent(const ContentInstallRequest& request) {
@@ -60,7 +62,8 @@ int installContent(const ContentInstallRequest& request) {
         return 1;
     }
     const std::string bundleName = prefix + appDisplayName + ".app";
-    if (!installRelease(manifest, request.dataFolder, appDisplayName + ".zip", bundleName)) {
+    if (!installRelease(manifest, request.dataFolder, appDisplayName + ".zip", bundleName,
+                        request.transfer)) {
         return 1;
     }
     // Installed is not started: the game is started here, once, whichever road brought it.

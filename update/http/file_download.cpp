@@ -73,8 +73,8 @@ struct TransferOutcome {
 };
 
 TransferOutcome transferToFile(const std::string& url, const std::string& path,
-                               const ReceivedBytes& received) {
-    const CurlSession session(TransferKind::Archive);
+                               const TransferSettings& settings, const ReceivedBytes& received) {
+    const CurlSession session(TransferKind::Archive, settings);
     CURL* curl = session.handle();
     if (curl == nullptr) {
         return {true, CURLE_FAILED_INIT};
@@ -92,10 +92,10 @@ TransferOutcome transferToFile(const std::string& url, const std::string& path,
 } // namespace
 
 bool downloadToFile(const std::string& url, const std::string& path,
-                    const ReceivedBytes& received) {
+                    const TransferSettings& settings, const ReceivedBytes& received) {
     // The manifest fetch leaves its own 100 behind; this download has not moved yet.
     downloadProgressPercent.store(0, std::memory_order_relaxed);
-    const TransferOutcome outcome = transferToFile(url, path, received);
+    const TransferOutcome outcome = transferToFile(url, path, settings, received);
     if (!outcome.fileOpened) {
         writeToLog("Failed to open file");
         return false;
