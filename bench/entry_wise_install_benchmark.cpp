@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     // The road, then the start of the game, as the worker takes them.
     const EntryWiseInstall road =
-        installContentEntryWise(argv[1], folder, argv[3], argv[4], std::nullopt);
+        installContentEntryWise(argv[1], folder, argv[3], argv[4], std::nullopt, {});
     int result = road == EntryWiseInstall::NotPossible ? 3 : 1;
     if (road == EntryWiseInstall::Installed) {
         result = launchUnpackedApplication(folder, argv[4]);

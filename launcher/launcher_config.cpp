@@ -110,6 +110,7 @@ void loadSettings(const std::string& path, const std::string& code, bool withLau
     readConfigString(file, "appDisplayName", c.appDisplayName);
     readSigningKey(file, c.releaseSigningPublicKey);
     c.releaseSigningThreshold = readConfigInt(file, "releaseSigningThreshold");
+    c.verifyServerCertificates = readConfigInt(file, "verifyServerCertificates");
     readGroup(file, c, code);
 }
 

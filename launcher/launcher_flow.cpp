@@ -5,11 +5,14 @@
 #include "launcher/launcher_config.h"
 #include "launcher/offline_start.h"
 #include "launcher/run_log.h"
-#include "launcher/running_game.h"
 #include "launcher/run_preparation.h"
+#include "launcher/running_game.h"
+#include "launcher/transfer_settings.h"
 #include "launcher/window_module.h"
 #include "platform/app_support_folder.h"
 #include "platform/file_presence.h"
+#include "platform/folder_containment.h"
+#include "platform/main_bundle.h"
 #include "platform/path_component.h"
 #include "uninstall/uninstaller.h"
 #include "update/application_names.h"
@@ -43,6 +46,13 @@ void removeLeftoverSelfUpdateFolder(const std::string& temporaryFolder) {
     }
     const std::string path = temporaryFolder + "/" + name;
     if (!fileExistsAtPath(path)) {
+        return;
+    }
+    // A self-updated launcher that did not move into the Applications folder runs from in there:
+    // removing its own bundle would take its window module with it.
+    if (folderHoldsPath(path, executablePath())) {
+        writeToLog("Not removing the leftover self-update folder " + path +
+                   ": the running launcher is inside it");
         return;
     }
     std::error_code error;
@@ -138,9 +148,10 @@ int takeTheRoad(const PreparedRun& run) {
     const LauncherConfig& config = launcherConfig;
     // Whatever way the run ends from here, no splash outlives it.
     const SplashCloser splashCloser;
-    const auto fetch = startManifestFetch(config.latestVersionEndpoint,
-                                          {config.releaseSigningPublicKey, run.dataFolder,
-                                            config.releaseSigningThreshold});
+    const TransferSettings transfer = configuredTransferSettings(config);
+    const auto fetch = startManifestFetch(
+        config.latestVersionEndpoint,
+        {config.releaseSigningPublicKey, run.dataFolder, config.releaseSigningThreshold}, transfer);
     if (!waitForManifestWithSplash(*fetch)) {
         return 1;
     }
@@ -150,6 +161,7 @@ int takeTheRoad(const PreparedRun& run) {
     if (launcherResult != 0) {
         writeToLog("Error getting or parsing LatestVersion.ini! latestVersionEndpointURL:" +
                    config.latestVersionEndpoint);
+        logManifestHttpStatus(manifest);
         closeSplashIfShown(); // gone before an installed game's window can appear
         return startInstalledGameOffline(run.dataFolder, manifest.failure).value_or(1);
     }
@@ -157,8 +169,15 @@ int takeTheRoad(const PreparedRun& run) {
                " to config installer version:" + config.launcherVersion + "...");
     if (latestVersionInfo.LauncherVersion != config.launcherVersion) {
         closeSplashIfShown(); // the new launcher shows windows of its own
-        launcherResult = selfUpdateLauncher(manifest, config.appFolderName, config.appDisplayName);
-        return launcherResult;
+        launcherResult =
+            selfUpdateLauncher(manifest, config.appFolderName, config.appDisplayName, transfer);
+        if (launcherResult == 0) {
+            return launcherResult;
+        }
+        // An installer not uploaded yet, or refused, must not lock the player out of the game
+        // this launcher can still install and start. Its folder is left for a later run to clear.
+        writeToLog(selfUpdateFailedMessage);
+        return takeTheContentRoad(run.dataFolder);
     }
     removeLeftoverSelfUpdateFolder(run.temporaryFolder);
     return takeTheContentRoad(run.dataFolder);

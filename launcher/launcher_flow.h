@@ -9,6 +9,11 @@ extern bool launcherDone;
 inline constexpr const char* splashClosedMessage =
     "Splash window closed by the player; nothing was started";
 
+// Logged once when the launcher's installer could not be had or started: the run then takes the
+// content step as if the manifest named this launcher's version.
+inline constexpr const char* selfUpdateFailedMessage =
+    "The launcher could not update itself; going on with this launcher's version";
+
 // The launcher's entry function: takes exactly one road and returns the exit status.
 int launcherMain(int argc, char** argv);
 

@@ -4,6 +4,7 @@
 #include "launcher/launcher_flow.h"
 #include "launcher/previous_install.h"
 #include "launcher/run_log.h"
+#include "launcher/transfer_settings.h"
 #include "launcher/work_threads.h"
 #include "platform/app_support_folder.h"
 #include "ui/asset_path.h"
@@ -45,8 +46,9 @@ SDL_Color installerTextColour() {
 // The manifest with its raw text. A splash still on the screen goes on drawing meanwhile; none
 // also when the player closes it.
 std::optional<CheckedManifest> fetchManifestWithText(const std::string& url,
-                                                     const ReleaseTrust& trust) {
-    const auto fetch = startManifestFetch(url, trust);
+                                                     const ReleaseTrust& trust,
+                                                     const TransferSettings& transfer) {
+    const auto fetch = startManifestFetch(url, trust, transfer);
     showSplashUntil(fetch->finished);
     if (splashIsOpen() && launcherDone) {
         writeToLog(splashClosedMessage);
@@ -55,6 +57,7 @@ std::optional<CheckedManifest> fetchManifestWithText(const std::string& url,
     waitForManifestFetch(*fetch);
     if (fetch->result.status != 0) {
         writeToLog("cannot get latest version info");
+        logManifestHttpStatus(fetch->result);
         return std::nullopt;
     }
     latestVersionInfo = fetch->result.info;
@@ -87,8 +90,10 @@ int runContentInstaller() {
     logConfigProblems();
     logInstallerConfig();
 
-    const auto manifest =
-        fetchManifestWithText(c.latestVersionEndpoint, {c.releaseSigningPublicKey, *folder, c.releaseSigningThreshold});
+    const TransferSettings transfer = configuredTransferSettings(c);
+    const auto manifest = fetchManifestWithText(
+        c.latestVersionEndpoint, {c.releaseSigningPublicKey, *folder, c.releaseSigningThreshold},
+        transfer);
     if (!manifest) {
         return 1;
     }
@@ -100,7 +105,8 @@ int runContentInstaller() {
     if (!c.previousInstallPath.empty()) {
         previousInstallThread = startCountedThread(launchPreviousInstallUninstaller);
     }
-    InstallerWorker worker = startContentInstallWorker({*manifest, c.appDisplayName, *folder});
+    InstallerWorker worker =
+        startContentInstallWorker({*manifest, c.appDisplayName, *folder, transfer});
 
     FontHandle font(
         openAssetFont(c.contentInstallerFontFileName, c.contentInstallerFontPointSizeOrIndex));

@@ -5,7 +5,7 @@
 namespace {
 
 void runFetch(const std::shared_ptr<ManifestFetch>& fetch) {
-    CheckedManifest result = fetchCheckedManifest(fetch->url, fetch->trust);
+    CheckedManifest result = fetchCheckedManifest(fetch->url, fetch->trust, {}, fetch->transfer);
     std::lock_guard lock(fetch->mutex);
     fetch->result = std::move(result);
     fetch->finished.store(true, std::memory_order_release);
@@ -14,11 +14,12 @@ void runFetch(const std::shared_ptr<ManifestFetch>& fetch) {
 
 } // namespace
 
-std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url,
-                                                  const ReleaseTrust& trust) {
+std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url, const ReleaseTrust& trust,
+                                                  const TransferSettings& transfer) {
     auto fetch = std::make_shared<ManifestFetch>();
     fetch->url = url;
     fetch->trust = trust;
+    fetch->transfer = transfer;
     // Counted, so that a run ending while the check still runs ends without tearing down what it
     // uses.
     startCountedThread([fetch] { runFetch(fetch); }).detach();

@@ -15,15 +15,16 @@
 struct ManifestFetch {
     std::string url;
     ReleaseTrust trust;
+    TransferSettings transfer;
     CheckedManifest result; // final once finished reads true
     std::atomic<bool> finished{false};
     std::mutex mutex;
     std::condition_variable finishedChanged;
 };
 
-// Starts fetchCheckedManifest(url, trust) on a detached thread.
-std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url,
-                                                  const ReleaseTrust& trust);
+// Starts fetchCheckedManifest(url, trust) with the transfer settings on a detached thread.
+std::shared_ptr<ManifestFetch> startManifestFetch(const std::string& url, const ReleaseTrust& trust,
+                                                  const TransferSettings& transfer);
 
 // Waits at most limit; true when the fetch has finished (its result is then final).
 bool waitForManifestFetch(ManifestFetch& fetch, std::chrono::milliseconds limit);

@@ -23,18 +23,20 @@ namespace {
 // stages the release beside the installed game and commits it at once: until then the old
 // version, its CurrentVersion.ini and the other records stay whole, and offline play starts it.
 bool installRelease(const CheckedManifest& manifest, const std::string& folder,
-                    const std::string& archiveName, const std::string& bundleName) {
+                    const std::string& archiveName, const std::string& bundleName,
+                    const TransferSettings& transfer) {
     const std::string& url = manifest.info.ApplicationDownloadUrl;
     const SignedReleaseValues& signedValues = manifest.signedValues;
     const EntryWiseInstall entryWise = installContentEntryWise(
         url, folder, archiveName, bundleName,
-        requiredArchiveSha256(manifest, signedValues.ApplicationIndexSha256), manifest.text);
+        requiredArchiveSha256(manifest, signedValues.ApplicationIndexSha256), transfer,
+        manifest.text);
     if (entryWise != EntryWiseInstall::NotPossible) {
         return entryWise == EntryWiseInstall::Installed;
     }
     return installContentWholeArchive(
         url, folder, archiveName, bundleName,
-        requiredArchiveSha256(manifest, signedValues.ApplicationSha256), manifest.text);
+        requiredArchiveSha256(manifest, signedValues.ApplicationSha256), transfer, manifest.text);
 }
 
 int installContent(const ContentInstallRequest& request) {
@@ -45,7 +47,8 @@ int installContent(const ContentInstallRequest& request) {
         return 1;
     }
     const std::string bundleName = prefix + appDisplayName + ".app";
-    if (!installRelease(manifest, request.dataFolder, appDisplayName + ".zip", bundleName)) {
+    if (!installRelease(manifest, request.dataFolder, appDisplayName + ".zip", bundleName,
+                        request.transfer)) {
         return 1;
     }
     // Installed is not started: the game is started here, once, whichever road brought it.

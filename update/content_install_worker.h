@@ -15,13 +15,15 @@ extern std::atomic<std::int32_t> installerResult;
 // closes it.
 extern std::atomic<bool> installerDone;
 
-// What the content installer hands its worker: the manifest it accepted and where the game goes.
+// What the content installer hands its worker: the manifest it accepted, where the game goes and
+// the settings its transfers take.
 struct ContentInstallRequest {
     CheckedManifest manifest;
     // The setting: the archive is saved as appDisplayName + ".zip", the game's bundle is the
     // manifest's ApplicationExecutablePrefix + appDisplayName + ".app".
     std::string appDisplayName;
     std::string dataFolder;
+    TransferSettings transfer;
 };
 
 // Thread body of the content installer: downloads, unpacks and starts the game in the data

@@ -61,13 +61,15 @@ bool namesStayIn(const std::string& folder, const std::string& archiveName,
 }
 
 bool downloadChecked(const std::string& url, const std::string& archivePath,
-                     const std::optional<std::string>& requiredSha256) {
+                     const std::optional<std::string>& requiredSha256,
+                     const TransferSettings& transfer) {
     if (!requiredSha256) {
-        return downloadToFile(url, archivePath);
+        return downloadToFile(url, archivePath, transfer);
     }
     Sha256Stream hash;
-    const bool downloaded = downloadToFile(
-        url, archivePath, [&hash](const char* data, std::size_t size) { hash.update(data, size); });
+    const bool downloaded =
+        downloadToFile(url, archivePath, transfer,
+                       [&hash](const char* data, std::size_t size) { hash.update(data, size); });
     return downloaded && archiveMatches(archivePath, *requiredSha256, hash.finishHex());
 }
 
@@ -80,14 +82,15 @@ void logInstallStart(const std::string& url, const std::string& folder,
 
 bool installWholeArchive(const std::string& url, const std::string& folder,
                          const std::string& archiveName, const std::string& executableName,
-                         const std::optional<std::string>& requiredSha256) {
+                         const std::optional<std::string>& requiredSha256,
+                         const TransferSettings& transfer) {
     logInstallStart(url, folder, archiveName, executableName);
     const std::string folderText = withTrailingSlash(folder);
     if (!namesStayIn(folderText, archiveName, executableName)) {
         return false;
     }
     const std::string archivePath = folderText + archiveName;
-    return downloadChecked(url, archivePath, requiredSha256) &&
+    return downloadChecked(url, archivePath, requiredSha256, transfer) &&
            unpackAndDelete(folderText, archivePath);
 }
 
@@ -107,9 +110,10 @@ int launchUnpackedApplication(const std::string& folder, const std::string& exec
 int performToFileCurlAndExecute(const std::string& url, const std::string& downloadToFilePath,
                                 const std::string& downloadToFileName,
                                 const std::string& downloadedExecutableToRun,
-                                const std::optional<std::string>& requiredSha256) {
+                                const std::optional<std::string>& requiredSha256,
+                                const TransferSettings& transfer) {
     if (!installWholeArchive(url, downloadToFilePath, downloadToFileName, downloadedExecutableToRun,
-                             requiredSha256)) {
+                             requiredSha256, transfer)) {
         return 1;
     }
     return launchUnpackedApplication(downloadToFilePath, downloadedExecutableToRun);

@@ -1,4 +1,6 @@
 #pragma once
+#include "update/http/curl_session.h"
+
 #include <optional>
 #include <string>
 
@@ -6,10 +8,12 @@
 // when requiredSha256 is given: a download that differs is deleted unopened), unpacks it into
 // folder and deletes it. executableName is the bundle that is started afterwards: it and
 // archiveName must each be a single name in folder, checked before anything is downloaded. True
-// once the release is in place (nothing is started); false after a run-log line.
+// once the release is in place (nothing is started); false after a run-log line. The transfer
+// settings shape the download.
 bool installWholeArchive(const std::string& url, const std::string& folder,
                          const std::string& archiveName, const std::string& executableName,
-                         const std::optional<std::string>& requiredSha256);
+                         const std::optional<std::string>& requiredSha256,
+                         const TransferSettings& transfer);
 
 // Downloads url into downloadToFilePath + "/" + downloadToFileName, unpacks it into the same
 // folder, deletes it and starts the application downloadedExecutableToRun found there:
@@ -18,7 +22,8 @@ bool installWholeArchive(const std::string& url, const std::string& folder,
 int performToFileCurlAndExecute(const std::string& url, const std::string& downloadToFilePath,
                                 const std::string& downloadToFileName,
                                 const std::string& downloadedExecutableToRun,
-                                const std::optional<std::string>& requiredSha256 = std::nullopt);
+                                const std::optional<std::string>& requiredSha256 = std::nullopt,
+                                const TransferSettings& transfer = {});
 
 // The last step of an install: the application executableName must be in folder, and is
 // started. 0 when it runs, 1 after a run-log line.
@@ -36,4 +41,5 @@ bool namesStayIn(const std::string& folder, const std::string& archiveName,
 // Downloads url to archivePath, hashed while it arrives when requiredSha256 is given (a download
 // that differs is deleted unopened). False after a run-log line.
 bool downloadChecked(const std::string& url, const std::string& archivePath,
-                     const std::optional<std::string>& requiredSha256);
+                     const std::optional<std::string>& requiredSha256,
+                     const TransferSettings& transfer);

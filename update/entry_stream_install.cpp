@@ -19,6 +19,10 @@
 
 namespace {
 
+// An archive republished while it is read is planned again from its new state, this many times
+// in all.
+constexpr int plansForAChangingArchive = 3;
+
 void logFallback(const std::string& url, const std::string& why) {
     writeToLog("entry-wise install of " + url +
                " not possible, fetching the whole archive: " + why);
@@ -28,7 +32,7 @@ void logFallback(const std::string& url, const std::string& why) {
 // is missing, differs from its signed hash or cannot be read.
 std::optional<IndexedHashes> readIndex(zip_t* archive, const std::string& url,
                                        const std::optional<std::string>& requiredSha256,
-                                       std::string& indexSha256) {
+                                       std::string& indexSha256, const RangeReader& remote) {
     const zip_int64_t position = zip_name_locate(archive, releaseIndexName, 0);
     if (position < 0) {
         if (requiredSha256) {
@@ -47,7 +51,10 @@ std::optional<IndexedHashes> readIndex(zip_t* archive, const std::string& url,
     const auto index =
         readReleaseIndexEntry(archive, static_cast<zip_uint64_t>(position), url, refused);
     if (!index) {
-        return refused ? std::nullopt : unreadable();
+        if (refused || remote.state() != RangeReader::State::Ready) {
+            return std::nullopt; // already said, or the transfer's own line follows
+        }
+        return unreadable();
     }
     indexSha256 = index->sha256;
     if (requiredSha256 && (requiredSha256->empty() || *requiredSha256 != indexSha256)) {
@@ -119,11 +126,14 @@ Problem throughReleaseLink(const ZipEntry& entry, const MadeLinks& madeLinks) {
     return {};
 }
 
-enum class Outcome { Done, Failed, Refused };
+enum class Outcome { Done, Failed, Refused, Changed };
 
 Outcome transferOutcome(const RangeReader& remote) {
     if (remote.state() == RangeReader::State::Refused) {
         return Outcome::Refused;
+    }
+    if (remote.state() == RangeReader::State::Changed) {
+        return Outcome::Changed;
     }
     writeToLog("curl_easy_perform() failed: " + remote.failure());
     return Outcome::Failed;
@@ -220,6 +230,9 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
     }
     remote.expectTotal(plan.fetchedBytes);
     const Outcome outcome = unpackPlanned(install, plan);
+    if (outcome == Outcome::Changed) {
+        return EntryWiseInstall::NotPossible; // planned again by the caller
+    }
     if (outcome == Outcome::Refused) {
         logFallback(url, remote.refusal());
         return EntryWiseInstall::NotPossible;
@@ -251,7 +264,10 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
         return EntryWiseInstall::Failed;
     }
     std::string indexSha256;
-    const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256);
+    const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256, remote);
+    if (remote.state() == RangeReader::State::Changed) {
+        return EntryWiseInstall::NotPossible; // planned again by the caller
+    }
     if (remote.state() == RangeReader::State::Refused) {
         logFallback(url, remote.refusal());
         return EntryWiseInstall::NotPossible;
@@ -286,24 +302,20 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
     return installPlanned(install, *hashes, url, destination);
 }
 
-} // namespace
-
-EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
-                                         const std::string& archiveName,
-                                         const std::string& executableName,
-                                         const std::optional<std::string>& requiredIndexSha256,
-                                         const std::string& versionText) {
-    // Names that lead elsewhere are refused by the full road, with its own line.
-    if (!isSingleFolderName(archiveName) || !isSingleFolderName(executableName)) {
-        return EntryWiseInstall::NotPossible;
-    }
-    downloadProgressPercent.store(0, std::memory_order_relaxed);
-    RangeReader remote(url);
+// One plan through remote, from its opening on. Once remote is Changed it returns at once,
+// having logged nothing, for the caller to plan again.
+EntryWiseInstall installThrough(RangeReader& remote, const std::string& url,
+                                const std::string& folder, const std::string& archiveName,
+                                const std::string& executableName,
+                                const std::optional<std::string>& requiredIndexSha256,
+                                bool firstPlan, const std::string& versionText) {
     if (remote.open() == RangeReader::State::Refused) {
         logFallback(url, remote.refusal());
         return EntryWiseInstall::NotPossible;
     }
-    logInstallStart(url, folder, archiveName, executableName);
+    if (firstPlan) {
+        logInstallStart(url, folder, archiveName, executableName);
+    }
     if (remote.state() == RangeReader::State::Failed) {
         writeToLog("curl_easy_perform() failed: " + remote.failure());
         return EntryWiseInstall::Failed;
@@ -317,6 +329,10 @@ EntryWiseInstall installContentEntryWise(const std::string& url, const std::stri
         zip_error_fini(&error);
         writeToLog("failed to unzip file");
         return EntryWiseInstall::Failed;
+    }
+    if (!archive && remote.state() == RangeReader::State::Changed) {
+        zip_error_fini(&error);
+        return EntryWiseInstall::NotPossible;
     }
     if (!archive) {
         const std::string why =
@@ -332,4 +348,36 @@ EntryWiseInstall installContentEntryWise(const std::string& url, const std::stri
     const std::string folderText = withTrailingSlash(folder);
     return installFrom(remote, archive.get(), url, folderText + archiveName, requiredIndexSha256,
                        Destination{folder, versionText});
+}
+
+} // namespace
+
+EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
+                                         const std::string& archiveName,
+                                         const std::string& executableName,
+                                         const std::optional<std::string>& requiredIndexSha256,
+                                         const TransferSettings& transfer,
+                                         const std::string& versionText) {
+    // Names that lead elsewhere are refused by the full road, with its own line.
+    if (!isSingleFolderName(archiveName) || !isSingleFolderName(executableName)) {
+        return EntryWiseInstall::NotPossible;
+    }
+    downloadProgressPercent.store(0, std::memory_order_relaxed);
+    for (int plan = 1;; ++plan) {
+        RangeReader remote(url, transfer);
+        const EntryWiseInstall result =
+            installThrough(remote, url, folder, archiveName, executableName, requiredIndexSha256,
+                           plan == 1, versionText);
+        if (remote.state() != RangeReader::State::Changed) {
+            return result;
+        }
+        // Entries already staged are checked against the new archive like any staged copy. A server
+        // whose answers never agree gets the whole archive, fetched in one go.
+        if (plan == plansForAChangingArchive) {
+            logFallback(url, remote.refusal());
+            return EntryWiseInstall::NotPossible;
+        }
+        writeToLog("entry-wise install of " + url + ": " + remote.refusal() +
+                   "; planning again from the new archive");
+    }
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "update/http/curl_session.h"
+
 #include <optional>
 #include <string>
 
@@ -18,9 +20,11 @@ enum class EntryWiseInstall { Installed, Failed, NotPossible };
 //
 // With requiredIndexSha256 (a launcher that checks signatures), the archive must hold a
 // ReleaseIndex.sha256 of that hash, and every file and link must be listed in it with the hash
-// its bytes are checked against before they are put in place.
+// its bytes are checked against before they are put in place. The transfer settings shape every
+// request.
 EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
                                          const std::string& archiveName,
                                          const std::string& executableName,
                                          const std::optional<std::string>& requiredIndexSha256,
+                                         const TransferSettings& transfer,
                                          const std::string& versionText = {});

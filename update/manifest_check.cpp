@@ -5,11 +5,12 @@
 #include "update/http/manifest_download.h"
 
 CheckedManifest fetchCheckedManifest(const std::string& url, const ReleaseTrust& trust,
-                                     const LatestVersionInfo& known) {
+                                     const LatestVersionInfo& known,
+                                     const TransferSettings& transfer) {
     CheckedManifest manifest;
     manifest.info = known;
     std::string text;
-    const int status = performInMemoryCurl(text, url);
+    const int status = performInMemoryCurl(text, url, transfer, &manifest.httpStatus);
     writeToLog("performed installer version in-memory curl and got status: " +
                std::to_string(status) + "...");
     if (status != 0) {
@@ -35,8 +36,8 @@ CheckedManifest fetchCheckedManifest(const std::string& url, const ReleaseTrust&
 }
 
 int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std::string* rawText,
-                           const ReleaseTrust& trust) {
-    const CheckedManifest manifest = fetchCheckedManifest(url, trust, info);
+                           const ReleaseTrust& trust, const TransferSettings& transfer) {
+    const CheckedManifest manifest = fetchCheckedManifest(url, trust, info, transfer);
     const bool accepted =
         manifest.failure == ManifestFailure::None || manifest.failure == ManifestFailure::Parse;
     if (accepted) {
@@ -54,4 +55,11 @@ std::optional<std::string> requiredArchiveSha256(const CheckedManifest& manifest
         return std::nullopt;
     }
     return value;
+}
+
+void logManifestHttpStatus(const CheckedManifest& manifest) {
+    if (manifest.httpStatus != 0) {
+        writeToLog("The server answered the request for LatestVersion.ini with HTTP status " +
+                   std::to_string(manifest.httpStatus));
+    }
 }

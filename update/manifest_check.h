@@ -1,4 +1,5 @@
 #pragma once
+#include "update/http/curl_session.h"
 #include "update/manifest_trust.h"
 #include "update/release/release_signature.h"
 #include "update/release/version_manifest.h"
@@ -24,17 +25,25 @@ struct CheckedManifest {
     // do signedValues hold what the signature covers, and do the archives have to match them.
     bool signatureChecked = false;
     SignedReleaseValues signedValues;
+    // The HTTP status the server answered with; 0 when no answer came.
+    long httpStatus = 0;
 };
 
-// Fetches the manifest at url, refuses it unless trust accepts it and parses it over known (a
-// key the manifest lacks keeps its value from there). No value of a refused manifest is used.
+// Fetches the manifest at url (with the transfer settings), refuses it unless trust accepts it
+// and parses it over known (a key the manifest lacks keeps its value from there). No value of a
+// refused manifest is used.
 CheckedManifest fetchCheckedManifest(const std::string& url, const ReleaseTrust& trust,
-                                     const LatestVersionInfo& known = {});
+                                     const LatestVersionInfo& known = {},
+                                     const TransferSettings& transfer = {});
 
 // The same check as the launcher's parts first called it: info is parsed over and rawText
 // (optional) receives the text only when it was accepted. Returns the status.
 int fetchLatestVersionInfo(LatestVersionInfo& info, const std::string& url, std::string* rawText,
-                           const ReleaseTrust& trust);
+                           const ReleaseTrust& trust, const TransferSettings& transfer = {});
+
+// The line that ends the lines of a manifest that was not accepted: the HTTP status the server
+// answered with, when it answered at all. A 404 or a 500 tells a publisher more than any parse.
+void logManifestHttpStatus(const CheckedManifest& manifest);
 
 // The SHA-256 a download has to have: none when the manifest was not checked; otherwise value
 // (one of its signedValues), where an empty one (the key was missing) matches no archive.

@@ -8,7 +8,7 @@
 #include "update/download_and_launch.h"
 
 int selfUpdateLauncher(const CheckedManifest& manifest, const std::string& appFolderName,
-                       const std::string& appDisplayName) {
+                       const std::string& appDisplayName, const TransferSettings& transfer) {
     if (!applicationNamesStayInside(appDisplayName)) {
         return 1;
     }
@@ -28,7 +28,7 @@ int selfUpdateLauncher(const CheckedManifest& manifest, const std::string& appFo
     const int result = performToFileCurlAndExecute(
         manifest.info.LauncherInstallerDownloadUrl, folder, appDisplayName + ".zip",
         appDisplayName + ".app",
-        requiredArchiveSha256(manifest, manifest.signedValues.LauncherInstallerSha256));
+        requiredArchiveSha256(manifest, manifest.signedValues.LauncherInstallerSha256), transfer);
     if (result != 0) {
         writeToLog("Failed to curl and install from launcher");
     }

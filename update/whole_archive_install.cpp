@@ -104,13 +104,13 @@ bool stageArchive(const std::string& archivePath, const std::string& folder, int
 bool installContentWholeArchive(const std::string& url, const std::string& folder,
                                 const std::string& archiveName, const std::string& executableName,
                                 const std::optional<std::string>& requiredSha256,
-                                const std::string& versionText) {
+                                const TransferSettings& transfer, const std::string& versionText) {
     logInstallStart(url, folder, archiveName, executableName);
     const std::string folderText = withTrailingSlash(folder);
     if (!namesStayIn(folderText, archiveName, executableName)) {
         return false;
     }
-    const auto archiveSize = remoteFileSize(url);
+    const auto archiveSize = remoteFileSize(url, transfer);
     if (archiveSize && !roomForUpdate(folder, bytesOnDisk(*archiveSize))) {
         return false;
     }
@@ -120,7 +120,7 @@ bool installContentWholeArchive(const std::string& url, const std::string& folde
     // Staged files of an entry-wise attempt are of no use here: every entry is unpacked anew.
     discardStaging(root.fd);
     CommitJournal journal;
-    if (!downloadChecked(url, archivePath, requiredSha256) ||
+    if (!downloadChecked(url, archivePath, requiredSha256, transfer) ||
         !stageArchive(archivePath, folder, root.fd, versionText, journal)) {
         return false;
     }

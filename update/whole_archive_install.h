@@ -1,4 +1,6 @@
 #pragma once
+#include "update/http/curl_session.h"
+
 #include <optional>
 #include <string>
 
@@ -12,4 +14,4 @@
 bool installContentWholeArchive(const std::string& url, const std::string& folder,
                                 const std::string& archiveName, const std::string& executableName,
                                 const std::optional<std::string>& requiredSha256,
-                                const std::string& versionText);
+                                const TransferSettings& transfer, const std::string& versionText);

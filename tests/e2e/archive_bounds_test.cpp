@@ -3,6 +3,7 @@
 #include "tests/e2e/entry_wise_fixture.h"
 
 #include <algorithm>
+#include <iostream>
 
 namespace fs = std::filesystem;
 
@@ -16,6 +17,12 @@ constexpr char hostileArchives[] = LAUNCHER_SOURCE_DIR "/tests/e2e/hostile_archi
 // the same road in the same test.
 long memoryAllowanceKiB(long entries) {
     return 64 * 1024 + entries;
+}
+
+// The figures beside their pair, for whoever reads the test's output.
+void reportPeaks(long peakKiB, long plainPeakKiB, long entries) {
+    std::cout << "peak resident memory: " << peakKiB << " KiB, the plain release's " << plainPeakKiB
+              << " KiB, allowed " << plainPeakKiB + memoryAllowanceKiB(entries) << " KiB\n";
 }
 
 struct Road {
@@ -145,6 +152,7 @@ TEST_P(ManyEntries, InstallInBoundedMemory) {
     const ChildResult result = runLauncher();
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_TRUE(fs::exists(dataFolder / resource("many/099/999")));
+    reportPeaks(result.peakResidentKiB, plainPeak, entries);
     EXPECT_LE(result.peakResidentKiB, plainPeak + memoryAllowanceKiB(entries))
         << "peak resident memory in KiB";
 }
@@ -171,6 +179,7 @@ TEST_F(ArchiveBounds, AnOversizedCentralDirectoryIsRefusedBeforeItIsRead) {
                               "bytes: " +
                                   (road.ranges ? server->url(archive) : archiveLabel()));
         expectRoad(road);
+        reportPeaks(result.peakResidentKiB, plainPeak, entries + 10);
         EXPECT_LE(result.peakResidentKiB, plainPeak + memoryAllowanceKiB(entries + 10))
             << "peak resident memory in KiB";
         EXPECT_FALSE(fs::exists(dataFolder / resource("commented")));
@@ -206,6 +215,7 @@ TEST_F(ArchiveBounds, AReleaseIndexLargerThanItsEntriesCanExplainIsRefusedUnread
                       " other entries can explain: " + server->url(archive),
                   "");
     EXPECT_FALSE(lastRunMentions("differs from the manifest's")) << "refused before it is read";
+    reportPeaks(result.peakResidentKiB, plainPeak, assetCount + 10);
     EXPECT_LE(result.peakResidentKiB, plainPeak + memoryAllowanceKiB(assetCount + 10))
         << "peak resident memory in KiB";
 }

@@ -62,6 +62,7 @@ void TcpRelay::hold() {
 
 void TcpRelay::release() {
     held = false;
+    released = true;
 }
 
 void TcpRelay::acceptLoop() {
@@ -91,8 +92,25 @@ void TcpRelay::acceptLoop() {
     close(listener); // from now on the port refuses
 }
 
+bool TcpRelay::holdsClients() const {
+    return holdAfter > 0 && requestsPassed >= holdAfter && !released;
+}
+
+void TcpRelay::countRequests(const char* data, long size, std::string& headerTail) {
+    headerTail.append(data, static_cast<std::size_t>(size));
+    for (auto end = headerTail.find("\r\n\r\n"); end != std::string::npos;
+         end = headerTail.find("\r\n\r\n")) {
+        ++requestsPassed;
+        headerTail.erase(0, end + 4);
+    }
+    if (headerTail.size() > 3) {
+        headerTail.erase(0, headerTail.size() - 3);
+    }
+}
+
 void TcpRelay::pass(int client, int target) {
     char chunk[16 * 1024];
+    std::string headerTail;
     pollfd ends[2] = {{client, POLLIN, 0}, {target, POLLIN, 0}};
     while (!cutOff) {
         // While held, what the target sends waits in its socket (and a hang-up with it).
@@ -105,13 +123,20 @@ void TcpRelay::pass(int client, int target) {
             if (ends[i].fd < 0 || (ends[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
                 continue;
             }
+            if (i == 0 && holdsClients()) {
+                heldBack = true;
+                usleep(pollMilliseconds * 1000);
+                continue;
+            }
             const ssize_t got = read(ends[i].fd, chunk, sizeof chunk);
             const int to = i == 0 ? target : client;
             if (got <= 0 || write(to, chunk, static_cast<std::size_t>(got)) != got) {
                 closed = true;
                 break;
             }
-            if (i == 1) {
+            if (i == 0) {
+                countRequests(chunk, got, headerTail);
+            } else {
                 back += got;
             }
         }

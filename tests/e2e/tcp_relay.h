@@ -28,9 +28,18 @@ class TcpRelay {
     void hold();
     void release();
 
+    // Once this many HTTP requests (counted by the blank line that ends their headers) have
+    // gone through, whatever a client sends next is held back until release(), so that a test
+    // can change what the server will answer between two requests.
+    void holdAfterRequests(int requests) { holdAfter = requests; }
+    // Whether a client is waiting with bytes held back.
+    bool holding() const { return heldBack.load(); }
+
   private:
     void acceptLoop();
     void pass(int client, int target);
+    bool holdsClients() const;
+    void countRequests(const char* data, long size, std::string& headerTail);
 
     int listener = -1;
     int listenPort = 0;
@@ -39,6 +48,10 @@ class TcpRelay {
     std::atomic<bool> held{false};
     std::atomic<long long> back{0};
     std::atomic<int> passed{0};
+    std::atomic<int> holdAfter{0};
+    std::atomic<int> requestsPassed{0};
+    std::atomic<bool> heldBack{false};
+    std::atomic<bool> released{false};
     std::mutex lock;
     std::vector<std::thread> pumps;
     std::thread acceptor;

@@ -138,6 +138,20 @@ TEST_P(LauncherConfigTest, BothReadingsTakeTheSigningThreshold) {
     EXPECT_EQ(launcherConfig.releaseSigningThreshold, 2);
 }
 
+TEST_P(LauncherConfigTest, CertificatesAreVerifiedOnlyWhenTheFileSaysSoForBothParts) {
+    EXPECT_EQ(launcherConfig.verifyServerCertificates, 0);
+    const PlistEntries on = {{"verifyServerCertificates", "<integer>1</integer>"}};
+    loadLauncherConfigFrom(configFile(on), "en");
+    EXPECT_EQ(launcherConfig.verifyServerCertificates, 1);
+    loadLauncherConfigFrom(configFile({}), "en");
+    EXPECT_EQ(launcherConfig.verifyServerCertificates, 0);
+    // The content installer reads the settings again and fetches too.
+    loadContentInstallerConfigFrom(configFile(on), "en");
+    EXPECT_EQ(launcherConfig.verifyServerCertificates, 1);
+    loadContentInstallerConfigFrom(configFile({}), "en");
+    EXPECT_EQ(launcherConfig.verifyServerCertificates, 0);
+}
+
 TEST_P(LauncherConfigTest, ChoosesTheInstallFailedTextForTheLanguage) {
     EXPECT_EQ(launcherConfig.installFailedText, "");
     const PlistEntries both = {{"installFailedText-en", "<string>FAILED</string>"},
@@ -156,6 +170,7 @@ TEST(ShippedConfig, PlaysOfflineAndExplainsAFailedInstallInThreeLanguages) {
     const std::string shipped = LAUNCHER_SOURCE_DIR "/resources/config.plist";
     loadLauncherConfigFrom(shipped, "en");
     EXPECT_EQ(launcherConfig.startInstalledGameWhenOffline, 1);
+    EXPECT_EQ(launcherConfig.verifyServerCertificates, 1);
     std::vector<std::string> texts;
     for (const char* code : {"en", "de", "fr"}) {
         loadContentInstallerConfigFrom(shipped, code);

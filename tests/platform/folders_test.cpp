@@ -1,4 +1,5 @@
 #include "platform/app_support_folder.h"
+#include "platform/folder_containment.h"
 #include "platform/main_bundle.h"
 #include "platform/path_component.h"
 #include "platform/standard_folders.h"
@@ -97,6 +98,29 @@ class AppSupportFolderTest : public testing::Test {
     TempFolder base;
     ScopedEnvironment data{"XDG_DATA_HOME", base.str().c_str()};
 };
+
+TEST(FolderContainment, ResolvedPathsDecideAndANamesakeNextDoorIsNotInside) {
+    TempFolder root;
+    const fs::path folder = root / "tmp" / "Test App";
+    const fs::path executable = folder / "Drift Moor.app" / "Contents" / "MacOS" / "launcher";
+    fs::create_directories(executable.parent_path());
+    writeFile(executable, "");
+    fs::create_directories(root / "tmp" / "Test App 2");
+    fs::create_directory_symlink(root / "tmp", root / "linked");
+
+    EXPECT_TRUE(folderHoldsPath(folder.string(), executable.string()));
+    EXPECT_TRUE(folderHoldsPath(folder.string(), folder.string()));
+    // Spelt as the temporary folder joins it, or reached through a link.
+    EXPECT_TRUE(folderHoldsPath((root / "tmp").string() + "//Test App", executable.string()));
+    EXPECT_TRUE(folderHoldsPath((root / "linked" / "Test App").string(), executable.string()));
+    EXPECT_TRUE(folderHoldsPath(folder.string() + "/", executable.string()));
+    EXPECT_TRUE(folderHoldsPath(folder.string(), (root / "linked" / "Test App" / "x").string()));
+
+    EXPECT_FALSE(folderHoldsPath(folder.string(), (root / "tmp" / "Test App 2").string()));
+    EXPECT_FALSE(folderHoldsPath((root / "tmp" / "Test App 2").string(), executable.string()));
+    EXPECT_FALSE(folderHoldsPath(executable.string(), folder.string()));
+    EXPECT_FALSE(folderHoldsPath("", executable.string()));
+}
 
 TEST_F(AppSupportFolderTest, CreatesBothLevelsOnceAndRemembersThePath) {
     appSupportFolder.clear();

@@ -64,8 +64,9 @@ class EntryWiseRetry : public GameInstallTest {
     // The entry-wise road, then the start, as the installer's worker takes them: none when the
     // road is not possible, 1 when it failed, else the start's result.
     std::optional<int> install() {
-        const EntryWiseInstall result = installContentEntryWise(
-            http.url("/game.zip"), data.str(), "Drift Moor.zip", "Drift Moor.app", std::nullopt);
+        const EntryWiseInstall result =
+            installContentEntryWise(http.url("/game.zip"), data.str(), "Drift Moor.zip",
+                                    "Drift Moor.app", std::nullopt, {});
         if (result == EntryWiseInstall::NotPossible) {
             return std::nullopt;
         }

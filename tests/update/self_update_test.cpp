@@ -44,7 +44,7 @@ class SelfUpdateTest : public LoggedTest {
     }
 
     // The launcher flow's call: the manifest that named the installer, and the two settings.
-    int selfUpdate() const { return selfUpdateLauncher(manifest, "Driftmoor", appDisplayName); }
+    int selfUpdate() const { return selfUpdateLauncher(manifest, "Driftmoor", appDisplayName, {}); }
     CheckedManifest manifest;
     std::string appDisplayName = "Drift Moor";
 

@@ -120,3 +120,35 @@ TEST_F(ManifestLimits, AManifestThatTricklesRunsIntoTheTimeLimit) {
     EXPECT_EQ(countOf("curl_easy_perform() failed: Timeout was reached"), 1u) << log.contents();
     EXPECT_EQ(raw, "unchanged");
 }
+
+TEST_F(ManifestLimits, AManifestTrickledByteByByteIsLoggedWholeOnceBeyondTheBudget) {
+    std::string manifest = "ApplicationVersion=trickled\n";
+    while (manifest.size() < 3 * manifestLogBudget / 8) {
+        manifest += "; a comment line that pads the manifest out\n";
+    }
+    http.server().Get("/trickle", [manifest](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/plain",
+                                         [manifest](std::size_t offset, httplib::DataSink& sink) {
+                                             if (offset >= manifest.size()) {
+                                                 sink.done();
+                                                 return true;
+                                             }
+                                             // A pause per byte, so that each one arrives on its
+                                             // own.
+                                             std::this_thread::sleep_for(200us);
+                                             return sink.write(manifest.data() + offset, 1);
+                                         });
+    });
+    http.start();
+    EXPECT_EQ(fetchGuarded(http.url("/trickle")), 0) << log.contents();
+    EXPECT_EQ(info.ApplicationVersion, "trickled");
+    EXPECT_EQ(raw, manifest);
+
+    // Byte by byte, a line per byte would have written about manifest.size() squared / 2.
+    EXPECT_LT(log.contents().size(), manifestLogBudget + 2 * manifest.size() + 1024);
+    EXPECT_EQ(countOf("got data: " + manifest.substr(0, manifest.size() - 1) + "\n"), 1u)
+        << "the whole text once";
+    const std::string contents = log.contents();
+    EXPECT_NE(contents.find(":left out of the run log: "), std::string::npos) << contents;
+    EXPECT_NE(contents.find(":got data: A\n"), std::string::npos) << "the first lines as before";
+}

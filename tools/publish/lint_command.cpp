@@ -77,7 +77,7 @@ struct Manifest {
 
 bool fetchUrl(const std::string& url, Manifest& manifest, std::string& problem) {
     // With the launcher's own options: redirects followed, certificates not verified.
-    const CurlSession session(TransferKind::Manifest);
+    const CurlSession session(TransferKind::Manifest, TransferSettings{});
     CURL* easy = session.handle();
     if (easy == nullptr) {
         problem = "cannot start libcurl";

@@ -7,11 +7,21 @@
 // and must keep a minimum rate.
 enum class TransferKind { Manifest, Archive };
 
+// The launcher's settings that shape every transfer, handed down by whoever starts one (update/
+// never reads the settings itself).
+struct TransferSettings {
+    // verifyServerCertificates: when true, an HTTPS server's certificate chain must verify
+    // against the system's certificate store, or the transfer fails with libcurl's text. Off, as
+    // compiled in, any chain is accepted. The name in the certificate must match the host
+    // either way.
+    bool verifyServerCertificates = false;
+};
+
 // One transfer's libcurl lifetime: the global set-up and clean-up pair around one easy handle,
 // torn down in that order (handle first). The handle comes with the launcher's transfer options
-// for its kind (applyTransferOptions); the caller adds the URL and where the bytes go.
+// for its kind and settings (applyTransferOptions); the caller adds the URL and where the bytes go.
 struct CurlSession {
-    explicit CurlSession(TransferKind kind);
+    CurlSession(TransferKind kind, const TransferSettings& settings);
     ~CurlSession();
     CurlSession(const CurlSession&) = delete;
     CurlSession& operator=(const CurlSession&) = delete;
@@ -41,8 +51,9 @@ extern long archiveLowSpeedBytesPerSecond;
 
 // The one place the launcher's transfer options are set. Every transfer: HTTP and HTTPS only
 // (redirects included), so that a URL can never read local files or talk to other local
-// services; the server's certificate is not verified; connectTimeoutSeconds to connect.
+// services; the server's certificate chain is verified against the system's store only when
+// settings say so; connectTimeoutSeconds to connect.
 // Manifest: redirects followed, aborted below 1 byte per second for transferStallSeconds or
 // after manifestTimeLimitSeconds. Archive: the user agent "libcurl-agent/1.0", redirects not
 // followed, aborted below archiveLowSpeedBytesPerSecond for transferStallSeconds.
-void applyTransferOptions(CURL* easy, TransferKind kind);
+void applyTransferOptions(CURL* easy, TransferKind kind, const TransferSettings& settings);

@@ -73,8 +73,8 @@ struct TransferOutcome {
 };
 
 TransferOutcome transferToFile(const std::string& url, const std::string& path,
-                               const ReceivedBytes& received) {
-    const CurlSession session(TransferKind::Archive);
+                               const TransferSettings& settings, const ReceivedBytes& received) {
+    const CurlSession session(TransferKind::Archive, settings);
     CURL* curl = session.handle();
     if (curl == nullptr) {
         return {true, CURLE_FAILED_INIT};
@@ -92,10 +92,10 @@ TransferOutcome transferToFile(const std::string& url, const std::string& path,
 } // namespace
 
 bool downloadToFile(const std::string& url, const std::string& path,
-                    const ReceivedBytes& received) {
+                    const TransferSettings& settings, const ReceivedBytes& received) {
     // The manifest fetch leaves its own 100 behind; this download has not moved yet.
     downloadProgressPercent.store(0, std::memory_order_relaxed);
-    const TransferOutcome outcome = transferToFile(url, path, received);
+    const TransferOutcome outcome = transferToFile(url, path, settings, received);
     if (!outcome.fileOpened) {
         writeToLog("Failed to open file");
         return false;
@@ -112,8 +112,9 @@ std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count,
     return std::fwrite(data, size, count, static_cast<std::FILE*>(file));
 }
 
-std::optional<std::uint64_t> remoteFileSize(const std::string& url) {
-    const CurlSession session(TransferKind::Archive);
+std::optional<std::uint64_t> remoteFileSize(const std::string& url,
+                                            const TransferSettings& settings) {
+    const CurlSession session(TransferKind::Archive, settings);
     CURL* curl = session.handle();
     if (curl == nullptr) {
         return std::nullopt;

@@ -1,4 +1,6 @@
 #pragma once
+#include "update/http/curl_session.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -9,12 +11,12 @@
 // never read a second time.
 using ReceivedBytes = std::function<void(const char* data, std::size_t size)>;
 
-// GET url into a fresh file at path with the archives' transfer options; the progress goes to
-// downloadProgressPercent, from 0. Whatever stood at path is removed first and the file is
+// GET url into a fresh file at path with the archives' transfer options for settings; the progress
+// goes to downloadProgressPercent, from 0. Whatever stood at path is removed first and the file is
 // created anew, never through a link. False after one run-log line ("Failed to open file", or
 // libcurl's text); what arrived stays in the file.
 bool downloadToFile(const std::string& url, const std::string& path,
-                    const ReceivedBytes& received = {});
+                    const TransferSettings& settings, const ReceivedBytes& received = {});
 
 // libcurl write callback; file is the open output FILE*. Returns what fwrite wrote, so that a
 // short write ends the transfer with libcurl's write error.
@@ -22,4 +24,5 @@ std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count,
 
 // The size that the server announces for url, asked with a HEAD request (no byte of the body is
 // sent); none when it does not say or cannot be reached.
-std::optional<std::uint64_t> remoteFileSize(const std::string& url);
+std::optional<std::uint64_t> remoteFileSize(const std::string& url,
+                                            const TransferSettings& settings);

@@ -1,5 +1,6 @@
 #include "update/http/range_reader.h"
 
+#include "update/http/range_answer.h"
 #include "update/http/transfer_progress.h"
 
 #include <algorithm>
@@ -41,7 +42,8 @@ void waitBeforeRetry(int retry) {
 
 } // namespace
 
-RangeReader::RangeReader(const std::string& fileUrl) : url(fileUrl) {
+RangeReader::RangeReader(const std::string& fileUrl, const TransferSettings& settings)
+    : url(fileUrl), session(TransferKind::Archive, settings) {
     CURL* easy = session.handle();
     if (easy != nullptr) {
         curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
@@ -71,12 +73,32 @@ bool RangeReader::answerIsPartial() {
     }
     long status = 0;
     curl_easy_getinfo(session.handle(), CURLINFO_RESPONSE_CODE, &status);
-    std::uint64_t start = 0;
-    std::uint64_t total = 0;
-    if (status != 206 || !contentRange(session.handle(), start, total)) {
+    if (status == 200 && !validator.empty()) {
+        // If-Range did not match: the server sends the whole file, which has changed.
+        currentState = State::Changed;
+        refusalText = "the archive changed on the server since its first answer";
+        return false;
+    }
+    if (status != 206) {
         currentState = State::Refused;
         refusalText = "the server answered a range request with status " + std::to_string(status) +
                       " instead of 206";
+        return false;
+    }
+    std::uint64_t start = 0;
+    std::uint64_t total = 0;
+    std::string problem = partialAnswerProblem(session.handle());
+    if (problem.empty() && !contentRange(session.handle(), start, total)) {
+        const std::string range = answerHeader(session.handle(), "Content-Range");
+        problem = range.empty() ? "with status 206 but no Content-Range"
+                                : "with a Content-Range it cannot read: " + range;
+    }
+    if (!problem.empty()) {
+        currentState = State::Refused;
+        refusalText = "the server answered a range request " + problem;
+        return false;
+    }
+    if (!answerIsTheSameFile(total)) {
         return false;
     }
     if (suffixRequest) {
@@ -89,6 +111,25 @@ bool RangeReader::answerIsPartial() {
         return false;
     }
     statusChecked = true;
+    return true;
+}
+
+// Also a server that ignores If-Range shows a republished file, by another validator or size.
+// The first answer's validator goes with every later request.
+bool RangeReader::answerIsTheSameFile(std::uint64_t total) {
+    const std::string answered = answerValidator(session.handle());
+    const bool sameSize = fileSize == 0 || total == fileSize; // the size is known once open
+    const bool sameValidator = validator.empty() || answered.empty() || answered == validator;
+    if (!sameSize || !sameValidator) {
+        currentState = State::Changed;
+        refusalText = "the archive changed on the server since its first answer";
+        return false;
+    }
+    if (validator.empty() && !answered.empty()) {
+        validator = answered;
+        ifRangeHeader.reset(curl_slist_append(nullptr, ("If-Range: " + validator).c_str()));
+        curl_easy_setopt(session.handle(), CURLOPT_HTTPHEADER, ifRangeHeader.get());
+    }
     return true;
 }
 
@@ -188,7 +229,7 @@ bool RangeReader::fill(std::uint64_t wanted) {
     while (true) {
         const std::uint64_t before = pendingEnd();
         pump(wanted);
-        if (currentState == State::Refused) {
+        if (currentState == State::Refused || currentState == State::Changed) {
             return false;
         }
         if (!requestDone && pendingEnd() >= requestEnd) {
@@ -198,6 +239,14 @@ bool RangeReader::fill(std::uint64_t wanted) {
         const bool shortBody = requestDone && result == CURLE_OK && pendingEnd() < requestEnd;
         if (pendingEnd() >= wanted || (requestDone && result == CURLE_OK && !shortBody)) {
             return true;
+        }
+        if (shortBody && pendingEnd() > requestStart) {
+            // A short answer that brought bytes is progress, not a failure: some servers cap
+            // what one range answer carries. The rest is asked for at once.
+            withoutProgress = 0;
+            retry = 0;
+            resumeRequest();
+            continue;
         }
         // A try that failed after an earlier read was already served still brought bytes.
         const bool tryBroughtBytes =

@@ -18,16 +18,20 @@ extern long rangeRetryBaseMilliseconds;
 // inside a run, announced by the install, the bytes come from one streaming request.
 class RangeReader {
   public:
-    enum class State { Ready, Refused, Failed };
+    // Changed: the file is no longer the one the first answer came from (why in refusal).
+    enum class State { Ready, Refused, Failed, Changed };
 
-    explicit RangeReader(const std::string& url);
+    // Every request with the archives' transfer options for settings.
+    RangeReader(const std::string& url, const TransferSettings& settings);
     ~RangeReader();
     RangeReader(const RangeReader&) = delete;
     RangeReader& operator=(const RangeReader&) = delete;
 
     // Fetches the file's tail and learns its size. Refused when the server does not answer a
-    // range request with 206 (why in refusal), Failed when the transfer failed (libcurl's text
-    // in failure).
+    // range request with 206 of the bytes asked for, plainly (why in refusal), Failed when the
+    // transfer failed (libcurl's text in failure). Every later request carries the tail's
+    // validator (If-Range), so that a file republished meanwhile is never read as one with the
+    // old: the reader is Changed from then on.
     State open();
 
     // Copies up to length bytes at offset into data: how many (fewer only at the end of the
@@ -54,10 +58,14 @@ class RangeReader {
     struct MultiCleanup {
         void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
     };
+    struct HeaderListCleanup {
+        void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    };
 
     static std::size_t receive(char* data, std::size_t size, std::size_t count, void* reader);
     void keep(const char* data, std::size_t bytes);
     bool answerIsPartial();
+    bool answerIsTheSameFile(std::uint64_t total);
     void reportProgress() const;
     void startRequest(std::uint64_t start, std::uint64_t end);
     void pump(std::uint64_t wanted);
@@ -75,13 +83,16 @@ class RangeReader {
     std::string takePending();
 
     std::string url;
-    CurlSession session{TransferKind::Archive};
+    CurlSession session;
     std::unique_ptr<CURLM, MultiCleanup> multi{curl_multi_init()};
     bool attached = false;
     State currentState = State::Ready;
     std::string refusalText;
     std::string failureText;
     std::uint64_t fileSize = 0;
+    // The first answer's ETag (else Last-Modified), sent as If-Range with every later request.
+    std::string validator;
+    std::unique_ptr<curl_slist, HeaderListCleanup> ifRangeHeader;
 
     // The request in flight: bytes [requestStart, requestEnd) were asked for; of those that have
     // arrived, the ones not yet consumed are in pending from pendingStart on.
