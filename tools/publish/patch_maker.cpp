@@ -1,11 +1,11 @@
 #include "tools/publish/patch_maker.h"
 
+#include "platform/write_all.h"
 #include "update/release/sha256_stream.h"
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 // The encoder reads the new file straight from its mapping (a stable input buffer) instead of
@@ -21,21 +21,6 @@ struct EncoderFree {
     void operator()(ZSTD_CCtx* encoder) const { ZSTD_freeCCtx(encoder); }
 };
 using Encoder = std::unique_ptr<ZSTD_CCtx, EncoderFree>;
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 Encoder makeEncoder(const FileMapping& reference, const FileMapping& target, std::string& problem) {
     Encoder encoder(ZSTD_createCCtx());

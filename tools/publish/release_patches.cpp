@@ -1,6 +1,7 @@
 #include "tools/publish/release_patches.h"
 
 #include "platform/mapped_file.h"
+#include "platform/write_all.h"
 #include "tools/publish/archive_index.h"
 #include "tools/publish/patch_maker.h"
 #include "update/patch/patch_names.h"
@@ -42,21 +43,6 @@ Descriptor scratchFile(const fs::path& folder, std::string& problem) {
         problem = systemError("cannot make a scratch file in " + folder.string());
     }
     return file;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // Unpacks an older file into fd, hashing it on the way; its SHA-256, or none with problem set.
