@@ -1,7 +1,7 @@
 #include "update/patch/zstd_patch.h"
 
 #include "platform/mapped_file.h"
-#include "update/release/sha256_stream.h"
+#include "update/patch/following_hash.h"
 #include "update/unpack/unpack_paths.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,19 +137,33 @@ Decoder makeDecoder(const FileMapping& base, std::string& failure) {
     return decoder;
 }
 
-// Decodes the frame into out, hashing the result as it grows, then makes sure that nothing
-// follows the frame (reading to the end also lets libzip check the entry's CRC-32).
-bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, Sha256Stream& hash) {
-    std::size_t hashed = 0;
+// Asks for the output's pages a stretch ahead of the decoder, in one call each, rather than
+// one fault at a time as it writes them. Where the system cannot, the pages fault in as before.
+void populateAhead(const ZSTD_outBuffer& out, std::size_t& populated) {
+    constexpr std::size_t margin = 16 << 20;
+    constexpr std::size_t stretch = 64 << 20;
+    if (out.pos + margin <= populated || populated >= out.size) {
+        return;
+    }
+    const std::size_t length = std::min(stretch, out.size - populated);
+    madvise(static_cast<char*>(out.dst) + populated, length, MADV_POPULATE_WRITE);
+    populated += length;
+}
+
+// Decodes the frame into out, reporting to the hash how far the result is made, then makes
+// sure that nothing follows the frame (reading to the end also lets libzip check the entry's
+// CRC-32).
+bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, FollowingHash& hash) {
+    std::size_t populated = 0;
     while (true) {
+        populateAhead(out, populated);
         const std::size_t before = applying.in.pos + out.pos;
         const std::size_t left = ZSTD_decompressStream(decoder, &out, &applying.in);
         if (ZSTD_isError(left)) {
             applying.failure = std::string("the patch does not apply: ") + ZSTD_getErrorName(left);
             return false;
         }
-        hash.update(static_cast<const char*>(out.dst) + hashed, out.pos - hashed);
-        hashed = out.pos;
+        hash.madeUpTo(out.pos);
         if (left == 0) {
             break;
         }
@@ -195,12 +210,12 @@ PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd) {
     const Decoder decoder = makeDecoder(base, applying.failure);
     char nothing = 0; // where an empty result "goes": the decoder wants an address
     ZSTD_outBuffer out{*size > 0 ? result.address : &nothing, static_cast<std::size_t>(*size), 0};
-    Sha256Stream hash;
+    FollowingHash hash(static_cast<const unsigned char*>(out.dst));
     if (!decoder || !decode(applying, decoder.get(), out, hash)) {
         outcome.failure = applying.failure;
         return outcome;
     }
-    outcome.sha256 = hash.finishHex();
+    outcome.sha256 = hash.finish(out.pos);
     outcome.bytes = out.pos;
     if (outcome.sha256.empty()) {
         outcome.failure = "cannot hash the result";
