@@ -15,6 +15,8 @@ PACKAGES=(
     imagemagick gifsicle zip unzip p7zip-full
     # demo and end-to-end runs
     nginx curl bc time xdg-utils fonts-dejavu-core procps python3 python3-minimal
+    # bench/patch_benchmark.sh compares with the zstd tool
+    zstd
 )
 
 missing=()

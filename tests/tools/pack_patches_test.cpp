@@ -113,15 +113,20 @@ TEST_F(PackPatches, APatchTurnsTheOlderFileIntoTheNewOneAndTheIndexListsIt) {
     }
     EXPECT_EQ(entries[plainEntries.size() - 1].name,
               patchName); // after the bundle, before the index
+}
 
-    // A lower --patch-min-size lets the small file have its patch too.
+TEST_F(PackPatches, ALowerMinimumSizeGivesSmallFilesTheirPatchesToo) {
+    const std::string small = incompressibleBytes(kSmallFile, 6);
+    const fs::path older = release("1", {{"small.pak", small}});
+    release("2", {{"small.pak", changedSlightly(small, 7)}});
+    const fs::path archive = folder / "patched.zip";
     ASSERT_EQ(packRelease(bundleOf("2"), archive,
                           {"--patch-from", older.string(), "--patch-min-size", "100000"})
                   .exitStatus,
               0);
-    const auto withSmall = patchEntriesOf(archive);
-    EXPECT_EQ(withSmall.size(), 2u);
-    expectPatchTurns(withSmall, fileOf("1", "small.pak"), fileOf("2", "small.pak"));
+    const auto patches = patchEntriesOf(archive);
+    EXPECT_EQ(patches.size(), 1u);
+    expectPatchTurns(patches, fileOf("1", "small.pak"), fileOf("2", "small.pak"));
 }
 
 TEST_F(PackPatches, EachOlderReleaseGetsThePatchForItsOwnFile) {
