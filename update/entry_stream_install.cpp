@@ -6,6 +6,8 @@
 #include "update/download_and_launch.h"
 #include "update/http/transfer_progress.h"
 #include "update/install_plan.h"
+#include "update/patched_entries.h"
+#include "update/patched_entry_staging.h"
 #include "update/release/sha256_stream.h"
 #include "update/release_commit.h"
 #include "update/release_index_read.h"
@@ -139,7 +141,8 @@ Outcome transferOutcome(const RangeReader& remote) {
     return Outcome::Failed;
 }
 
-Outcome unpackPlanned(Install& install, const InstallPlan& plan) {
+// unpackedBefore: the entries the patch pass staged already.
+Outcome unpackPlanned(Install& install, const InstallPlan& plan, std::size_t unpackedBefore) {
     std::vector<char> buffer(entryCopyBufferBytes);
     MadeLinks madeLinks;
     std::vector<const ZipEntry*> folders;
@@ -149,7 +152,7 @@ Outcome unpackPlanned(Install& install, const InstallPlan& plan) {
         runStarts[run.entries.front()] = true;
         runBytes[run.entries.front()] = run.bytes;
     }
-    long long unpacked = 0;
+    auto unpacked = static_cast<long long>(unpackedBefore);
     const auto total = static_cast<long long>(plan.fetchedEntries);
     for (std::size_t position = 0; position < install.entries.size(); ++position) {
         const ZipEntry& entry = install.entries[position];
@@ -191,12 +194,27 @@ Outcome unpackPlanned(Install& install, const InstallPlan& plan) {
     return Outcome::Done;
 }
 
+// The patches first, then the entries fetched whole, those whose patch failed among them.
+Outcome fetchPlanned(Install& install, InstallPlan& plan, const PatchPlan& patches,
+                     const std::string& url) {
+    const PatchPass pass =
+        stagePatchedEntries({install.archive, install.entries, install.hashes, install.dataRoot,
+                             install.root, install.remote, url},
+                            patches, static_cast<long long>(plan.fetchedEntries));
+    if (pass.transferFailed) {
+        return transferOutcome(install.remote);
+    }
+    fetchWholeAfterPatches(install.archive, install.entries, pass.staged, plan);
+    return unpackPlanned(install, plan, pass.staged.size());
+}
+
 void logPlan(const std::string& url, const InstallPlan& plan, std::size_t entries,
-             std::uint64_t archiveBytes) {
+             std::uint64_t archiveBytes, std::size_t patched) {
     writeToLog("entry-wise install of " + url + ": fetching " +
                std::to_string(plan.fetchedEntries) + " of " + std::to_string(entries) +
                " entries, about " + std::to_string(plan.fetchedBytes) + " of " +
-               std::to_string(archiveBytes) + " bytes");
+               std::to_string(archiveBytes) + " bytes" +
+               (patched > 0 ? " (" + std::to_string(patched) + " as patches)" : ""));
 }
 
 // Every entry's required hash into install.hashes; false (after the run-log lines) when a
@@ -223,13 +241,16 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
     RangeReader& remote = install.remote;
     const auto recorded = readInstalledFiles(install.dataRoot);
     const PlanSources sources{install.dataRoot, install.root, recorded ? &*recorded : nullptr};
-    const InstallPlan plan = planInstall(install.archive, install.entries, sources, hashes);
-    logPlan(url, plan, install.entries.size(), remote.size());
+    InstallPlan plan = planInstall(install.archive, install.entries, sources, hashes);
+    const PatchPlan patches = planPatches({install.archive, install.entries, install.hashes, hashes,
+                                           sources.recorded, install.dataRoot, url},
+                                          plan);
+    logPlan(url, plan, install.entries.size(), remote.size(), patches.entries);
     if (!roomForUpdate(destination.dataFolder, stagedBytes(install.entries, plan.fetch))) {
         return EntryWiseInstall::Failed;
     }
     remote.expectTotal(plan.fetchedBytes);
-    const Outcome outcome = unpackPlanned(install, plan);
+    const Outcome outcome = fetchPlanned(install, plan, patches, url);
     if (outcome == Outcome::Changed) {
         return EntryWiseInstall::NotPossible; // planned again by the caller
     }

@@ -2,6 +2,7 @@
 
 #include "update/release/sha256_stream.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,24 +15,27 @@ namespace {
 constexpr std::uint64_t localHeaderBytes = 30;
 constexpr std::uint64_t descriptorBytes = 16;
 
-std::uint64_t estimatedSpan(zip_t* archive, const ZipEntry& entry) {
+std::uint64_t estimatedSpan(zip_t* archive, zip_uint64_t index, std::size_t nameBytes) {
     zip_stat_t status;
     std::uint64_t compressed = 0;
-    if (zip_stat_index(archive, entry.index, 0, &status) == 0 &&
+    if (zip_stat_index(archive, index, 0, &status) == 0 &&
         (status.valid & ZIP_STAT_COMP_SIZE) != 0) {
         compressed = status.comp_size;
     }
     std::uint64_t extra = 0;
-    const zip_int16_t fields = zip_file_extra_fields_count(archive, entry.index, ZIP_FL_CENTRAL);
+    const zip_int16_t fields = zip_file_extra_fields_count(archive, index, ZIP_FL_CENTRAL);
     for (zip_int16_t field = 0; field < fields; ++field) {
         zip_uint16_t length = 0;
-        if (zip_file_extra_field_get(archive, entry.index, static_cast<zip_uint16_t>(field),
-                                     nullptr, &length, ZIP_FL_CENTRAL) != nullptr) {
+        if (zip_file_extra_field_get(archive, index, static_cast<zip_uint16_t>(field), nullptr,
+                                     &length, ZIP_FL_CENTRAL) != nullptr) {
             extra += 4 + length;
         }
     }
-    return localHeaderBytes + entry.name.size() + extra + descriptorBytes + compressed +
-           descriptorBytes;
+    return localHeaderBytes + nameBytes + extra + descriptorBytes + compressed + descriptorBytes;
+}
+
+std::uint64_t estimatedSpan(zip_t* archive, const ZipEntry& entry) {
+    return estimatedSpan(archive, entry.index, entry.name.size());
 }
 
 // Hashes (SHA-256 hex, or CRC-32) everything fd holds.
@@ -76,8 +80,8 @@ bool matchesArchive(zip_t* archive, const ZipEntry& entry, std::uint64_t size,
     return status.size == size && status.crc == digest.crc;
 }
 
-bool fileMatches(zip_t* archive, const ZipEntry& entry, int folder,
-                 const std::string& indexSha256) {
+bool fileMatches(zip_t* archive, const ZipEntry& entry, int folder, const std::string& indexSha256,
+                 std::string* installedSha256) {
     const std::string& leaf = entry.components.back();
     const Descriptor file(openat(folder, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
@@ -87,8 +91,13 @@ bool fileMatches(zip_t* archive, const ZipEntry& entry, int folder,
         return false;
     }
     LocalDigest digest;
-    return digestFile(file.fd, !indexSha256.empty(), digest) &&
-           matchesArchive(archive, entry, entry.size, digest, indexSha256);
+    if (!digestFile(file.fd, !indexSha256.empty(), digest)) {
+        return false;
+    }
+    if (installedSha256 != nullptr) {
+        *installedSha256 = digest.sha256;
+    }
+    return matchesArchive(archive, entry, entry.size, digest, indexSha256);
 }
 
 bool linkMatches(zip_t* archive, const ZipEntry& entry, int folder,
@@ -111,7 +120,7 @@ bool linkMatches(zip_t* archive, const ZipEntry& entry, int folder,
 } // namespace
 
 bool installedCopyMatches(zip_t* archive, const ZipEntry& entry, int root,
-                          const std::string& indexSha256) {
+                          const std::string& indexSha256, std::string* installedSha256) {
     if (entry.kind == EntryKind::Folder) {
         return true;
     }
@@ -123,7 +132,12 @@ bool installedCopyMatches(zip_t* archive, const ZipEntry& entry, int root,
     if (entry.kind == EntryKind::Link) {
         return linkMatches(archive, entry, folder.fd, indexSha256);
     }
-    return fileMatches(archive, entry, folder.fd, indexSha256);
+    return fileMatches(archive, entry, folder.fd, indexSha256, installedSha256);
+}
+
+std::uint64_t entrySpan(zip_t* archive, zip_uint64_t index) {
+    const char* name = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
+    return estimatedSpan(archive, index, name != nullptr ? std::strlen(name) : 0);
 }
 
 std::string entryHashLabel(zip_t* archive, const ZipEntry& entry, const std::string& indexSha256) {
@@ -158,39 +172,27 @@ bool recordVouchesFor(zip_t* archive, const ZipEntry& entry, const PlanSources& 
 
 } // namespace
 
-InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries,
-                        const PlanSources& sources, const IndexedHashes& hashes) {
-    InstallPlan plan;
-    plan.fetch.assign(entries.size(), false);
-    plan.installed.assign(entries.size(), false);
+std::vector<PlannedRun> plannedRuns(zip_t* archive, const std::vector<ZipEntry>& entries,
+                                    const std::vector<bool>& fetched) {
+    std::vector<PlannedRun> runs;
     PlannedRun run;
     std::uint64_t gap = 0;
     const auto closeRun = [&] {
         if (!run.entries.empty()) {
-            plan.runs.push_back(std::move(run));
+            runs.push_back(std::move(run));
         }
         run = PlannedRun{};
         gap = 0;
     };
     for (std::size_t position = 0; position < entries.size(); ++position) {
-        const ZipEntry& entry = entries[position];
-        const auto hash = hashes.find(entry.name);
-        const std::string sha256 = hash == hashes.end() ? std::string() : hash->second.sha256;
-        const std::uint64_t span = estimatedSpan(archive, entry);
-        const bool installed = recordVouchesFor(archive, entry, sources, sha256) ||
-                               installedCopyMatches(archive, entry, sources.installedRoot, sha256);
-        plan.installed[position] = installed;
-        const bool staged = !installed && sources.stagingRoot >= 0 &&
-                            installedCopyMatches(archive, entry, sources.stagingRoot, sha256);
-        if (installed || staged) {
+        const std::uint64_t span = estimatedSpan(archive, entries[position]);
+        if (!fetched[position]) {
             gap += span;
             if (gap > mergeGapBytes) {
                 closeRun();
             }
             continue;
         }
-        plan.fetch[position] = true;
-        ++plan.fetchedEntries;
         if (!run.entries.empty()) {
             run.bytes += gap;
         }
@@ -199,8 +201,39 @@ InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries,
         run.bytes += span;
     }
     closeRun();
-    for (const PlannedRun& planned : plan.runs) {
-        plan.fetchedBytes += planned.bytes;
+    return runs;
+}
+
+std::uint64_t runBytes(const std::vector<PlannedRun>& runs) {
+    std::uint64_t bytes = 0;
+    for (const PlannedRun& run : runs) {
+        bytes += run.bytes;
     }
+    return bytes;
+}
+
+InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries,
+                        const PlanSources& sources, const IndexedHashes& hashes) {
+    InstallPlan plan;
+    plan.fetch.assign(entries.size(), false);
+    plan.installed.assign(entries.size(), false);
+    plan.installedSha256.assign(entries.size(), std::string());
+    for (std::size_t position = 0; position < entries.size(); ++position) {
+        const ZipEntry& entry = entries[position];
+        const auto hash = hashes.find(entry.name);
+        const std::string sha256 = hash == hashes.end() ? std::string() : hash->second.sha256;
+        const bool installed = recordVouchesFor(archive, entry, sources, sha256) ||
+                               installedCopyMatches(archive, entry, sources.installedRoot, sha256,
+                                                    &plan.installedSha256[position]);
+        plan.installed[position] = installed;
+        const bool staged = !installed && sources.stagingRoot >= 0 &&
+                            installedCopyMatches(archive, entry, sources.stagingRoot, sha256);
+        if (!installed && !staged) {
+            plan.fetch[position] = true;
+            ++plan.fetchedEntries;
+        }
+    }
+    plan.runs = plannedRuns(archive, entries, plan.fetch);
+    plan.fetchedBytes = runBytes(plan.runs);
     return plan;
 }

@@ -23,6 +23,9 @@ struct PlannedRun {
 struct InstallPlan {
     std::vector<bool> fetch;     // per entry: whether it is fetched (into the staging folder)
     std::vector<bool> installed; // per entry: whether the installed copy is the release's already
+    // Per entry: the installed file's SHA-256 when planning read it whole (its size was the
+    // entry's), else empty.
+    std::vector<std::string> installedSha256;
     std::vector<PlannedRun> runs;
     std::size_t fetchedEntries = 0;
     std::uint64_t fetchedBytes = 0;
@@ -34,8 +37,19 @@ constexpr std::uint64_t mergeGapBytes = 16 * 1024;
 
 // Whether the installed copy of entry below root already matches it: with an index hash by
 // SHA-256, otherwise by size and CRC-32 from the archive. Modes count too.
+// The installed file's SHA-256 goes to installedSha256 (when given) if it was read whole.
 bool installedCopyMatches(zip_t* archive, const ZipEntry& entry, int root,
-                          const std::string& indexSha256);
+                          const std::string& indexSha256, std::string* installedSha256 = nullptr);
+
+// About what a range request for the archive's entry at index fetches: its local header, data
+// and descriptor.
+std::uint64_t entrySpan(zip_t* archive, zip_uint64_t index);
+
+// The fetched entries (by position) in runs: in archive order, neighbours up to mergeGapBytes
+// apart in one run.
+std::vector<PlannedRun> plannedRuns(zip_t* archive, const std::vector<ZipEntry>& entries,
+                                    const std::vector<bool>& fetched);
+std::uint64_t runBytes(const std::vector<PlannedRun>& runs);
 
 // The hash an entry is recorded with once installed: the index's SHA-256, else the archive's
 // CRC-32.

@@ -26,7 +26,8 @@ std::string partialName(zip_uint64_t index) {
 }
 
 Descriptor createPartial(int folder, const std::string& name, Problem& problem) {
-    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    // Readable too: a patched file is read back while it is made.
+    constexpr int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     Descriptor file(openat(folder, name.c_str(), flags, 0600));
     if (!file.valid() && errno == EEXIST && unlinkat(folder, name.c_str(), 0) == 0) {
         file = Descriptor(openat(folder, name.c_str(), flags, 0600));
@@ -113,19 +114,15 @@ Problem finishFile(Descriptor& file, const ZipEntry& entry) {
     return {};
 }
 
-Problem writeFileEntry(zip_t* archive, const ZipEntry& entry, int folder, std::vector<char>& buffer,
-                       const std::string& requiredSha256) {
-    EntryHandle data(zip_fopen_index(archive, entry.index, 0));
-    if (!data) {
-        return std::string("cannot open it in the archive: ") + zip_strerror(archive);
-    }
+// The file under its temporary name, filled, given its attributes and put in place.
+Problem fillFileEntry(const ZipEntry& entry, int folder, const EntryFiller& fill) {
     const std::string partial = partialName(entry.index);
     Problem problem;
     Descriptor file = createPartial(folder, partial, problem);
     if (!file.valid()) {
         return problem;
     }
-    problem = copyEntryData(data.get(), entry, file.fd, buffer, requiredSha256);
+    problem = fill(file.fd);
     if (problem.empty()) {
         problem = finishFile(file, entry);
     }
@@ -137,6 +134,17 @@ Problem writeFileEntry(zip_t* archive, const ZipEntry& entry, int folder, std::v
         unlinkat(folder, partial.c_str(), 0);
     }
     return problem;
+}
+
+Problem writeFileEntry(zip_t* archive, const ZipEntry& entry, int folder, std::vector<char>& buffer,
+                       const std::string& requiredSha256) {
+    EntryHandle data(zip_fopen_index(archive, entry.index, 0));
+    if (!data) {
+        return std::string("cannot open it in the archive: ") + zip_strerror(archive);
+    }
+    return fillFileEntry(entry, folder, [&](int fd) {
+        return copyEntryData(data.get(), entry, fd, buffer, requiredSha256);
+    });
 }
 
 Problem readLinkTarget(zip_t* archive, const ZipEntry& entry, std::string& target) {
@@ -235,6 +243,17 @@ Problem unpackEntry(zip_t* archive, const ZipEntry& entry, int root, std::vector
         return writeLinkEntry(archive, entry, folder.fd, madeLinks, requiredSha256);
     }
     return writeFileEntry(archive, entry, folder.fd, buffer, requiredSha256);
+}
+
+Problem writeFileEntryWith(const ZipEntry& entry, int root, const MadeLinks& madeLinks,
+                           const EntryFiller& fill) {
+    Problem problem;
+    const Descriptor folder =
+        openFolder(root, entry.components, entry.components.size() - 1, madeLinks, problem);
+    if (!folder.valid()) {
+        return problem;
+    }
+    return fillFileEntry(entry, folder.fd, fill);
 }
 
 Problem finishFolders(int root, std::vector<const ZipEntry*> folders) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +51,13 @@ std::optional<std::vector<ZipEntry>> describeEntries(zip_t* archive,
 // hashed to that value. Folders are created only; finishFolders applies their attributes.
 Problem unpackEntry(zip_t* archive, const ZipEntry& entry, int root, std::vector<char>& buffer,
                     MadeLinks& madeLinks, const std::string& requiredSha256 = {});
+
+// Writes a file entry below root as unpackEntry does (under a temporary name, its attributes set
+// once whole, then put in place, never through madeLinks), its bytes made by fill into the
+// empty file, which is open for reading and writing.
+using EntryFiller = std::function<Problem(int fd)>;
+Problem writeFileEntryWith(const ZipEntry& entry, int root, const MadeLinks& madeLinks,
+                           const EntryFiller& fill);
 
 // Folder modes and times, applied last and deepest first: writing into a folder changes its
 // time, and a folder stored without write permission would refuse its own files.
