@@ -11,11 +11,17 @@
 #     of the new file (target at most 2 x) and against hashing the new file alone (openssl dgst
 #     -sha256: the result must be hashed, so that is the floor), peak anonymous memory (RssAnon,
 #     target at most 64 MiB)
+#   a real launcher update from nginx on loopback (bench/entry_wise_install_benchmark, release 1
+#     installed entry-wise first): the body bytes nginx sent for the whole update, counted in its
+#     access log, against the file's size (target at most 1.5 %), against the same update of the
+#     release packed without patches (the whole entry) and against `zstd --patch-from`
 # Everything lives in one work folder (BENCH_DIR, default /tmp, about 8 GiB), removed at the end.
 #   bench/patch_benchmark.sh [build dir, default build]
 set -euo pipefail
 source "$(dirname "$0")/nginx_setup.sh"
 use_bench_program patch_apply_benchmark "${1:-build}"
+updater="${1:-build}/bench/entry_wise_install_benchmark"
+[ -x "$updater" ] || { echo "build $updater first"; exit 1; }
 publish="${1:-build}/launcher-publish"
 [ -x "$publish" ] || { echo "build $publish first"; exit 1; }
 open_work_folder patch-bench
@@ -115,4 +121,35 @@ for run in 0 1 2 3; do
     [ "$run" = 0 ] && continue # the first pair warms the page cache
     echo "apply, run $run: $apply_seconds s vs cp $cp_seconds s, ratio $(echo "scale=2; $apply_seconds / $cp_seconds" | bc) (target <= 2); hashing the file alone $hash_seconds s; peak RssAnon $apply_anon KiB (target <= 65536)"
 done
+
+# The launcher's update against nginx: release 1 installed entry-wise, then release 2 with its
+# patch, and a copy of the same player updated to release 2 packed without patches.
+mkdir -p "$work/www"
+mv "$work/v1.zip" "$work/v2.zip" "$work/www/"
+"$publish" pack "$work/v2/Game.app" --output "$work/www/v2-plain.zip" > /dev/null
+rm -rf "$work/v1"
+start_nginx "log_format sent '\$uri \$body_bytes_sent'; access_log $work/access.log sent;" ""
+sent_in_all() { awk '{ s += $2 } END { print s + 0 }' "$work/access.log"; }
+# update <player folder> <archive>: runs the launcher's entry-wise install; prints the bytes
+# nginx sent for it and its seconds.
+update() {
+    local before; before="$(sent_in_all)"
+    "$updater" "$base/$2" "$1" Game.zip Game.app 2> "$work/update.txt" > /dev/null || {
+        cat "$work/update.txt"; return 1; }
+    echo "$(( $(sent_in_all) - before )) $(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' "$work/update.txt")"
+}
+mkdir -p "$work/player"
+read -r first_sent first_seconds < <(update "$work/player" v1.zip)
+echo "first install of release 1: $first_sent bytes sent, $first_seconds s"
+cp -a "$work/player" "$work/player-plain"
+read -r patched_sent patched_seconds < <(update "$work/player" v2.zip)
+cmp -s "$work/player/Game.app/Contents/Resources/levels.pak" "$new" || {
+    echo "the updated file differs from the new one"; exit 1; }
+grep -o 'fetching [0-9]* of .*' "$work/player/out.log" | tail -n1 | sed 's/^/  plan: /'
+read -r plain_sent plain_seconds < <(update "$work/player-plain" v2-plain.zip)
+cmp -s "$work/player-plain/Game.app/Contents/Resources/levels.pak" "$new" || {
+    echo "the whole-entry update's file differs from the new one"; exit 1; }
+echo "update by the launcher, counted at nginx: $patched_sent bytes, $(percent "$patched_sent" "$file_bytes") % of the file (target <= 1.5 %), $patched_seconds s"
+echo "  the same update without patches (whole entry): $plain_sent bytes, $plain_seconds s; the patched update moves $(percent "$patched_sent" "$plain_sent") % of it"
+echo "  zstd -$level --patch-from on the same pair: $anchor_bytes bytes; the update moves $(percent "$patched_sent" "$anchor_bytes") % of it"
 echo "== load: $(cut -d' ' -f1-3 /proc/loadavg)"

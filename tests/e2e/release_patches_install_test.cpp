@@ -1,54 +1,13 @@
 // A release that carries patches, installed entry-wise from nginx: the patches stay on the
 // server, and none lands in the data folder.
-#include "tests/e2e/entry_wise_fixture.h"
+#include "tests/e2e/release_patches_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class ReleasePatchesInstall : public EntryWiseInstall {
-  protected:
-    // The sample game at version with a big packed file, packed with patches from the older
-    // releases' archives (URL paths) given.
-    std::string publishWithPack(const std::string& version, const std::string& pack,
-                                const std::vector<std::string>& patchFrom = {}) {
-        const fs::path folder = staging / ("game-" + version);
-        runPublish({"bundle", "--executable", SAMPLE_GAME, "--name", displayName, "--version",
-                    version, "--prefix", "", "--output-folder", folder.string(), "--replace"});
-        writeFile(folder / gameBundleName() / "Contents/Resources/levels.pak", pack);
-        const std::string archive = "game-" + version + ".zip";
-        std::vector<std::string> arguments = {"pack", (folder / gameBundleName()).string(),
-                                              "--output", (releases / archive).string()};
-        for (const std::string& older : patchFrom) {
-            arguments.insert(arguments.end(),
-                             {"--patch-from", (releases / older.substr(1)).string()});
-        }
-        runPublish(arguments);
-        return "/" + archive;
-    }
-
-    // The release's entries below the patch folder, with their stored sizes summed.
-    std::uintmax_t patchBytes(const std::string& archivePath) {
-        const ChildResult listing =
-            runChild("/usr/bin/unzip", {"-Z1", (releases / archivePath.substr(1)).string()});
-        std::uintmax_t total = 0;
-        std::istringstream names(listing.standardOutput);
-        std::string name;
-        while (std::getline(names, name)) {
-            if (name.rfind(".launcher-patches/", 0) == 0) {
-                total += compressedSizeOf(archivePath, name);
-            }
-        }
-        return total;
-    }
-};
-
-// 8 MiB that no compressor shrinks, with 4 % of it rewritten in the second release: a patch of
-// a few hundred KiB, well beyond the 64 KiB tail that is read to parse the archive.
-std::string packedLevels(unsigned seed) {
-    return randomBytes(8 << 20, seed);
-}
-
+// 4 % of the packed levels rewritten in the second release: a patch of a few hundred KiB, well
+// beyond the 64 KiB tail that is read to parse the archive.
 std::string rewritten(std::string data) {
     const std::string run = randomBytes(data.size() / 25, 99);
     std::copy(run.begin(), run.end(), data.begin() + static_cast<long>(data.size() / 2));
@@ -57,7 +16,7 @@ std::string rewritten(std::string data) {
 
 } // namespace
 
-TEST_F(ReleasePatchesInstall, AnUpdateNeitherFetchesNorWritesThePatches) {
+TEST_F(ReleasePatchesInstall, PatchesNeverLandInTheDataFolderNorReachAFirstInstall) {
     SKIP_WITHOUT_DISPLAY();
     const std::string levels = packedLevels(5);
     const std::string first = publishWithPack("1.0", levels);
@@ -78,8 +37,8 @@ TEST_F(ReleasePatchesInstall, AnUpdateNeitherFetchesNorWritesThePatches) {
     }
     EXPECT_TRUE(installedTree() == expected); // not printed: megabytes
     EXPECT_FALSE(fs::exists(dataFolder / ".launcher-patches"));
-    // Until updates apply patches, the changed file comes whole: its entry, the changed
-    // Info.plist and index, and the reads that parse the archive; never the patch besides.
+    // The changed file comes as its patch, never besides its whole entry: at most that entry,
+    // the changed Info.plist and index, and the reads that parse the archive.
     const long long sent = server->bytesSent(second);
     const auto whole =
         compressedSizeOf(second, gameBundleName() + "/Contents/Resources/levels.pak");
