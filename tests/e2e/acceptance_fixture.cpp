@@ -153,9 +153,11 @@ std::string AcceptanceTest::releaseGame(const std::string& version, const std::s
 }
 
 std::map<std::string, std::string> AcceptanceTest::launcherEnvironment() const {
-    return {{"SAMPLE_GAME_RECORD", gameRecord.string()},
-            {"SAMPLE_GAME_QUIET", "1"},
-            {"SAMPLE_GAME_SECONDS", "60"}};
+    std::map<std::string, std::string> environment = {{"SAMPLE_GAME_RECORD", gameRecord.string()},
+                                                      {"SAMPLE_GAME_QUIET", "1"},
+                                                      {"SAMPLE_GAME_SECONDS", "60"}};
+    environment.insert(extraEnvironment.begin(), extraEnvironment.end());
+    return environment;
 }
 
 ChildResult AcceptanceTest::runLauncher(const std::vector<std::string>& arguments) {

@@ -91,6 +91,8 @@ class AcceptanceTest : public testing::Test {
     const std::string displayName;
     std::unique_ptr<NginxServer> server;
     StartedPrograms started;
+    // Added to the environment of the launcher runs that start after it is set.
+    std::map<std::string, std::string> extraEnvironment;
 
   private:
     std::map<std::string, std::string> launcherEnvironment() const;

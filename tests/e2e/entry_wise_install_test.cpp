@@ -103,6 +103,7 @@ TEST_F(EntryWiseInstall, WithAKeyATamperedEntryOrAMissingIndexIsRefusedAndNothin
     ASSERT_EQ(runLauncher().exitStatus, 0);
     ASSERT_EQ(gameStarts(1).size(), 1u);
     const std::string oldAsset = readFile(dataFolder / assetPath(7));
+    const auto wholeFirst = installedTree();
     started.stopAll();
 
     // An update whose changed asset was changed again on the way: the old bytes stay.
@@ -115,6 +116,12 @@ TEST_F(EntryWiseInstall, WithAKeyATamperedEntryOrAMissingIndexIsRefusedAndNothin
     EXPECT_EQ(readFile(dataFolder / assetPath(7)), oldAsset);
     EXPECT_FALSE(partialsLeft());
     EXPECT_EQ(gameStarts(2).size(), 1u);
+    // Refused half way through staging: 1.0 whole and recorded, and nothing staged left that a
+    // later run would take for this release's.
+    EXPECT_EQ(installedTree(), wholeFirst);
+    EXPECT_FALSE(fs::exists(dataFolder / ".launcher-staging"));
+    EXPECT_NE(readFile(dataFolder / "CurrentVersion.ini").find("ApplicationVersion=1.0\n"),
+              std::string::npos);
 
     // An archive that lost its index is refused before any entry is fetched.
     announceSigned("2.0", publishWithAssets("2.0", {7}), 2);

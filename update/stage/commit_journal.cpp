@@ -3,6 +3,7 @@
 #include "update/stage/dropped_files.h"
 #include "update/stage/record_text.h"
 #include "update/stage/staging_area.h"
+#include "update/stage/test_pause.h"
 #include "update/unpack/launcher_records.h"
 
 #include <algorithm>
@@ -208,11 +209,14 @@ Problem applyCommit(int dataFolder, const CommitJournal& journal) {
         problem = makeFolders(dataFolder, journal.folders);
     }
     const Descriptor staging = openExistingStagingTree(dataFolder);
+    std::size_t moved = 0;
     for (const JournalFile& file : journal.files) {
         if (problem.empty() && file.staged) {
+            pauseInCommitForTests(moved++);
             problem = moveStaged(staging.fd, dataFolder, file);
         }
     }
+    pauseInCommitForTests(moved);
     if (!problem.empty()) {
         return problem;
     }

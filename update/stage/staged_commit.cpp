@@ -4,7 +4,6 @@
 #include "update/release/installed_version.h"
 #include "update/unpack/launcher_records.h"
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,19 +12,6 @@ namespace {
 Descriptor openDataFolder(const std::string& dataFolder) {
     return Descriptor(open(dataFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
-
-#ifdef LAUNCHER_TEST_PAUSES
-// Test builds only: a pause once the journal is durable, so that a test can kill the run in
-// the middle of its commit.
-void pauseInCommitForTests() {
-    const char* seconds = std::getenv("LAUNCHER_TEST_COMMIT_PAUSE_SECONDS");
-    if (seconds != nullptr) {
-        ::sleep(static_cast<unsigned>(std::atoi(seconds)));
-    }
-}
-#else
-void pauseInCommitForTests() {}
-#endif
 
 void dropUnfinishableCommit(int folder, const std::string& dataFolder, const Problem& problem) {
     writeToLog("The update left unfinished in " + dataFolder + " cannot be finished: " + problem +
@@ -42,7 +28,6 @@ bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& jou
         writeToLog(errorText("cannot write the update's commit journal in " + dataFolder));
         return false;
     }
-    pauseInCommitForTests();
     const Problem problem = applyCommit(folder.fd, journal);
     if (!problem.empty()) {
         dropUnfinishableCommit(folder.fd, dataFolder, problem);
