@@ -4,6 +4,8 @@
 #include "update/release/installed_version.h"
 #include "update/unpack/launcher_records.h"
 
+#include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,11 +30,18 @@ bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& jou
         writeToLog(errorText("cannot write the update's commit journal in " + dataFolder));
         return false;
     }
+    const auto start = std::chrono::steady_clock::now();
     const Problem problem = applyCommit(folder.fd, journal);
     if (!problem.empty()) {
         dropUnfinishableCommit(folder.fd, dataFolder, problem);
         return false;
     }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", took.count());
+    writeToLog("Update put in place in " + dataFolder + ": " +
+               std::to_string(journal.files.size()) + " files, " +
+               std::to_string(journal.removals.size()) + " dropped, in " + seconds + " s");
     return true;
 }
 
