@@ -22,14 +22,14 @@ void dropUnfinishableCommit(int folder, const std::string& dataFolder, const Pro
     removeCommitJournal(folder);
 }
 
-} // namespace
-
-static std::string secondsSince(std::chrono::steady_clock::time_point start) {
+std::string secondsSince(std::chrono::steady_clock::time_point start) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", took.count());
     return seconds;
 }
+
+} // namespace
 
 bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& journal) {
     const auto start = std::chrono::steady_clock::now();
