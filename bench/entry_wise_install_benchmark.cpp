@@ -5,6 +5,7 @@
 #include "launcher/run_log.h"
 #include "update/download_and_launch.h"
 #include "update/entry_stream_install.h"
+#include "update/stage/staged_commit.h"
 
 #include <chrono>
 #include <cstdio>
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     int result = road == EntryWiseInstall::NotPossible ? 3 : 1;
     if (road == EntryWiseInstall::Installed) {
         result = launchUnpackedApplication(folder, argv[4]);
+        forgetCommit(folder); // no version to record here
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 

@@ -239,7 +239,7 @@ bool collectHashes(Install& install, const IndexedHashes& hashes, const std::str
 EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
                                 const std::string& url, const Destination& destination) {
     RangeReader& remote = install.remote;
-    const auto recorded = readInstalledFiles(install.dataRoot);
+    auto recorded = readInstalledFiles(install.dataRoot);
     const PlanSources sources{install.dataRoot, install.root, recorded ? &*recorded : nullptr};
     InstallPlan plan = planInstall(install.archive, install.entries, sources, hashes);
     const PatchPlan patches = planPatches({install.archive, install.entries, install.hashes, hashes,
@@ -270,6 +270,7 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
     const CommitJournal journal =
         releaseJournal(install.archive, install.entries, install.hashes, plan.installed,
                        recorded ? &*recorded : nullptr, destination.versionText);
+    recorded.reset(); // the commit records the installed files anew: one record in memory at a time
     const bool committed = commitStagedRelease(destination.dataFolder, journal);
     finishUnzipProgress(committed);
     return committed ? EntryWiseInstall::Installed : EntryWiseInstall::Failed;

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -234,15 +235,22 @@ TEST_F(StagedUpdate, ADiskWithoutTheRoomIsRefusedBeforeTheEntriesAreFetchedOnBot
             all.insert(n);
         }
         const std::string second = publishWithAssets("1.1" + tag, all);
-        const auto firstTree = plainUnpack(first);
-        // Room for 1.0 and its records, not for 1.1's changed assets beside it.
+        auto firstTree = plainUnpack(first);
+        // Room for the first install (the whole-archive road holds the archive beside it)...
         fs::remove_all(dataFolder);
-        const SmallDisk disk(dataFolder, treeBytes(firstTree) + 320 * 1024);
+        const SmallDisk disk(dataFolder, treeBytes(firstTree) * 2 + 1024 * 1024);
         ASSERT_TRUE(disk.mounted);
         announceWithOfflinePlay("1.0" + tag, first);
         ASSERT_EQ(runLauncher().exitStatus, 0);
         started.stopAll();
-        startCount = 0;
+        // ...then the disk fills with something else, leaving less than the update needs.
+        struct statvfs status {};
+        ASSERT_EQ(statvfs(dataFolder.c_str(), &status), 0);
+        const std::uint64_t freeBytes =
+            static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
+        ASSERT_GT(freeBytes, 256U * 1024);
+        writeFile(dataFolder / "other.bin", std::string(freeBytes - 256 * 1024, 'x'));
+        firstTree["other.bin"] = readFile(dataFolder / "other.bin");
 
         announceWithOfflinePlay("1.1" + tag, second);
         const long long before = server->bytesSent(second);

@@ -148,3 +148,17 @@ TEST_F(InstalledFilesTest, ADroppedPathReachedThroughALinkIsLeftAlone) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(StagingRecordNames, NoArchiveMayTakeTheUpdatesRecordsWhateverTheirCase) {
+    for (const std::string name :
+         {".launcher-staging", ".LAUNCHER-STAGING", ".launcher-commit", ".Launcher-Commit.partial",
+          ".launcher-installed-files", ".launcher-installed-files.PARTIAL"}) {
+        EXPECT_TRUE(isLauncherRecordName(name)) << name;
+    }
+    EXPECT_FALSE(isLauncherRecordName(".launcher-staging-not"));
+    EXPECT_FALSE(isLauncherRecordName("launcher-commit"));
+}
+
+} // namespace

@@ -4,6 +4,8 @@
 #include "update/release/installed_version.h"
 #include "update/unpack/launcher_records.h"
 
+#include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,19 +22,34 @@ void dropUnfinishableCommit(int folder, const std::string& dataFolder, const Pro
     removeCommitJournal(folder);
 }
 
+std::string secondsSince(std::chrono::steady_clock::time_point start) {
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", took.count());
+    return seconds;
+}
+
 } // namespace
 
 bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& journal) {
+    const auto start = std::chrono::steady_clock::now();
     const Descriptor folder = openDataFolder(dataFolder);
     if (!folder.valid() || !writeCommitJournal(folder.fd, journal)) {
         writeToLog(errorText("cannot write the update's commit journal in " + dataFolder));
         return false;
     }
+    const std::string durable = secondsSince(start);
+    const auto moving = std::chrono::steady_clock::now();
     const Problem problem = applyCommit(folder.fd, journal);
     if (!problem.empty()) {
         dropUnfinishableCommit(folder.fd, dataFolder, problem);
         return false;
     }
+    // How long the player's game was being replaced, and the sync before it.
+    writeToLog("Update put in place in " + dataFolder + ": " +
+               std::to_string(journal.files.size()) + " files, " +
+               std::to_string(journal.removals.size()) + " dropped, in " + secondsSince(moving) +
+               " s after " + durable + " s making the staged files and the journal durable");
     return true;
 }
 
