@@ -129,13 +129,15 @@ mv "$work/v1.zip" "$work/v2.zip" "$work/www/"
 "$publish" pack "$work/v2/Game.app" --output "$work/www/v2-plain.zip" > /dev/null
 rm -rf "$work/v1"
 start_nginx "log_format sent '\$uri \$body_bytes_sent'; access_log $work/access.log sent;" ""
-sent_in_all() { awk '{ s += $2 } END { print s + 0 }' "$work/access.log"; }
+# Whole numbers past 2^31 as they are (mawk's %d stops there).
+sent_in_all() { awk '{ s += $2 } END { printf "%.0f\n", s }' "$work/access.log"; }
 # update <player folder> <archive>: runs the launcher's entry-wise install; prints the bytes
 # nginx sent for it and its seconds.
 update() {
     local before; before="$(sent_in_all)"
     "$updater" "$base/$2" "$1" Game.zip Game.app 2> "$work/update.txt" > /dev/null || {
         cat "$work/update.txt"; return 1; }
+    sleep 1 # nginx logs a request once it has closed it, which may be just after the client ends
     echo "$(( $(sent_in_all) - before )) $(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' "$work/update.txt")"
 }
 mkdir -p "$work/player"
