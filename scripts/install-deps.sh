@@ -8,13 +8,15 @@ PACKAGES=(
     build-essential cmake pkg-config clang libclang-rt-14-dev
     # libraries the launcher calls
     libcurl4-openssl-dev libinih-dev libplist-dev libzip-dev zlib1g-dev libgif-dev libssl-dev
-    libsdl2-dev libsdl2-image-dev libsdl2-ttf-dev libglib2.0-dev
+    libsdl2-dev libsdl2-image-dev libsdl2-ttf-dev libglib2.0-dev libzstd-dev
     # tests
     libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl
     xvfb xauth x11-utils libx11-dev libgl1-mesa-dri libegl-mesa0 mesa-utils
     imagemagick gifsicle zip unzip p7zip-full
     # demo and end-to-end runs
     nginx curl bc time xdg-utils fonts-dejavu-core procps python3 python3-minimal
+    # bench/patch_benchmark.sh compares with the zstd tool
+    zstd
 )
 
 missing=()

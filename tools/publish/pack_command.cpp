@@ -5,18 +5,17 @@
 #include "tools/publish/archive_names.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/options.h"
+#include "tools/publish/pack_archive.h"
+#include "tools/publish/patched_pack.h"
 #include "update/release/release_index.h"
 #include "update/release/sha256_stream.h"
 
 #include <algorithm>
-#include <array>
-#include <deque>
+#include <charconv>
 #include <filesystem>
 #include <iostream>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 namespace fs = std::filesystem;
 
@@ -24,6 +23,7 @@ namespace {
 
 const char* const kHelp =
     "usage: launcher-publish pack <bundle.app> --output <archive.zip>\n"
+    "                             [--patch-from <older.zip>]... [--patch-min-size <bytes>]\n"
     "\n"
     "Packs an application bundle folder into a ZIP archive with the bundle at its top\n"
     "level, as the launcher expects of both the game content archive and the launcher's\n"
@@ -44,20 +44,24 @@ const char* const kHelp =
     "(\"<hex> @<name>\"), sorted by name. The launcher leaves it in its data folder as the\n"
     "record of what was installed.\n"
     "\n"
+    "With --patch-from, every file of at least --patch-min-size bytes (1 MiB when not\n"
+    "given) whose path an older archive holds with other content also travels as a zstd\n"
+    "patch from the older file: a player who has that older file fetches about what changed\n"
+    "instead of the whole file. Patches are stored entries of the folder .launcher-patches/,\n"
+    "named by the SHA-256 of the older file and of the new one; the launcher never unpacks\n"
+    "that folder. ReleaseIndex.sha256 lists them like any file, so a signed release covers\n"
+    "them. A patch is kept only when it is smaller than half of the file's own compressed\n"
+    "entry. Give --patch-from once for each of the last few releases that players may still\n"
+    "have; an older file that several of them share gets one patch. Files larger than 2 GiB\n"
+    "always travel whole. The older files are unpacked beside the archive while the patches\n"
+    "are made, so its folder needs room for the largest of them. An older archive that\n"
+    "cannot be read stops the pack, and no archive is written.\n"
+    "\n"
     "options:\n"
-    "  --output FILE   the archive to write\n"
-    "  -h, --help      show this help\n";
-
-struct Entry {
-    std::string name; // inside the archive, "/"-separated, folders ending with "/"
-    fs::path source;
-    struct stat status;
-};
-
-struct ZipDiscard {
-    void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-using ZipArchive = std::unique_ptr<zip_t, ZipDiscard>;
+    "  --output FILE            the archive to write\n"
+    "  --patch-from ARCHIVE     an older release to make patches from (may be repeated)\n"
+    "  --patch-min-size BYTES   the smallest file that gets patches (default 1048576)\n"
+    "  -h, --help               show this help\n";
 
 // A link may climb out of its own folder with leading "..", as far as the bundle's top, and
 // then only descend. A ".." after a name could climb out through another link, so it is refused.
@@ -85,12 +89,12 @@ std::size_t depthOf(const std::string& name) {
 }
 
 // Lists the bundle without following any link, checking each entry on the way.
-bool collectEntries(const fs::path& folder, const std::string& prefix, std::vector<Entry>& entries,
-                    std::string& problem) {
+bool collectEntries(const fs::path& folder, const std::string& prefix,
+                    std::vector<PackEntry>& entries, std::string& problem) {
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const fs::path path = it->path();
-        Entry entry{prefix + path.filename().string(), path, {}};
+        PackEntry entry{prefix + path.filename().string(), path, {}};
         if (lstat(path.c_str(), &entry.status) != 0) {
             problem = "cannot read " + path.string();
             return false;
@@ -127,7 +131,7 @@ bool collectEntries(const fs::path& folder, const std::string& prefix, std::vect
     return true;
 }
 
-const Entry* findEntry(const std::vector<Entry>& entries, const std::string& name) {
+const PackEntry* findEntry(const std::vector<PackEntry>& entries, const std::string& name) {
     for (const auto& entry : entries) {
         if (entry.name == name) {
             return &entry;
@@ -139,11 +143,11 @@ const Entry* findEntry(const std::vector<Entry>& entries, const std::string& nam
 // The launcher starts Contents/MacOS/<CFBundleExecutable>, or Contents/MacOS/<bundle name>
 // when Info.plist does not name one; the check is made on the listed entries so that no link
 // is followed.
-bool hasLaunchableExecutable(const fs::path& bundle, const std::vector<Entry>& entries,
+bool hasLaunchableExecutable(const fs::path& bundle, const std::vector<PackEntry>& entries,
                              std::string& problem) {
     const std::string top = bundle.filename().string() + "/";
     std::string executable = bundle.stem().string();
-    const Entry* info = findEntry(entries, top + "Contents/Info.plist");
+    const PackEntry* info = findEntry(entries, top + "Contents/Info.plist");
     if (info != nullptr && S_ISREG(info->status.st_mode)) {
         std::string ignored;
         const auto plist = loadPropertyListDictionary(info->source.string(), ignored);
@@ -153,7 +157,7 @@ bool hasLaunchableExecutable(const fs::path& bundle, const std::vector<Entry>& e
             executable = named;
         }
     }
-    const Entry* found = findEntry(entries, top + "Contents/MacOS/" + executable);
+    const PackEntry* found = findEntry(entries, top + "Contents/MacOS/" + executable);
     if (found != nullptr && S_ISREG(found->status.st_mode) &&
         (found->status.st_mode & S_IXUSR) != 0) {
         return true;
@@ -161,65 +165,6 @@ bool hasLaunchableExecutable(const fs::path& bundle, const std::vector<Entry>& e
     problem = "the launcher would find nothing to start in " + bundle.string() +
               ": Contents/MacOS/" + executable + " is not an executable file";
     return false;
-}
-
-// Info-ZIP's extended timestamp keeps the modification time to the second in UTC; the DOS
-// time beside it has 2-second steps in local time.
-void addExtendedTimestamp(zip_t* archive, zip_uint64_t index, time_t modified) {
-    const auto seconds = static_cast<std::uint32_t>(modified);
-    const std::array<zip_uint8_t, 5> data = {
-        1, static_cast<zip_uint8_t>(seconds), static_cast<zip_uint8_t>(seconds >> 8),
-        static_cast<zip_uint8_t>(seconds >> 16), static_cast<zip_uint8_t>(seconds >> 24)};
-    zip_file_extra_field_set(archive, index, 0x5455, ZIP_EXTRA_FIELD_NEW, data.data(), data.size(),
-                             ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
-}
-
-zip_int64_t addEntryData(zip_t* archive, const Entry& entry, std::deque<std::string>& linkTargets) {
-    if (S_ISDIR(entry.status.st_mode)) {
-        return zip_dir_add(archive, entry.name.c_str(), ZIP_FL_ENC_GUESS);
-    }
-    zip_source_t* source = nullptr;
-    if (S_ISLNK(entry.status.st_mode)) {
-        // The link is stored as its target text, as zip -y does; libzip reads the text at close.
-        linkTargets.push_back(fs::read_symlink(entry.source).string());
-        source =
-            zip_source_buffer(archive, linkTargets.back().data(), linkTargets.back().size(), 0);
-    } else {
-        source = zip_source_file(archive, entry.source.c_str(), 0, -1);
-    }
-    if (source == nullptr) {
-        return -1;
-    }
-    const zip_int64_t index = zip_file_add(archive, entry.name.c_str(), source, ZIP_FL_ENC_GUESS);
-    if (index < 0) {
-        zip_source_free(source);
-        return -1;
-    }
-    if (S_ISLNK(entry.status.st_mode)) {
-        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
-    }
-    return index;
-}
-
-bool addEntry(zip_t* archive, const Entry& entry, std::deque<std::string>& linkTargets,
-              std::string& problem) {
-    const zip_int64_t added = addEntryData(archive, entry, linkTargets);
-    if (added < 0) {
-        problem = "cannot add " + entry.source.string() + ": " + zip_strerror(archive);
-        return false;
-    }
-    const auto index = static_cast<zip_uint64_t>(added);
-    // The high 16 bits hold the Unix mode (type and permissions); 0x10 is the DOS folder flag.
-    const zip_uint32_t dosFolder = S_ISDIR(entry.status.st_mode) ? 0x10 : 0;
-    const auto mode = static_cast<zip_uint32_t>(entry.status.st_mode & (S_IFMT | 07777));
-    if (zip_file_set_external_attributes(archive, index, 0, ZIP_OPSYS_UNIX,
-                                         (mode << 16) | dosFolder) != 0 ||
-        zip_file_set_mtime(archive, index, entry.status.st_mtime, 0) != 0) {
-        problem = "cannot set the attributes of " + entry.name + ": " + zip_strerror(archive);
-        return false;
-    }
-    addExtendedTimestamp(archive, index, entry.status.st_mtime);
-    return true;
 }
 
 bool isInside(const fs::path& path, const fs::path& folder) {
@@ -266,7 +211,8 @@ fs::path withoutTrailingSeparator(fs::path path) {
 }
 
 // The index of what the archive holds, hashed from the very files and links being packed.
-std::optional<std::string> releaseIndexOf(const std::vector<Entry>& entries, std::string& problem) {
+std::optional<std::vector<ReleaseIndexEntry>> releaseIndexOf(const std::vector<PackEntry>& entries,
+                                                             std::string& problem) {
     std::vector<ReleaseIndexEntry> indexed;
     for (const auto& entry : entries) {
         if (S_ISDIR(entry.status.st_mode)) {
@@ -284,63 +230,36 @@ std::optional<std::string> releaseIndexOf(const std::vector<Entry>& entries, std
         }
         indexed.push_back({entry.name, *hash, false});
     }
-    return formatReleaseIndex(std::move(indexed));
+    return indexed;
 }
 
-bool addReleaseIndex(zip_t* archive, const std::string& index, time_t modified,
-                     std::string& problem) {
-    zip_source_t* source = zip_source_buffer(archive, index.data(), index.size(), 0);
-    const zip_int64_t added =
-        source == nullptr ? -1 : zip_file_add(archive, releaseIndexName, source, ZIP_FL_ENC_UTF_8);
-    if (added < 0) {
-        zip_source_free(source);
-        problem = std::string("cannot add ") + releaseIndexName + ": " + zip_strerror(archive);
-        return false;
+// The patch options on the command line; none (with problem set) when they make no sense.
+std::optional<PatchOptions> patchOptionsOf(const ParsedArguments& parsed, std::string& problem) {
+    PatchOptions options;
+    const auto older = parsed.lists.find("--patch-from");
+    if (older != parsed.lists.end()) {
+        options.olderArchives = older->second;
     }
-    const auto at = static_cast<zip_uint64_t>(added);
-    const zip_uint32_t mode = S_IFREG | 0644;
-    if (zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_UNIX, mode << 16) != 0 ||
-        zip_file_set_mtime(archive, at, modified, 0) != 0) {
-        problem = std::string("cannot set the attributes of ") + releaseIndexName;
-        return false;
+    if (!parsed.has("--patch-min-size")) {
+        return options;
     }
-    addExtendedTimestamp(archive, at, modified);
-    return true;
-}
-
-bool writeArchive(const fs::path& output, const std::vector<Entry>& entries,
-                  const std::string& index, std::string& problem) {
-    int code = 0;
-    ZipArchive archive(zip_open(output.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code));
-    if (!archive) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, code);
-        problem = "cannot create " + output.string() + ": " + zip_error_strerror(&error);
-        zip_error_fini(&error);
-        return false;
+    const std::string text = parsed.value("--patch-min-size");
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), options.minimumSize);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        problem = "--patch-min-size takes a number of bytes, not '" + text + "'";
+        return std::nullopt;
     }
-    std::deque<std::string> linkTargets; // must outlive zip_close, which reads the sources
-    for (const auto& entry : entries) {
-        if (!addEntry(archive.get(), entry, linkTargets, problem)) {
-            return false;
-        }
+    if (options.olderArchives.empty()) {
+        problem = "--patch-min-size needs --patch-from";
+        return std::nullopt;
     }
-    // Stamped like the bundle's top folder, so that packing the same folder twice gives the
-    // same archive.
-    if (!addReleaseIndex(archive.get(), index, entries.front().status.st_mtime, problem)) {
-        return false;
-    }
-    if (zip_close(archive.get()) != 0) {
-        problem = "cannot write " + output.string() + ": " + zip_strerror(archive.get());
-        return false;
-    }
-    archive.release(); // zip_close freed it
-    return true;
+    return options;
 }
 
 // The launcher refuses an archive whose names would be one file on a player's disk; a bundle
 // made on a disk that keeps letter case and normalization apart can hold such names.
-bool namesStayApart(const std::vector<Entry>& entries, std::string& problem) {
+bool namesStayApart(const std::vector<PackEntry>& entries, std::string& problem) {
     std::vector<std::string> names{releaseIndexName};
     for (const auto& entry : entries) {
         names.push_back(entry.name);
@@ -355,6 +274,10 @@ int runPack(const ParsedArguments& parsed) {
     }
     const fs::path bundle = withoutTrailingSeparator(parsed.positionals.front());
     const fs::path output = parsed.value("--output");
+    const auto patchOptions = patchOptionsOf(parsed, problem);
+    if (!patchOptions) {
+        return reportError("pack", problem + " (see --help)", kUsageError);
+    }
     if (!checkPaths(bundle, output, problem)) {
         return reportError("pack", problem, kFailure);
     }
@@ -363,18 +286,24 @@ int runPack(const ParsedArguments& parsed) {
     if (stat(bundle.c_str(), &topStatus) != 0) {
         return reportError("pack", "cannot read " + bundle.string(), kFailure);
     }
-    std::vector<Entry> entries{{top, bundle, topStatus}};
+    std::vector<PackEntry> entries{{top, bundle, topStatus}};
     if (!collectEntries(bundle, top, entries, problem) ||
         !hasLaunchableExecutable(bundle, entries, problem)) {
         return reportError("pack", problem, kFailure);
     }
     std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.name < b.name; });
+              [](const PackEntry& a, const PackEntry& b) { return a.name < b.name; });
     if (!namesStayApart(entries, problem)) {
         return reportError("pack", problem, kFailure);
     }
-    const auto index = releaseIndexOf(entries, problem);
-    if (!index || !writeArchive(output, entries, *index, problem)) {
+    auto index = releaseIndexOf(entries, problem);
+    const bool written =
+        index &&
+        (patchOptions->olderArchives.empty()
+             ? writeArchive(output, entries, formatReleaseIndex(std::move(*index)), problem)
+             : writePatchedArchive(output, entries, std::move(*index), *patchOptions, std::cout,
+                                   problem));
+    if (!written) {
         return reportError("pack", problem, kFailure);
     }
     std::cout << "packed " << entries.size() + 1 << " entries of " << bundle.string() << " into "
@@ -384,4 +313,5 @@ int runPack(const ParsedArguments& parsed) {
 
 } // namespace
 
-const Command packCommand{{.valued = {"--output"}}, kHelp, runPack};
+const Command packCommand{
+    {.valued = {"--output", "--patch-min-size"}, .repeated = {"--patch-from"}}, kHelp, runPack};

@@ -150,6 +150,10 @@ std::optional<std::vector<ZipEntry>> describeEntries(zip_t* archive,
                             problem);
             return std::nullopt;
         }
+        // Patches are read from the archive when an update applies them, never unpacked.
+        if (!entry->components.empty() && isPatchFolderName(entry->components.front())) {
+            continue;
+        }
         entries.push_back(std::move(*entry));
     }
     if (!namesStayApart(entries, archivePath)) {

@@ -51,3 +51,7 @@ bool isLauncherRecordName(const std::string& topLevelName) {
                return equalIgnoringCase(topLevelName, record);
            });
 }
+
+bool isPatchFolderName(const std::string& topLevelName) {
+    return equalIgnoringCase(topLevelName, patchFolderName);
+}

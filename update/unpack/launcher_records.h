@@ -21,3 +21,12 @@ bool isLauncherRecordName(const std::string& topLevelName);
 // ".unzip-<pid>-<n>.partial". Leftovers of that form are removed at the next unpack, so an
 // archive may not use it for a name of its own at any depth.
 bool isUnpackPartialName(const std::string& name);
+
+// The folder at an archive's top level where a release carries its patches: zstd deltas that
+// turn a file of an earlier release into this release's (see update/patch/). The launcher reads
+// them from the archive and never unpacks them.
+inline constexpr char patchFolderName[] = ".launcher-patches";
+
+// Whether a top-level name is the patch folder, in any letter case: on a Mac's disk another case
+// would land in the same folder.
+bool isPatchFolderName(const std::string& topLevelName);

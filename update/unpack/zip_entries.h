@@ -40,7 +40,8 @@ struct ZipEntry {
 
 // Every entry of archive with its name checked, before anything is written, so that an archive
 // refused for its names leaves an earlier installation untouched. None (after a run-log line
-// naming archiveLabel) when one is refused.
+// naming archiveLabel) when one is refused. Entries under the patch folder are left out: no road
+// unpacks them.
 std::optional<std::vector<ZipEntry>> describeEntries(zip_t* archive,
                                                      const std::string& archiveLabel);
 

@@ -48,6 +48,7 @@ bool unpackAll(const std::string& archivePath, const std::string& destination,
     MadeLinks madeLinks;
     std::vector<const ZipEntry*> folders;
     const auto total = static_cast<long long>(entries->size());
+    long long unpacked = 0; // not the entry's index: entries left out leave gaps
     for (const ZipEntry& entry : *entries) {
         const Problem problem = unpackEntry(archive.get(), entry, root.fd, buffer, madeLinks);
         if (!problem.empty()) {
@@ -58,7 +59,7 @@ bool unpackAll(const std::string& archivePath, const std::string& destination,
             folders.push_back(&entry);
         }
         if (progress) {
-            progress(entry.name, static_cast<long long>(entry.index) + 1, total);
+            progress(entry.name, ++unpacked, total);
         }
     }
     const Problem problem = finishFolders(root.fd, std::move(folders));

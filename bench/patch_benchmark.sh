@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Release patches for a 1 GiB incompressible packed file (as compressed game assets are), 1 % of
+# it rewritten in one run and 25 bytes inserted near the start, each figure beside its pair from
+# the same run:
+#   the patch entry (what an update that applies it fetches for the file) against the file's
+#     size (target at most 1.5 %), against the whole entry an update fetches today, and against
+#     `zstd --patch-from` at the same level on the same pair (the anchor)
+#   pack --patch-from: wall time (target at most 2 minutes) and peak memory (resident, which
+#     counts the pages of the two mapped files, and anonymous), beside zstd --patch-from's
+#   applying the patch against the installed file into a staging file, hashed: time against cp
+#     of the new file (target at most 2 x) and against hashing the new file alone (openssl dgst
+#     -sha256: the result must be hashed, so that is the floor), peak anonymous memory (RssAnon,
+#     target at most 64 MiB)
+# Everything lives in one work folder (BENCH_DIR, default /tmp, about 8 GiB), removed at the end.
+#   bench/patch_benchmark.sh [build dir, default build]
+set -euo pipefail
+source "$(dirname "$0")/nginx_setup.sh"
+use_bench_program patch_apply_benchmark "${1:-build}"
+publish="${1:-build}/launcher-publish"
+[ -x "$publish" ] || { echo "build $publish first"; exit 1; }
+open_work_folder patch-bench
+level=3 # the level launcher-publish makes its patches at (tools/publish/patch_maker.h)
+
+echo "== making the two releases' bundles in $work"
+python3 - "$work" <<'PY'
+import os, sys
+work, size, chunk = sys.argv[1], 1 << 30, 16 << 20
+def bundle(version):
+    contents = f"{work}/v{version}/Game.app/Contents"
+    os.makedirs(f"{contents}/MacOS")
+    os.makedirs(f"{contents}/Resources")
+    with open(f"{contents}/MacOS/Game", "w") as f:
+        f.write("#!/bin/sh\nexit 0\n")
+    os.chmod(f"{contents}/MacOS/Game", 0o755)
+    return f"{contents}/Resources/levels.pak"
+old, new = bundle(1), bundle(2)
+with open(old, "wb") as f:
+    for _ in range(size // chunk):
+        f.write(os.urandom(chunk))
+run_start, run_end = size * 6 // 10, size * 6 // 10 + size // 100
+with open(old, "rb") as a, open(new, "wb") as b:
+    b.write(a.read(4096))
+    b.write(b"25 bytes inserted here...")
+    at = 4096
+    while data := a.read(chunk):
+        low, high = max(at, run_start), min(at + len(data), run_end)
+        if low < high:
+            data = data[:low - at] + os.urandom(high - low) + data[high - at:]
+        b.write(data)
+        at += len(data)
+PY
+old="$work/v1/Game.app/Contents/Resources/levels.pak"
+new="$work/v2/Game.app/Contents/Resources/levels.pak"
+file_bytes="$(stat -c %s "$new")"
+
+# sampled <command> [args...]: runs it with its output in $work/out.txt; prints its wall seconds,
+# peak resident KiB and peak RssAnon KiB, sampled every 20 ms.
+sampled() {
+    local start pid anon=0 hwm=0 now
+    start="$(date +%s.%N)"
+    "$@" > "$work/out.txt" 2> "$work/stderr.txt" &
+    pid=$!
+    while kill -0 "$pid" 2>/dev/null; do
+        now="$(awk '/^RssAnon:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)"
+        [ "${now:-0}" -gt "$anon" ] && anon="$now"
+        now="$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)"
+        [ "${now:-0}" -gt "$hwm" ] && hwm="$now"
+        sleep 0.02
+    done
+    wait "$pid" || { cat "$work/stderr.txt"; return 1; }
+    echo "$(echo "$(date +%s.%N) - $start" | bc) $hwm $anon"
+}
+mib() { echo "$(( $1 / 1024 ))"; }
+percent() { echo "scale=2; 100 * $1 / $2" | bc; }
+
+echo "== load: $(cut -d' ' -f1-3 /proc/loadavg)"
+read -r s _ < <(measure "$publish" pack "$work/v1/Game.app" --output "$work/v1.zip")
+echo "pack of the older release (no patches): $s s"
+read -r pack_seconds pack_hwm pack_anon < <(sampled "$publish" pack "$work/v2/Game.app" \
+    --output "$work/v2.zip" --patch-from "$work/v1.zip")
+sed 's/^/  /' "$work/out.txt"
+read -r zstd_seconds zstd_kib _ < <(measure zstd -q -f "-$level" --patch-from "$old" "$new" \
+    -o "$work/anchor.zst")
+anchor_bytes="$(stat -c %s "$work/anchor.zst")"
+rm -f "$work/anchor.zst"
+
+# The patch entry's and the file's entry's sizes, and the patch's span in the archive (local
+# header and data: what a range request for it fetches).
+read -r patch_bytes patch_span whole_bytes < <(python3 - "$work/v2.zip" <<'PY'
+import sys, zipfile
+entries = sorted(zipfile.ZipFile(sys.argv[1]).infolist(), key=lambda i: i.header_offset)
+patch = next(i for i in entries if i.filename.startswith(".launcher-patches/"))
+after = entries[entries.index(patch) + 1].header_offset
+whole = next(i for i in entries if i.filename.endswith("/levels.pak"))
+print(patch.compress_size, after - patch.header_offset, whole.compress_size)
+PY
+)
+echo "file: $file_bytes bytes, 1 % rewritten in one run, 25 bytes inserted at 4096"
+echo "patch entry: $patch_bytes bytes ($patch_span with its header), $(percent "$patch_span" "$file_bytes") % of the file (target <= 1.5 %)"
+echo "  whole entry, what an update fetches today: $whole_bytes bytes; the patch is $(percent "$patch_span" "$whole_bytes") % of it"
+echo "  zstd -$level --patch-from on the same pair: $anchor_bytes bytes; the patch is $(percent "$patch_bytes" "$anchor_bytes") % of it"
+echo "pack --patch-from: $(printf %.1f "$pack_seconds") s (target <= 120 s), peak resident $(mib "$pack_hwm") MiB (mapped files included), peak RssAnon $(mib "$pack_anon") MiB"
+echo "  zstd -$level --patch-from alone: $zstd_seconds s, peak resident $(mib "$zstd_kib") MiB"
+
+# The player's installed release 1 and the staged result; cp writes the same file once.
+for run in 0 1 2 3; do
+    read -r cp_seconds _ < <(measure cp "$new" "$work/copied.pak")
+    read -r hash_seconds _ < <(measure openssl dgst -sha256 "$new")
+    "$program" "$work/v2.zip" "$work/v1" Game.app/Contents/Resources/levels.pak \
+        "$work/staged.pak" > "$work/apply.txt"
+    apply_seconds="$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' "$work/apply.txt")"
+    apply_anon="$(sed -n 's/.*peak_rss_anon_kib=\([0-9]*\).*/\1/p' "$work/apply.txt")"
+    cmp -s "$work/staged.pak" "$new" || { echo "the staged file differs from the new one"; exit 1; }
+    rm -f "$work/copied.pak" "$work/staged.pak"
+    [ "$run" = 0 ] && continue # the first pair warms the page cache
+    echo "apply, run $run: $apply_seconds s vs cp $cp_seconds s, ratio $(echo "scale=2; $apply_seconds / $cp_seconds" | bc) (target <= 2); hashing the file alone $hash_seconds s; peak RssAnon $apply_anon KiB (target <= 65536)"
+done
+echo "== load: $(cut -d' ' -f1-3 /proc/loadavg)"

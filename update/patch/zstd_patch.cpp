@@ -1,0 +1,278 @@
+#include "update/patch/zstd_patch.h"
+
+#include "platform/mapped_file.h"
+#include "update/patch/following_hash.h"
+#include "update/unpack/unpack_paths.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The decoder's stable output buffer (it writes straight into the mapped result instead of
+// keeping a window of its own) is among libzstd's advanced parameters.
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
+
+namespace {
+
+// The largest window libzstd decodes on a 64-bit system; the publisher's patches use at most
+// this. The window costs no memory here: the decoder reads back from the mapped result.
+constexpr int largestWindowLog = 31;
+
+struct DecoderFree {
+    void operator()(ZSTD_DCtx* decoder) const { ZSTD_freeDCtx(decoder); }
+};
+using Decoder = std::unique_ptr<ZSTD_DCtx, DecoderFree>;
+
+struct Applying {
+    const PatchReader& readPatch;
+    std::vector<char> input;
+    ZSTD_inBuffer in{nullptr, 0, 0};
+    std::string failure;
+};
+
+// Reads the next piece of the patch into the input buffer; false at its end or on a failure
+// (failure set).
+bool readMore(Applying& applying) {
+    const std::int64_t got =
+        applying.readPatch(applying.input.data(), applying.input.size(), applying.failure);
+    if (got < 0) {
+        if (applying.failure.empty()) {
+            applying.failure = "cannot read the patch";
+        }
+        return false;
+    }
+    applying.in = {applying.input.data(), static_cast<std::size_t>(got), 0};
+    return got > 0;
+}
+
+// Reads until the frame header is whole (or the patch ends) and returns the size of the result
+// it announces; none, with failure set, when the patch is no frame of ours.
+std::optional<std::uint64_t> announcedSize(Applying& applying) {
+    std::size_t have = 0;
+    while (have < ZSTD_FRAMEHEADERSIZE_MAX) {
+        const std::int64_t got = applying.readPatch(
+            applying.input.data() + have, ZSTD_FRAMEHEADERSIZE_MAX - have, applying.failure);
+        if (got < 0) {
+            if (applying.failure.empty()) {
+                applying.failure = "cannot read the patch";
+            }
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        have += static_cast<std::size_t>(got);
+    }
+    applying.in = {applying.input.data(), have, 0};
+    const unsigned char magic[4] = {0x28, 0xB5, 0x2F, 0xFD};
+    if (have < sizeof magic ||
+        !std::equal(magic, magic + 4, applying.input.begin(),
+                    [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); })) {
+        applying.failure = "the patch is not a zstd frame";
+        return std::nullopt;
+    }
+    const unsigned long long size = ZSTD_getFrameContentSize(applying.input.data(), have);
+    if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN) {
+        applying.failure = "the patch's frame header does not give the size of its result";
+        return std::nullopt;
+    }
+    if (size > largestPatchedFile) {
+        applying.failure = "the patch's result would be larger than a patched file may be";
+        return std::nullopt;
+    }
+    return size;
+}
+
+// Empties the output and reserves its blocks before it is mapped: a full disk then fails here
+// instead of as a fault when a page of the mapping is written.
+bool prepareOutput(int outputFd, std::uint64_t size, FileMapping& mapping, std::string& failure) {
+    const int flags = fcntl(outputFd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) != O_RDWR) {
+        failure = "the output is not open for reading and writing";
+        return false;
+    }
+    if (ftruncate(outputFd, 0) != 0) {
+        failure = errorText("cannot empty the output");
+        return false;
+    }
+    if (size > 0) {
+        const int error = posix_fallocate(outputFd, 0, static_cast<off_t>(size));
+        if (error != 0) {
+            errno = error;
+            failure = errorText("cannot make room for the result");
+            return false;
+        }
+    }
+    if (!mapFile(outputFd, size, true, mapping)) {
+        failure = errorText("cannot map the output");
+        return false;
+    }
+    return true;
+}
+
+Decoder makeDecoder(const FileMapping& base, std::string& failure) {
+    Decoder decoder(ZSTD_createDCtx());
+    if (!decoder) {
+        failure = "cannot make a zstd decoder";
+        return nullptr;
+    }
+    std::size_t status =
+        ZSTD_DCtx_setParameter(decoder.get(), ZSTD_d_windowLogMax, largestWindowLog);
+    if (!ZSTD_isError(status)) {
+        status = ZSTD_DCtx_setParameter(decoder.get(), ZSTD_d_stableOutBuffer, 1);
+    }
+    if (!ZSTD_isError(status) && base.size > 0) {
+        status = ZSTD_DCtx_refPrefix(decoder.get(), base.address, base.size);
+    }
+    if (ZSTD_isError(status)) {
+        failure = std::string("cannot set up the zstd decoder: ") + ZSTD_getErrorName(status);
+        return nullptr;
+    }
+    return decoder;
+}
+
+// Asks for the output's pages a stretch ahead of the decoder, in one call each, rather than
+// one fault at a time as it writes them. Where the system cannot, the pages fault in as before.
+void populateAhead(const ZSTD_outBuffer& out, std::size_t& populated) {
+    constexpr std::size_t margin = 16 << 20;
+    constexpr std::size_t stretch = 64 << 20;
+    if (out.pos + margin <= populated || populated >= out.size) {
+        return;
+    }
+    const std::size_t length = std::min(stretch, out.size - populated);
+    madvise(static_cast<char*>(out.dst) + populated, length, MADV_POPULATE_WRITE);
+    populated += length;
+}
+
+// Decodes the frame into out, reporting to the hash how far the result is made, then makes
+// sure that nothing follows the frame (reading to the end also lets libzip check the entry's
+// CRC-32).
+bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, FollowingHash& hash) {
+    std::size_t populated = 0;
+    while (true) {
+        populateAhead(out, populated);
+        const std::size_t before = applying.in.pos + out.pos;
+        const std::size_t left = ZSTD_decompressStream(decoder, &out, &applying.in);
+        if (ZSTD_isError(left)) {
+            applying.failure = std::string("the patch does not apply: ") + ZSTD_getErrorName(left);
+            return false;
+        }
+        hash.madeUpTo(out.pos);
+        if (left == 0) {
+            break;
+        }
+        if (applying.in.pos < applying.in.size) {
+            if (applying.in.pos + out.pos == before) {
+                applying.failure = "the patch does not apply: the decoder makes no progress";
+                return false;
+            }
+            continue;
+        }
+        if (!readMore(applying)) {
+            if (applying.failure.empty()) {
+                applying.failure = "the patch ends before its result is whole";
+            }
+            return false;
+        }
+    }
+    if (applying.in.pos < applying.in.size || readMore(applying)) {
+        applying.failure = "the patch holds more than one zstd frame";
+        return false;
+    }
+    return applying.failure.empty();
+}
+
+PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd) {
+    PatchOutcome outcome;
+    struct stat status {};
+    FileMapping base;
+    if (fstat(baseFd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        outcome.failure = "the base is not a regular file";
+        return outcome;
+    }
+    if (!mapFile(baseFd, static_cast<std::size_t>(status.st_size), false, base)) {
+        outcome.failure = errorText("cannot map the base");
+        return outcome;
+    }
+    Applying applying{readPatch, std::vector<char>(ZSTD_DStreamInSize()), {}, {}};
+    const auto size = announcedSize(applying);
+    FileMapping result;
+    if (!size || !prepareOutput(outputFd, *size, result, applying.failure)) {
+        outcome.failure = applying.failure;
+        return outcome;
+    }
+    const Decoder decoder = makeDecoder(base, applying.failure);
+    char nothing = 0; // where an empty result "goes": the decoder wants an address
+    ZSTD_outBuffer out{*size > 0 ? result.address : &nothing, static_cast<std::size_t>(*size), 0};
+    FollowingHash hash(static_cast<const unsigned char*>(out.dst));
+    if (!decoder || !decode(applying, decoder.get(), out, hash)) {
+        outcome.failure = applying.failure;
+        return outcome;
+    }
+    outcome.sha256 = hash.finish(out.pos);
+    outcome.bytes = out.pos;
+    if (outcome.sha256.empty()) {
+        outcome.failure = "cannot hash the result";
+    }
+    return outcome;
+}
+
+} // namespace
+
+Descriptor openPatchBase(int root, const std::vector<std::string>& components,
+                         std::string& failure) {
+    if (components.empty()) {
+        failure = "no base file is named";
+        return {};
+    }
+    const Descriptor folder = openExistingFolder(root, components, components.size() - 1);
+    if (!folder.valid()) {
+        failure = "the base's folder is not there";
+        return {};
+    }
+    // Non-blocking so that a pipe standing at the name cannot hold the update up.
+    Descriptor file(openat(folder.fd, components.back().c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!file.valid()) {
+        failure = errorText("cannot open the base");
+        return {};
+    }
+    if (fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        failure = "the base is not a regular file";
+        return {};
+    }
+    return file;
+}
+
+PatchOutcome applyZstdPatch(int baseFd, const PatchReader& readPatch, int outputFd) {
+    PatchOutcome outcome = apply(baseFd, readPatch, outputFd);
+    if (!outcome.applied()) {
+        // Nothing of a failed result stays behind to be taken for whole.
+        outcome.sha256.clear();
+        outcome.bytes = 0;
+        if (ftruncate(outputFd, 0) != 0) {
+            outcome.failure += "; " + errorText("cannot empty the output");
+        }
+    }
+    return outcome;
+}
+
+PatchOutcome applyZstdPatch(int baseFd, zip_file_t* patch, int outputFd) {
+    const PatchReader read = [patch](void* buffer, std::size_t size, std::string& failure) {
+        const zip_int64_t got = zip_fread(patch, buffer, size);
+        if (got < 0) {
+            failure =
+                std::string("cannot read the patch from the archive: ") + zip_file_strerror(patch);
+            return std::int64_t{-1};
+        }
+        return static_cast<std::int64_t>(got);
+    };
+    return applyZstdPatch(baseFd, read, outputFd);
+}
