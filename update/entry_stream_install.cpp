@@ -30,56 +30,6 @@ void logFallback(const std::string& url, const std::string& why) {
                " not possible, fetching the whole archive: " + why);
 }
 
-// The release index of the archive by name. Fails (after a run-log line) when a checked index
-// is missing, differs from its signed hash or cannot be read.
-std::optional<IndexedHashes> readIndex(zip_t* archive, const std::string& url,
-                                       const std::optional<std::string>& requiredSha256,
-                                       std::string& indexSha256, const RangeReader& remote) {
-    const zip_int64_t position = zip_name_locate(archive, releaseIndexName, 0);
-    if (position < 0) {
-        if (requiredSha256) {
-            writeToLog(std::string("Archive refused, it holds no ") + releaseIndexName + ": " +
-                       url);
-            return std::nullopt;
-        }
-        return IndexedHashes{};
-    }
-    const auto unreadable = [&url] {
-        writeToLog(std::string("Archive refused, its ") + releaseIndexName +
-                   " cannot be read: " + url);
-        return std::nullopt;
-    };
-    bool refused = false;
-    const auto index =
-        readReleaseIndexEntry(archive, static_cast<zip_uint64_t>(position), url, refused);
-    if (!index) {
-        if (refused || remote.state() != RangeReader::State::Ready) {
-            return std::nullopt; // already said, or the transfer's own line follows
-        }
-        return unreadable();
-    }
-    indexSha256 = index->sha256;
-    if (requiredSha256 && (requiredSha256->empty() || *requiredSha256 != indexSha256)) {
-        writeToLog(std::string("Archive refused, its ") + releaseIndexName +
-                   " differs from the manifest's: expected " +
-                   (requiredSha256->empty() ? std::string("(none)") : *requiredSha256) + " got " +
-                   indexSha256 + " for " + url);
-        return std::nullopt;
-    }
-    // Parsed only once its hash has been compared: a substituted index is never parsed.
-    auto parsed = parseReleaseIndex(index->text);
-    if (!parsed) {
-        return unreadable();
-    }
-    // The names are the keys; each is kept once.
-    IndexedHashes hashes;
-    for (ReleaseIndexEntry& entry : *parsed) {
-        hashes.insert_or_assign(std::move(entry.name),
-                                ReleaseIndexEntry{{}, std::move(entry.sha256), entry.link});
-    }
-    return hashes;
-}
-
 // The hash an entry's bytes must have: the index's (the index itself: the hash it was read
 // with). Empty when nothing is required of it, and none when a checked release does not cover it.
 std::optional<std::string> requiredHash(const ZipEntry& entry, const IndexedHashes& hashes,
@@ -286,7 +236,9 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
         return EntryWiseInstall::Failed;
     }
     std::string indexSha256;
-    const auto hashes = readIndex(archive, url, requiredIndexSha256, indexSha256, remote);
+    const auto hashes =
+        readCheckedReleaseIndex(archive, url, requiredIndexSha256, indexSha256,
+                                [&remote] { return remote.state() != RangeReader::State::Ready; });
     if (remote.state() == RangeReader::State::Changed) {
         return EntryWiseInstall::NotPossible; // planned again by the caller
     }

@@ -1,6 +1,7 @@
 #include "update/release_index_read.h"
 
 #include "launcher/run_log.h"
+#include "update/install_plan.h"
 #include "update/release/release_index.h"
 #include "update/release/sha256_stream.h"
 #include "update/unpack/zip_entries.h"
@@ -72,4 +73,53 @@ std::optional<ReleaseIndexText> readReleaseIndexEntry(zip_t* archive, zip_uint64
         return std::nullopt;
     }
     return read;
+}
+
+std::optional<IndexedHashes>
+readCheckedReleaseIndex(zip_t* archive, const std::string& url,
+                        const std::optional<std::string>& requiredSha256, std::string& indexSha256,
+                        const std::function<bool()>& transferFailed) {
+    const zip_int64_t position = zip_name_locate(archive, releaseIndexName, 0);
+    if (position < 0) {
+        if (requiredSha256) {
+            writeToLog(std::string("Archive refused, it holds no ") + releaseIndexName + ": " +
+                       url);
+            return std::nullopt;
+        }
+        return IndexedHashes{};
+    }
+    const auto unreadable = [&url] {
+        writeToLog(std::string("Archive refused, its ") + releaseIndexName +
+                   " cannot be read: " + url);
+        return std::nullopt;
+    };
+    bool refused = false;
+    const auto index =
+        readReleaseIndexEntry(archive, static_cast<zip_uint64_t>(position), url, refused);
+    if (!index) {
+        if (refused || transferFailed()) {
+            return std::nullopt; // already said, or the transfer's own line follows
+        }
+        return unreadable();
+    }
+    indexSha256 = index->sha256;
+    if (requiredSha256 && (requiredSha256->empty() || *requiredSha256 != indexSha256)) {
+        writeToLog(std::string("Archive refused, its ") + releaseIndexName +
+                   " differs from the manifest's: expected " +
+                   (requiredSha256->empty() ? std::string("(none)") : *requiredSha256) + " got " +
+                   indexSha256 + " for " + url);
+        return std::nullopt;
+    }
+    // Parsed only once its hash has been compared: a substituted index is never parsed.
+    auto parsed = parseReleaseIndex(index->text);
+    if (!parsed) {
+        return unreadable();
+    }
+    // The names are the keys; each is kept once.
+    IndexedHashes hashes;
+    for (ReleaseIndexEntry& entry : *parsed) {
+        hashes.insert_or_assign(std::move(entry.name),
+                                ReleaseIndexEntry{{}, std::move(entry.sha256), entry.link});
+    }
+    return hashes;
 }

@@ -1,4 +1,7 @@
 #pragma once
+#include "update/install_plan.h"
+
+#include <functional>
 #include <optional>
 #include <string>
 #include <zip.h>
@@ -17,3 +20,12 @@ struct ReleaseIndexText {
 // cannot be read or inflates past its declared size.
 std::optional<ReleaseIndexText> readReleaseIndexEntry(zip_t* archive, zip_uint64_t index,
                                                       const std::string& url, bool& refused);
+
+// The release index of archive by name, its hash compared with requiredSha256 (a launcher that
+// checks signatures) before the text is parsed; indexSha256 receives the hash it was read with.
+// Fails after a run-log line when a checked index is missing, differs from its signed hash or
+// cannot be read, and without one when transferFailed says the transfer's own line follows.
+std::optional<IndexedHashes>
+readCheckedReleaseIndex(zip_t* archive, const std::string& url,
+                        const std::optional<std::string>& requiredSha256, std::string& indexSha256,
+                        const std::function<bool()>& transferFailed);
