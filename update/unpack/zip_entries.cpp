@@ -1,6 +1,7 @@
 #include "update/unpack/zip_entries.h"
 
 #include "launcher/run_log.h"
+#include "platform/write_back.h"
 #include "update/release/sha256_stream.h"
 
 #include <algorithm>
@@ -106,6 +107,7 @@ Problem finishFile(Descriptor& file, const ZipEntry& entry) {
     if (fchmod(file.fd, entry.permissions) != 0 || futimens(file.fd, times) != 0) {
         return errorText("cannot set its attributes");
     }
+    startWritingBack(file.fd);
     const int fd = std::exchange(file.fd, -1);
     // A delayed write error (a full disk, a quota) shows only here.
     if (::close(fd) != 0) {
