@@ -1,7 +1,6 @@
 #include "update/unpack/zip_entries.h"
 
 #include "launcher/run_log.h"
-#include "platform/write_back.h"
 #include "update/release/sha256_stream.h"
 
 #include <algorithm>
@@ -107,7 +106,6 @@ Problem finishFile(Descriptor& file, const ZipEntry& entry) {
     if (fchmod(file.fd, entry.permissions) != 0 || futimens(file.fd, times) != 0) {
         return errorText("cannot set its attributes");
     }
-    startWritingBack(file.fd);
     const int fd = std::exchange(file.fd, -1);
     // A delayed write error (a full disk, a quota) shows only here.
     if (::close(fd) != 0) {
