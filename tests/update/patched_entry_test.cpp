@@ -5,6 +5,8 @@
 #include "update/entry_stream_install.h"
 #include "update/http/range_reader.h"
 
+#include <memory>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -12,20 +14,22 @@ namespace {
 class PatchedEntry : public LoggedTest {
   protected:
     // Serves path with ranges; before the first request that reaches the byte at trigger (none:
-    // never), before runs once.
+    // never), before runs once. The server keeps its own copy of bytes: a transfer that the
+    // launcher leaves half way may still be sending when the test's own strings are gone.
     void serve(const std::string& path, const std::string& bytes, std::size_t trigger,
                std::function<void()> before) {
-        http.server().Get(path, [this, &bytes, trigger, before](const httplib::Request&,
-                                                                httplib::Response& response) {
-            response.set_content_provider(bytes.size(), "application/zip",
-                                          [this, &bytes, trigger, before](std::size_t offset,
-                                                                          std::size_t length,
-                                                                          httplib::DataSink& sink) {
+        const auto owned = std::make_shared<const std::string>(bytes);
+        http.server().Get(path, [this, owned, trigger, before](const httplib::Request&,
+                                                               httplib::Response& response) {
+            response.set_content_provider(owned->size(), "application/zip",
+                                          [this, owned, trigger, before](std::size_t offset,
+                                                                         std::size_t length,
+                                                                         httplib::DataSink& sink) {
                                               if (offset <= trigger && trigger < offset + length &&
                                                   !triggered.exchange(true)) {
                                                   before();
                                               }
-                                              return sink.write(bytes.data() + offset, length);
+                                              return sink.write(owned->data() + offset, length);
                                           });
         });
     }
@@ -37,8 +41,8 @@ class PatchedEntry : public LoggedTest {
 
     TempFolder work;
     TempFolder data;
+    std::atomic<bool> triggered{false}; // before the server, which its threads outlive otherwise
     HttpTestServer http;
-    std::atomic<bool> triggered{false};
 };
 
 } // namespace
