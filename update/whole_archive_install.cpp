@@ -38,15 +38,7 @@ struct ArchiveCleanup {
 
 // The downloaded archive, opened and bounded as the unpacker opens it; none after its line.
 ArchiveHandle openDownloaded(const std::string& archivePath, std::uint64_t archiveBytes) {
-    zip_error_t error;
-    zip_error_init(&error);
-    bool tooLarge = false;
-    ArchiveHandle archive = openArchive(zip_source_file_create(archivePath.c_str(), 0, -1, &error),
-                                        archivePath, error, tooLarge);
-    if (!archive && !tooLarge) {
-        writeToLog("unzip: cannot open " + archivePath + ": " + zip_error_strerror(&error));
-    }
-    zip_error_fini(&error);
+    ArchiveHandle archive = openArchiveFile(archivePath);
     if (archive && !entriesFitInArchive(archive.get(), archiveBytes, archivePath)) {
         return nullptr;
     }

@@ -113,3 +113,16 @@ ArchiveHandle openArchive(zip_source_t* source, const std::string& label, zip_er
     }
     return archive;
 }
+
+ArchiveHandle openArchiveFile(const std::string& archivePath) {
+    zip_error_t error;
+    zip_error_init(&error);
+    bool tooLarge = false;
+    ArchiveHandle archive = openArchive(zip_source_file_create(archivePath.c_str(), 0, -1, &error),
+                                        archivePath, error, tooLarge);
+    if (!archive && !tooLarge) {
+        writeToLog("unzip: cannot open " + archivePath + ": " + zip_error_strerror(&error));
+    }
+    zip_error_fini(&error);
+    return archive;
+}

@@ -18,3 +18,6 @@ constexpr std::uint64_t largestCentralDirectoryBytes = 32 * 1024 * 1024;
 // failure leaves libzip's reason in error. Reads after the opening are not held.
 ArchiveHandle openArchive(zip_source_t* source, const std::string& label, zip_error_t& error,
                           bool& tooLarge);
+
+// Opens the archive file at archivePath as above; none after one run-log line.
+ArchiveHandle openArchiveFile(const std::string& archivePath);

@@ -1,6 +1,7 @@
 #include "update/unpack/zip_entries.h"
 
 #include "launcher/run_log.h"
+#include "platform/write_all.h"
 #include "update/release/sha256_stream.h"
 
 #include <algorithm>
@@ -36,21 +37,6 @@ Descriptor createPartial(int folder, const std::string& name, Problem& problem) 
         problem = errorText("cannot create a file");
     }
     return file;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // libzip compares what an entry inflates to with its declared size only once its data have

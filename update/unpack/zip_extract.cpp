@@ -15,15 +15,7 @@ namespace {
 
 bool unpackAll(const std::string& archivePath, const std::string& destination,
                const UnzipProgressHandler& progress) {
-    zip_error_t error;
-    zip_error_init(&error);
-    bool tooLarge = false;
-    ArchiveHandle archive = openArchive(zip_source_file_create(archivePath.c_str(), 0, -1, &error),
-                                        archivePath, error, tooLarge);
-    if (!archive && !tooLarge) {
-        writeToLog("unzip: cannot open " + archivePath + ": " + zip_error_strerror(&error));
-    }
-    zip_error_fini(&error);
+    ArchiveHandle archive = openArchiveFile(archivePath);
     if (!archive) {
         return false;
     }
