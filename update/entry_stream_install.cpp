@@ -53,6 +53,7 @@ std::optional<std::string> requiredHash(const ZipEntry& entry, const IndexedHash
 struct Destination {
     const std::string& dataFolder;
     const std::string& versionText;
+    const std::string& bundleName; // the application that must be in the release
 };
 
 struct Install {
@@ -221,7 +222,8 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
         releaseJournal(install.archive, install.entries, install.hashes, plan.installed,
                        recorded ? &*recorded : nullptr, destination.versionText);
     recorded.reset(); // the commit records the installed files anew: one record in memory at a time
-    const bool committed = commitStagedRelease(destination.dataFolder, journal);
+    const bool committed =
+        commitStagedRelease(destination.dataFolder, journal, destination.bundleName);
     finishUnzipProgress(committed);
     return committed ? EntryWiseInstall::Installed : EntryWiseInstall::Failed;
 }
@@ -321,7 +323,7 @@ EntryWiseInstall installThrough(RangeReader& remote, const std::string& url,
     // Entries are named in the log as the whole-archive road names them.
     const std::string folderText = withTrailingSlash(folder);
     return installFrom(remote, archive.get(), url, folderText + archiveName, requiredIndexSha256,
-                       Destination{folder, versionText});
+                       Destination{folder, versionText, executableName});
 }
 
 } // namespace

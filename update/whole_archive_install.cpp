@@ -118,7 +118,7 @@ bool installContentWholeArchive(const std::string& url, const std::string& folde
     }
     cleanup.keepStaged = true;
     std::remove(archivePath.c_str());
-    const bool committed = commitStagedRelease(folder, journal);
+    const bool committed = commitStagedRelease(folder, journal, executableName);
     finishUnzipProgress(committed);
     return committed;
 }

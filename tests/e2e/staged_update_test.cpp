@@ -5,6 +5,7 @@
 #include "tests/e2e/entry_wise_fixture.h"
 
 #include <csignal>
+#include <functional>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <thread>
@@ -276,6 +277,78 @@ TEST_F(StagedUpdate, ADiskWithoutTheRoomIsRefusedBeforeTheEntriesAreFetchedOnBot
         const ChildResult offline = runLauncher();
         EXPECT_EQ(offline.exitStatus, 0) << offline.standardError;
         EXPECT_EQ(gameStarts(2).back().version, "1.0" + tag);
+        started.stopAll();
+        fs::remove(gameRecord);
+    }
+}
+
+// A publisher's mistake is no update: whatever the archive lacks of the game, the installed one
+// stays whole, recorded and playable offline, and nothing staged is kept.
+TEST_F(StagedUpdate, AReleaseWithoutTheGameLeavesTheInstalledOneWholeOnBothRoads) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string executable = gameBundleName() + "/Contents/MacOS/sample_game";
+    struct Fault {
+        const char* what;
+        std::function<std::string(const std::string& version)> publish;
+        std::string line;
+    };
+    const std::vector<Fault> faults{
+        {"a 0-byte answer",
+         [this](const std::string& version) {
+             writeFile(releases / ("empty-" + version + ".zip"), "");
+             return "/empty-" + version + ".zip";
+         },
+         "failed to unzip file"},
+        {"an empty ZIP",
+         [this](const std::string& version) {
+             writeFile(releases / ("none-" + version + ".zip"),
+                       std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+             return "/none-" + version + ".zip";
+         },
+         "Update refused, the installed game stays as it is: it holds no " + gameBundleName()},
+        {"a bundle under another name",
+         [this](const std::string& version) { return publishGame(version, "Other-"); },
+         "Update refused, the installed game stays as it is: it holds no " + gameBundleName()},
+        {"a bundle without its executable",
+         [this, &executable](const std::string& version) {
+             const std::string archive = publishGame(version);
+             EXPECT_EQ(runChild("/usr/bin/zip",
+                                {"-q", "-d", (releases / archive.substr(1)).string(), executable})
+                           .exitStatus,
+                       0);
+             return archive;
+         },
+         "Update refused, the installed game stays as it is: it holds no executable " +
+             executable}};
+    for (const bool ranges : {true, false}) {
+        SCOPED_TRACE(ranges ? "entry-wise" : "whole archive");
+        serve({.extraDirectives = ranges ? "" : "        max_ranges 0;\n"});
+        const std::string installed = ranges ? "1.0a" : "1.0b";
+        announceWithOfflinePlay(installed, publishGame(installed));
+        ASSERT_EQ(runLauncher().exitStatus, 0);
+        started.stopAll();
+        const auto tree = gameFiles();
+        const std::string record = readFile(dataFolder / "CurrentVersion.ini");
+        int release = 1;
+        for (const Fault& fault : faults) {
+            SCOPED_TRACE(fault.what);
+            const std::string version = installed + "." + std::to_string(release++);
+            announceWithOfflinePlay(version, fault.publish(version));
+            EXPECT_EQ(runLauncher().exitStatus, 1);
+            EXPECT_TRUE(lastRunHas(fault.line)) << fault.line;
+            EXPECT_FALSE(lastRunMentions("Update put in place"));
+            EXPECT_EQ(gameFiles(), tree);
+            EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), record);
+            EXPECT_FALSE(fs::exists(dataFolder / ".launcher-staging"));
+            EXPECT_FALSE(fs::exists(dataFolder / ".launcher-commit"));
+            EXPECT_FALSE(fs::exists(dataFolder / (displayName + ".zip")));
+        }
+        server->stop();
+        const ChildResult offline = runLauncher();
+        EXPECT_EQ(offline.exitStatus, 0) << offline.standardError;
+        const auto starts = gameStarts(2);
+        ASSERT_EQ(starts.size(), 2u);
+        EXPECT_EQ(starts.back().version, installed);
         started.stopAll();
         fs::remove(gameRecord);
     }

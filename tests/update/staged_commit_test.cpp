@@ -7,6 +7,7 @@
 #include "tests/update/download_test_support.h"
 
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,7 @@ class StagedCommitTest : public LoggedTest {
         put(staged(bundle / "MacOS/Game"), "game 1.1");
         put(staged(bundle / "Resources/a.dat"), "a 1.1");
         put(staged(bundle / "Resources/New/n.dat"), "n 1.1");
+        fs::permissions(staged(bundle / "MacOS/Game"), fs::perms(0755));
         for (const std::string path :
              {"Game.app", "Game.app/Contents", "Game.app/Contents/MacOS",
               "Game.app/Contents/Resources", "Game.app/Contents/Resources/New"}) {
@@ -86,7 +88,7 @@ class StagedCommitTest : public LoggedTest {
 };
 
 TEST_F(StagedCommitTest, ACommitPutsTheWholeReleaseInPlaceAndKeepsItsJournalUntilRecorded) {
-    ASSERT_TRUE(commitStagedRelease(data.str(), journal));
+    ASSERT_TRUE(commitStagedRelease(data.str(), journal, "Game.app"));
     expectWholeNewRelease();
     EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini")) << "recorded by the caller, later";
     EXPECT_TRUE(fs::exists(data / commitJournalName));
@@ -155,6 +157,67 @@ TEST_F(StagedCommitTest, AJournalThatCannotBeFinishedIsDroppedAndTheVersionForgo
                        "installed again"));
     EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
     EXPECT_FALSE(fs::exists(data / commitJournalName));
+}
+
+// What a publisher's mistake can leave out of a release: nothing is put in place, the staged files
+// go, and the installed game and its record stay as they are.
+TEST_F(StagedCommitTest, AReleaseWithoutItsApplicationIsRefusedBeforeAnythingIsTouched) {
+    struct Case {
+        const char* what;
+        std::string bundleName;
+        std::function<void()> change;
+        std::string missing; // empty: the commit goes ahead
+    };
+    const std::vector<Case> cases{
+        {"another bundle's name", "Other.app", {}, "it holds no Other.app"},
+        {"an executable without its permission", "Game.app",
+         [this] { fs::permissions(staged(bundle / "MacOS/Game"), fs::perms(0644)); },
+         "its Game.app/Contents/MacOS/Game is not an executable file"},
+        {"Info.plist naming another executable", "Game.app",
+         [this] {
+             put(staged(bundle / "Info.plist"),
+                 "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                 "<key>CFBundleExecutable</key><string>Runner</string></dict></plist>");
+             journal.files.push_back({(bundle / "Info.plist").string(), "crc32:1", true});
+         },
+         "it holds no executable Game.app/Contents/MacOS/Runner"},
+        {"the bundle itself an executable file", "Game.app/Contents/MacOS/Game", {}, ""},
+        {"the executable kept as installed", "Game.app",
+         [this] {
+             fs::remove(staged(bundle / "MacOS/Game"));
+             fs::permissions(data / bundle / "MacOS/Game", fs::perms(0755));
+             journal.files[0].staged = false;
+         },
+         ""}};
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.what);
+        TearDown();
+        fs::remove_all(data.path());
+        fs::create_directories(data.path());
+        folder = Descriptor(open(data.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        journal = CommitJournal{};
+        SetUp();
+        if (testCase.change) {
+            testCase.change();
+        }
+        if (testCase.bundleName == "Game.app/Contents/MacOS/Game") {
+            // Not a bundle name a release has, but a path the check must take as one file.
+            journal.files.push_back({testCase.bundleName, "crc32:2", false});
+        }
+        const bool committed = commitStagedRelease(data.str(), journal, testCase.bundleName);
+        EXPECT_EQ(committed, testCase.missing.empty());
+        if (committed) {
+            continue;
+        }
+        EXPECT_TRUE(
+            logged("Update refused, the installed game stays as it is: " + testCase.missing));
+        EXPECT_EQ(readFile(data / bundle / "MacOS/Game"), "game 1.0");
+        EXPECT_EQ(readFile(data / bundle / "Resources/old.dat"), "old 1.0");
+        EXPECT_EQ(readFile(data / "CurrentVersion.ini"), "ApplicationVersion=1.0\n");
+        EXPECT_FALSE(fs::exists(data / commitJournalName));
+        EXPECT_FALSE(fs::exists(data / stagingFolderName));
+        EXPECT_EQ(readInstalledFiles(folder.fd)->size(), 4U);
+    }
 }
 
 TEST_F(StagedCommitTest, StagedFilesOfAnotherReleaseAreDiscardedThoseOfTheSameKept) {

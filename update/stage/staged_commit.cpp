@@ -2,6 +2,8 @@
 
 #include "launcher/run_log.h"
 #include "update/release/installed_version.h"
+#include "update/stage/release_application.h"
+#include "update/stage/staging_area.h"
 #include "update/unpack/launcher_records.h"
 
 #include <chrono>
@@ -31,10 +33,23 @@ std::string secondsSince(std::chrono::steady_clock::time_point start) {
 
 } // namespace
 
-bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& journal) {
+bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& journal,
+                         const std::string& bundleName) {
     const auto start = std::chrono::steady_clock::now();
     const Descriptor folder = openDataFolder(dataFolder);
-    if (!folder.valid() || !writeCommitJournal(folder.fd, journal)) {
+    if (!folder.valid()) {
+        writeToLog(errorText("cannot write the update's commit journal in " + dataFolder));
+        return false;
+    }
+    // A publisher's mistake (an empty archive, another bundle, no executable) must not cost the
+    // player the game they have.
+    if (const Problem missing = missingApplication(dataFolder, journal, bundleName);
+        !missing.empty()) {
+        writeToLog("Update refused, the installed game stays as it is: " + missing);
+        discardStaging(folder.fd);
+        return false;
+    }
+    if (!writeCommitJournal(folder.fd, journal)) {
         writeToLog(errorText("cannot write the update's commit journal in " + dataFolder));
         return false;
     }

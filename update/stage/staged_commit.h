@@ -5,9 +5,12 @@
 
 // Puts a fully staged release in place through its journal. The journal stays until the caller
 // has recorded the new version (forgetCommit), so that a run killed in between still ends with
-// the version recorded at the next start. False after a run-log line when the commit could not
-// be made durable (nothing touched then) or not be finished.
-bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& journal);
+// the version recorded at the next start. False after a run-log line when the release does not
+// hold the application bundleName that is started afterwards (its staged files are discarded,
+// nothing is touched), when the commit could not be made durable (nothing touched then) or not
+// be finished.
+bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& journal,
+                         const std::string& bundleName);
 void forgetCommit(const std::string& dataFolder);
 
 // Finishes the commit that an earlier run left in dataFolder (killed or cut off during it) and

@@ -3,6 +3,7 @@
 #include "launcher/run_log.h"
 
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -117,6 +118,15 @@ ArchiveHandle openArchive(zip_source_t* source, const std::string& label, zip_er
 ArchiveHandle openArchiveFile(const std::string& archivePath) {
     zip_error_t error;
     zip_error_init(&error);
+    // libzip takes an empty file for an archive with no entries; a download that brought no
+    // bytes (a redirect's empty page, a 0-byte upload) is no archive.
+    struct stat status {};
+    if (stat(archivePath.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0) {
+        zip_error_set(&error, ZIP_ER_NOZIP, 0);
+        writeToLog("unzip: cannot open " + archivePath + ": " + zip_error_strerror(&error));
+        zip_error_fini(&error);
+        return nullptr;
+    }
     bool tooLarge = false;
     ArchiveHandle archive = openArchive(zip_source_file_create(archivePath.c_str(), 0, -1, &error),
                                         archivePath, error, tooLarge);
