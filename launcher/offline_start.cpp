@@ -23,12 +23,11 @@ std::string installedGameBundleName(const std::string& dataFolder) {
 
 std::optional<int> startInstalledGameOffline(const std::string& dataFolder,
                                              ManifestFailure failure) {
-    // A manifest that arrived but was malformed or refused says the server is not to be trusted;
-    // only a missing network lets the installed game go unchecked. An expired manifest is as good
-    // as none: correctly signed, only too old to say what is current.
-    const bool noCurrentManifest =
-        failure == ManifestFailure::Transfer || failure == ManifestFailure::Expired;
-    if (launcherConfig.startInstalledGameWhenOffline == 0 || !noCurrentManifest) {
+    // A manifest that was refused (a key rotation this launcher missed, an expired or replayed
+    // one) or that arrived unparsable (a captive portal's page, a 404 page) says nothing of what
+    // is current: nothing of it is used, so it is no worse than no network. The installed game
+    // was checked when it was installed.
+    if (launcherConfig.startInstalledGameWhenOffline == 0 || failure == ManifestFailure::None) {
         return std::nullopt;
     }
     const std::string bundleName = installedGameBundleName(dataFolder);
@@ -38,6 +37,10 @@ std::optional<int> startInstalledGameOffline(const std::string& dataFolder,
     const std::string application = appendPathComponent(dataFolder, bundleName);
     if (!fileExistsAtPath(application)) {
         return std::nullopt;
+    }
+    if (failure != ManifestFailure::Transfer) {
+        writeToLog("The manifest was not accepted: starting the installed game as without a "
+                   "network");
     }
     if (gameIsAlreadyRunning(application)) {
         return 0;

@@ -4,10 +4,10 @@
 #include <optional>
 #include <string>
 
-// When startInstalledGameWhenOffline is on, the manifest failed for want of a transfer (or was
-// signed but expired: failure) and a game is installed in dataFolder: starts it unchecked and
-// returns the start's status (0 when it runs). None when offline play does not apply and the run
-// ends as before.
+// When startInstalledGameWhenOffline is on, no manifest was accepted (failure: no transfer, one
+// that could not be parsed, or one refused for its signatures, serial, key or expiry) and a game
+// is installed in dataFolder: starts it unchecked and returns the start's status (0 when it
+// runs). None when offline play does not apply and the run ends as before.
 std::optional<int> startInstalledGameOffline(const std::string& dataFolder,
                                              ManifestFailure failure);
 

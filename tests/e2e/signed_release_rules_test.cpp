@@ -5,6 +5,7 @@
 #include "tests/support/temp_folder.h"
 
 #include <csignal>
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -113,27 +114,67 @@ TEST_F(SignedReleaseRules, AnExpiredManifestStartsTheInstalledGameOnlyWithOfflin
     EXPECT_EQ(highestSerial(), "1\n");
 }
 
-TEST_F(SignedReleaseRules, OnlyExpiryTakesTheOfflineRoad) {
+// Whatever a manifest is refused for, none of it is used, so with offline play the installed,
+// checked game starts as without a network; nothing is fetched. (Until then only an expired
+// manifest did: a key rotation a player's launcher missed locked the player out.)
+TEST_F(SignedReleaseRules, EveryRefusedManifestTakesTheOfflineRoadWithOfflinePlay) {
     SKIP_WITHOUT_DISPLAY();
     installAndQuit("1.0", 3, offlinePlay);
-    // Refused for what it is, not for its age: the server is not to be trusted.
-    signedRelease("0.9", 2);
-    const ChildResult older = runLauncher();
-    EXPECT_EQ(older.exitStatus, 1);
-    EXPECT_TRUE(lastRunHas("Manifest refused: ManifestSerial 2 is lower than the installed "
-                           "serial 3"));
-    EXPECT_FALSE(lastRunMentions("without checking for updates"));
+    const std::string record = readFile(dataFolder / "CurrentVersion.ini");
+    std::string otherKey;
+    const fs::path otherPrivateKey = newKey("other.pem", &otherKey);
+    struct Refusal {
+        const char* what;
+        std::function<void()> publish;
+        std::string line;
+    };
+    const std::vector<Refusal> refusals{
+        {"an older serial", [this] { signedRelease("0.9", 2); },
+         "ManifestSerial 2 is lower than the installed serial 3"},
+        {"a key rotation this launcher missed",
+         [&] {
+             unsignedRelease("2.0", 4);
+             runPublish({"sign", "--sign-with", otherPrivateKey.string(), manifestPath().string()});
+         },
+         "the signature does not verify with releaseSigningPublicKey"},
+        {"an expiry that is no time",
+         [this] {
+             // launcher-publish writes no such value; one edited in by hand and signed again.
+             const std::string text = unsignedRelease("2.0", 4);
+             writeFile(manifestPath(), text + "ManifestExpires=2030-02-30T00:00:00Z\n");
+             runPublish({"sign", "--sign-with", privateKey.string(), manifestPath().string()});
+         },
+         "ManifestExpires is not a UTC time: 2030-02-30T00:00:00Z"},
+        {"no signature", [this] { unsignedRelease("2.0", 4); },
+         "the last line is not a ManifestSignature line"}};
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.what);
+        refusal.publish();
+        configureKey(publicKey, offlinePlay);
+        const ChildResult offline = runLauncher();
+        EXPECT_EQ(offline.exitStatus, 0) << offline.standardError;
+        EXPECT_TRUE(lastRunHasInOrder("Manifest refused: " + refusal.line,
+                                      "Error getting or parsing LatestVersion.ini! "
+                                      "latestVersionEndpointURL:" +
+                                          server->url("/LatestVersion.ini")));
+        EXPECT_TRUE(lastRunHasInOrder(
+            "The manifest was not accepted: starting the installed game as without a network",
+            offlineLine()));
+        ++starts;
+        ASSERT_EQ(gameStarts(starts).size(), starts);
+        started.stopAll();
 
-    // launcher-publish writes no such value; one edited in by hand and signed again.
-    const std::string text = unsignedRelease("2.0", 4);
-    writeFile(manifestPath(), text + "ManifestExpires=2030-02-30T00:00:00Z\n");
-    runPublish({"sign", "--sign-with", privateKey.string(), manifestPath().string()});
-    const ChildResult malformed = runLauncher();
-    EXPECT_EQ(malformed.exitStatus, 1);
-    EXPECT_TRUE(lastRunHas("Manifest refused: ManifestExpires is not a UTC time: "
-                           "2030-02-30T00:00:00Z"));
-    EXPECT_FALSE(lastRunMentions("without checking for updates"));
-    EXPECT_EQ(readGameStarts(gameRecord).size(), 1u);
+        // Without offline play the run ends with 1 and starts nothing.
+        configureKey(publicKey);
+        EXPECT_EQ(runLauncher().exitStatus, 1);
+        EXPECT_TRUE(lastRunHas("Manifest refused: " + refusal.line));
+        EXPECT_FALSE(lastRunMentions("without checking for updates"));
+        EXPECT_EQ(readGameStarts(gameRecord).size(), starts);
+    }
+    EXPECT_EQ(requestsFor("GET /game-0.9.zip"), 0);
+    EXPECT_EQ(requestsFor("GET /game-2.0.zip"), 0);
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), record);
+    EXPECT_EQ(highestSerial(), "3\n");
 }
 
 TEST_F(SignedReleaseRules, LaunchersTrustingTheOldOrTheNewKeyBothTakeAManifestSignedWithBoth) {
