@@ -17,7 +17,9 @@
 #include "uninstall/uninstaller.h"
 #include "update/application_names.h"
 #include "update/background_manifest_fetch.h"
+#include "update/manifest_check.h"
 #include "update/release/installed_version.h"
+#include "update/release/release_signature.h"
 #include "update/release/version_manifest.h"
 #include "update/self_update.h"
 
@@ -95,15 +97,23 @@ bool asksForUninstall(int argc, char** argv) {
     return hasExactArgument(argc, argv, "-u");
 }
 
-int launchOrUpdateContent() {
+int launchOrUpdateContent(const std::string& latestIndexSha256,
+                          const std::string& installedIndexSha256) {
     const LatestVersionInfo& latest = latestVersionInfo;
     writeToLog("comparing latest endpoint version: " + latest.ApplicationVersion +
                " to app CurrentVersion appVersion: " + currentAppVersion);
     int result = 0;
-    if (latest.ApplicationVersion == currentAppVersion) {
+    const bool sameIndex = latestIndexSha256.empty() || latestIndexSha256 == installedIndexSha256;
+    if (latest.ApplicationVersion == currentAppVersion && sameIndex) {
         // Gone before the game's window can appear; the launcher ends right after the start.
         closeSplashIfShown();
         result = startOrRepairInstalledGame(contentApplicationPath());
+    } else if (latest.ApplicationVersion == currentAppVersion) {
+        writeToLog("Current release index:" +
+                   (installedIndexSha256.empty() ? std::string("(none)") : installedIndexSha256) +
+                   " is different than latest:" + latestIndexSha256 +
+                   "\nStarting content installer...");
+        result = runContentInstallerFromModule();
     } else {
         writeToLog("Current appVersion:" + currentAppVersion + " is different than latest:" +
                    latest.ApplicationVersion + "\nStarting content installer...");
@@ -118,7 +128,7 @@ namespace {
 
 // The content step once the manifest has been accepted and the launcher is current: the
 // installer when the game or its record is missing, else the installed game or its update.
-int takeTheContentRoad(const std::string& dataFolder) {
+int takeTheContentRoad(const std::string& dataFolder, const CheckedManifest& manifest) {
     const LauncherConfig& config = launcherConfig;
     if (!applicationNamesStayInside(config.appDisplayName,
                                     latestVersionInfo.ApplicationExecutablePrefix)) {
@@ -139,7 +149,8 @@ int takeTheContentRoad(const std::string& dataFolder) {
     }
     writeToLog("CurrentVersion.ini loaded from '" + dataFolder +
                "': appVersion=" + currentAppVersion);
-    return launchOrUpdateContent();
+    return launchOrUpdateContent(readSignedReleaseValues(manifest.text).ApplicationIndexSha256,
+                                 installedIndexSha256(dataFolder));
 }
 
 // The manifest decides the road: the installed game unchecked (offline), the self-update, or
@@ -177,10 +188,10 @@ int takeTheRoad(const PreparedRun& run) {
         // An installer not uploaded yet, or refused, must not lock the player out of the game
         // this launcher can still install and start. Its folder is left for a later run to clear.
         writeToLog(selfUpdateFailedMessage);
-        return takeTheContentRoad(run.dataFolder);
+        return takeTheContentRoad(run.dataFolder, manifest);
     }
     removeLeftoverSelfUpdateFolder(run.temporaryFolder);
-    return takeTheContentRoad(run.dataFolder);
+    return takeTheContentRoad(run.dataFolder, manifest);
 }
 
 } // namespace

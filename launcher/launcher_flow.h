@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 // The result of the road the launcher took, and whether its content step has ended.
 extern int launcherResult;
@@ -17,8 +18,12 @@ inline constexpr const char* selfUpdateFailedMessage =
 // The launcher's entry function: takes exactly one road and returns the exit status.
 int launcherMain(int argc, char** argv);
 
-// Starts the installed game when it is current, else runs the content installer.
-int launchOrUpdateContent();
+// Starts the installed game when it is current, else runs the content installer. The installed
+// release is current when its version is the manifest's and, when the manifest names its release
+// index (latestIndexSha256 not empty), so is the installed one's: a release republished under
+// the same version with other content is installed too.
+int launchOrUpdateContent(const std::string& latestIndexSha256 = {},
+                          const std::string& installedIndexSha256 = {});
 
 // Whether any argument after the program name is exactly "-u".
 bool asksForUninstall(int argc, char** argv);

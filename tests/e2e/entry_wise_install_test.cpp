@@ -2,6 +2,8 @@
 // made by launcher-publish from the sample game and a few hundred KiB of assets.
 #include "tests/e2e/entry_wise_fixture.h"
 
+#include <functional>
+
 namespace fs = std::filesystem;
 
 TEST_F(EntryWiseInstall, AnUpdateFetchesTheChangedFileAndDropsWhatOnlyTheOldReleaseHad) {
@@ -138,4 +140,59 @@ TEST_F(EntryWiseInstall, WithAKeyATamperedEntryOrAMissingIndexIsRefusedAndNothin
     EXPECT_FALSE(lastRunMentions("fetching the whole archive"));
     EXPECT_EQ(readFile(dataFolder / assetPath(7)), oldAsset);
     EXPECT_EQ(gameStarts(2).size(), 1u);
+}
+
+// A hotfix republished under the same ApplicationVersion reaches the players: the manifest's
+// release index differs from the installed one's. A manifest without the index compares
+// versions only, as before.
+TEST_F(EntryWiseInstall, ARepublishUnderTheSameVersionInstallsWhenItsIndexDiffers) {
+    SKIP_WITHOUT_DISPLAY();
+    const auto indexOf = [](const std::string& manifest) {
+        const std::string key = "\nApplicationIndexSha256=";
+        const std::size_t at = manifest.find(key);
+        return at == std::string::npos ? std::string() : manifest.substr(at + key.size(), 64);
+    };
+    const std::string installedIndex = indexOf(announceSigned("1.0", publishWithAssets("1.0"), 1));
+    ASSERT_EQ(installedIndex.size(), 64u);
+    // The game without the serial record a signed release keeps beside it.
+    const auto gameTree = [this] {
+        auto tree = installedTree();
+        tree.erase("HighestManifestSerial");
+        return tree;
+    };
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    started.stopAll();
+
+    const std::string hotfix = publishWithAssets("1.0", {3});
+    const std::string manifest = announceSigned("1.0", hotfix, 2);
+    const ChildResult updated = runLauncher();
+    EXPECT_EQ(updated.exitStatus, 0) << updated.standardError;
+    EXPECT_TRUE(lastRunHasInOrder("Current release index:" + installedIndex +
+                                      " is different than latest:" + indexOf(manifest),
+                                  "Starting content installer..."));
+    EXPECT_TRUE(gameTree() == plainUnpack(hotfix)) << "the hotfix installed";
+    EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), manifest);
+    ASSERT_EQ(gameStarts(2).size(), 2u);
+    started.stopAll();
+
+    // Current now: started at once. Then a republish whose manifest names no index.
+    struct Run {
+        const char* what;
+        std::function<std::string()> publish;
+    };
+    const std::vector<Run> runs{{"the same manifest again", [&] { return manifest; }},
+                                {"a manifest without the index", [this] {
+                                     return announce("1.0", publishWithAssets("1.0", {4}));
+                                 }}};
+    std::size_t starts = 2;
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.what);
+        run.publish();
+        const auto before = gameTree();
+        EXPECT_EQ(runLauncher().exitStatus, 0);
+        EXPECT_FALSE(lastRunMentions("Starting content installer"));
+        EXPECT_TRUE(gameTree() == before) << "nothing installed";
+        ASSERT_EQ(gameStarts(++starts).size(), starts);
+        started.stopAll();
+    }
 }

@@ -18,6 +18,11 @@ bool loadCurrentVersionIni(const std::string& folder) {
     return true;
 }
 
+std::string installedIndexSha256(const std::string& folder) {
+    const INIReader reader(folder + "/CurrentVersion.ini");
+    return reader.ParseError() < 0 ? std::string() : reader.Get("", "ApplicationIndexSha256", "");
+}
+
 namespace {
 
 // Writes the text up to its first NUL, the way the record has always been written.

@@ -9,6 +9,10 @@ extern std::string latestVersionText;
 // False when folder + "/CurrentVersion.ini" cannot be opened; otherwise sets currentAppVersion.
 bool loadCurrentVersionIni(const std::string& folder);
 
+// ApplicationIndexSha256 of folder + "/CurrentVersion.ini", read as the record is read; empty
+// when the record or the key is absent.
+std::string installedIndexSha256(const std::string& folder);
+
 // Records manifestText (the content installer's: latestVersionText) as folder +
 // "/CurrentVersion.ini": 0 on success, 1 (after a log line) when the record could not be written
 // whole.
