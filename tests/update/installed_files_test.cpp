@@ -7,18 +7,20 @@
 #include "update/unpack/launcher_records.h"
 
 #include "tests/support/temp_folder.h"
+#include "tests/update/download_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class InstalledFilesTest : public ::testing::Test {
+class InstalledFilesTest : public LoggedTest {
   protected:
     TempFolder data;
     Descriptor folder{open(data.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
@@ -70,21 +72,42 @@ TEST_F(InstalledFilesTest, AnythingButAWholeRecordIsNoRecord) {
         EXPECT_FALSE(readInstalledFiles(folder.fd)) << "cut at " << length;
     }
     const std::string header = "launcher-installed-files 1\n";
-    for (const std::string& line :
-         {std::string("a\t1\t2\t3\t100644\tmd5:00\n"),
-          std::string("a\tx\t2\t3\t100644\tsha256:0\n"),
-          std::string("../up\t1\t2\t3\t100644\tsha256:0\n"),
-          std::string("a//b\t1\t2\t3\t100644\tsha256:0\n"), std::string("a\t1\t2\t3\t100644\n"),
-          std::string("a\t1\t2\t3\t100944\tsha256:0\n"),
-          std::string("a%zz\t1\t2\t3\t1\tsha256:0\n")}) {
-        writeRecord(header + line + "end\n");
-        EXPECT_FALSE(readInstalledFiles(folder.fd)) << line;
+    const std::string noFile = "line 2: it does not describe an installed file";
+    // Each refused with one line saying which line and why.
+    const std::vector<std::pair<std::string, std::string>> records{
+        {header + "a\t1\t2\t3\t100644\tmd5:00\nend\n", noFile},
+        {header + "a\tx\t2\t3\t100644\tsha256:0\nend\n", noFile},
+        {header + "../up\t1\t2\t3\t100644\tsha256:0\nend\n", noFile},
+        {header + "a//b\t1\t2\t3\t100644\tsha256:0\nend\n", noFile},
+        {header + "a\t1\t2\t3\t100644\nend\n", noFile},
+        {header + "a\t1\t2\t3\t100944\tsha256:0\nend\n", noFile},
+        {header + "a%zz\t1\t2\t3\t1\tsha256:0\nend\n", "line 2: a field holds a malformed escape"},
+        {header + "end\nend\n", "line 2: \"end\" is not the last line"},
+        {header + "a\t1\t2\t3\t100644\tsha256:0\n", "it is cut short: no \"end\" line ends it"},
+        {"launcher-installed-files 2\nend\n", "line 1: it is not \"launcher-installed-files 1\""}};
+    for (const auto& [text, why] : records) {
+        writeRecord(text);
+        EXPECT_FALSE(readInstalledFiles(folder.fd)) << text;
+        EXPECT_TRUE(
+            logged("The record of installed files .launcher-installed-files cannot be read (" +
+                   why + "): nothing is removed and every installed file is hashed"))
+            << text;
     }
-    writeRecord("launcher-installed-files 2\nend\n");
-    EXPECT_FALSE(readInstalledFiles(folder.fd));
     fs::remove(data / installedFilesName);
     fs::create_symlink(data / "c", data / installedFilesName);
     EXPECT_FALSE(readInstalledFiles(folder.fd)) << "a link is never followed";
+    // A pipe standing there would hold the run up for ever if it were opened to be read.
+    fs::remove(data / installedFilesName);
+    ASSERT_EQ(mkfifo((data / installedFilesName).c_str(), 0600), 0);
+    EXPECT_FALSE(readInstalledFiles(folder.fd));
+    EXPECT_TRUE(logged("The record of installed files .launcher-installed-files cannot be read (it "
+                       "is not a regular file): nothing is removed and every installed file is "
+                       "hashed"));
+    // No record at all is an install made before the record: nothing to say.
+    fs::remove(data / installedFilesName);
+    const std::string before = log();
+    EXPECT_FALSE(readInstalledFiles(folder.fd));
+    EXPECT_EQ(log(), before);
 }
 
 TEST_F(InstalledFilesTest, AFileIsAsInstalledUntilItsSizeTimeOrInodeChange) {

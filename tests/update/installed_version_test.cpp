@@ -50,6 +50,28 @@ TEST(InstalledVersion, SaveWritesTheFetchedTextByteForByte) {
     EXPECT_EQ(currentAppVersion, "2.0");
 }
 
+// The record is written as the launcher's other records: a link standing at it or at its
+// temporary file is replaced, never written through.
+TEST(InstalledVersion, SaveNeverWritesThroughALink) {
+    TempFolder folder;
+    LogCapture log(folder.str());
+    writeFile(folder / "elsewhere.txt", "not the launcher's");
+    writeFile(folder / "partial-target.txt", "not the launcher's either");
+    for (const char* name : {"CurrentVersion.ini", "CurrentVersion.ini.partial"}) {
+        std::filesystem::remove(folder / name);
+    }
+    std::filesystem::create_symlink(folder / "elsewhere.txt", folder / "CurrentVersion.ini");
+    std::filesystem::create_symlink(folder / "partial-target.txt",
+                                    folder / "CurrentVersion.ini.partial");
+    EXPECT_EQ(saveCurrentVersionIni(folder.str(), "ApplicationVersion=2.0\n"), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(folder / "CurrentVersion.ini"));
+    EXPECT_EQ(readFile(folder / "CurrentVersion.ini"), "ApplicationVersion=2.0\n");
+    EXPECT_EQ(readFile(folder / "elsewhere.txt"), "not the launcher's");
+    EXPECT_EQ(readFile(folder / "partial-target.txt"), "not the launcher's either");
+    EXPECT_FALSE(std::filesystem::exists(
+        std::filesystem::symlink_status(folder / "CurrentVersion.ini.partial")));
+}
+
 TEST(InstalledVersion, UnwritableFolderIsAFailureAndKeepsTheOldRecord) {
     TempFolder folder;
     const std::string logFolder = folder.str() + "/log";

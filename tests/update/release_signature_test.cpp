@@ -220,7 +220,7 @@ TEST_F(SignedFetch, TheHighestAcceptedSerialOutlivesTheInstalledRecord) {
     EXPECT_EQ(fetch(key.sign(withSerial(5)), info, raw), 1);
     EXPECT_NE(log.contents().find(
                   ":Manifest refused: the highest accepted serial cannot be recorded: cannot "
-                  "create " +
+                  "write " +
                   (folder / "HighestManifestSerial.partial").string()),
               std::string::npos)
         << log.contents();

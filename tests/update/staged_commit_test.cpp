@@ -135,13 +135,23 @@ TEST_F(StagedCommitTest, AJournalLeftAfterAKillAtAnyStepIsFinishedTheSameWay) {
 TEST_F(StagedCommitTest, AJournalThatCannotBeFinishedIsDroppedAndTheVersionForgotten) {
     ASSERT_TRUE(writeCommitJournal(folder.fd, journal));
     const std::string whole = readFile(data / commitJournalName);
-    for (const std::size_t length : {std::size_t{0}, whole.size() / 2, whole.size() - 1}) {
-        writeFile(data / commitJournalName, whole.substr(0, length));
+    // Which line, and why, is logged.
+    const std::size_t half = whole.rfind('\n', whole.size() / 2) + 1;
+    const std::vector<std::pair<std::string, std::string>> journals{
+        {"", "it is empty"},
+        {whole.substr(0, half), "it is cut short: no \"end\" line ends it"},
+        {whole.substr(0, whole.size() - 1), "it is cut short: its last line has no line end"},
+        {"launcher-commit 1\nmystery\tx\nend\n", "line 2: \"mystery\" is no line of a journal"},
+        {"launcher-commit 1\nfile\ta\tcrc32:1\tmaybe\nend\n",
+         "line 2: a file needs a path, a hash and \"staged\" or \"installed\""}};
+    for (const auto& [text, why] : journals) {
+        writeFile(data / commitJournalName, text);
         writeFile(data / "CurrentVersion.ini", "ApplicationVersion=1.0\n");
         finishLeftCommit(data.str());
         EXPECT_TRUE(logged("The update left unfinished in " + data.str() +
-                           " cannot be finished: its journal .launcher-commit cannot be read; "
-                           "the release will be installed again"));
+                           " cannot be finished: its journal .launcher-commit cannot be read (" +
+                           why + "); the release will be installed again"))
+            << why;
         EXPECT_FALSE(fs::exists(data / commitJournalName));
         EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
         EXPECT_EQ(readFile(data / bundle / "MacOS/Game"), "game 1.0") << "nothing half done";

@@ -2,9 +2,11 @@
 
 #include "launcher/run_log.h"
 
+#include "platform/durable_record.h"
+#include "platform/file_descriptor.h"
+
 #include <INIReader.h>
-#include <cstdio>
-#include <unistd.h>
+#include <fcntl.h>
 
 std::string currentAppVersion = "1.0.1";
 std::string latestVersionText;
@@ -23,29 +25,14 @@ std::string installedIndexSha256(const std::string& folder) {
     return reader.ParseError() < 0 ? std::string() : reader.Get("", "ApplicationIndexSha256", "");
 }
 
-namespace {
-
-// Writes the text up to its first NUL, the way the record has always been written.
-bool writeWhole(const std::string& path, const std::string& text) {
-    FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) {
-        return false;
-    }
-    const bool written = std::fputs(text.c_str(), file) >= 0;
-    const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    const bool closed = std::fclose(file) == 0;
-    return written && flushed && closed;
-}
-
-} // namespace
-
 int saveCurrentVersionIni(const std::string& folder, const std::string& manifestText) {
-    // Written beside the record and renamed over it, so that an interrupted write never leaves
-    // half a record behind.
-    const std::string path = folder + "/CurrentVersion.ini";
-    const std::string partial = path + ".partial";
-    if (!writeWhole(partial, manifestText) || std::rename(partial.c_str(), path.c_str()) != 0) {
-        std::remove(partial.c_str());
+    // As every record of the launcher: never written through a link, durable, and renamed over
+    // the old one, so that an interrupted write never leaves half a record behind. The text up
+    // to its first NUL, the way the record has always been written.
+    const Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.valid() || !writeRecordDurably(directory.fd, "CurrentVersion.ini",
+                                                  "CurrentVersion.ini.partial",
+                                                  manifestText.c_str())) {
         writeToLog("failed to save CurrentVersion.ini! contentAppPath: " + folder);
         return 1;
     }

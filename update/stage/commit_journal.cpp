@@ -16,7 +16,6 @@
 namespace {
 
 constexpr char journalHeader[] = "launcher-commit 1";
-constexpr char journalEnd[] = "end";
 
 std::string journalText(const CommitJournal& journal) {
     std::string text = std::string(journalHeader) + "\n";
@@ -36,7 +35,7 @@ std::string journalText(const CommitJournal& journal) {
         text += recordLine(fields);
     }
     text += recordLine({"version", journal.versionText});
-    return text + journalEnd + "\n";
+    return text + "end\n";
 }
 
 bool parseFolder(const std::vector<std::string>& fields, CommitJournal& journal) {
@@ -55,28 +54,34 @@ bool parseFolder(const std::vector<std::string>& fields, CommitJournal& journal)
     return true;
 }
 
-bool parseLine(const std::vector<std::string>& fields, CommitJournal& journal) {
+// One line of the journal into journal; why it cannot be, otherwise empty.
+Problem parseLine(const std::vector<std::string>& fields, CommitJournal& journal) {
     const std::string& kind = fields.front();
     if (kind == "folder") {
-        return parseFolder(fields, journal);
+        return parseFolder(fields, journal) ? Problem()
+                                            : "a folder needs a path, an octal mode and a time";
     }
-    if (kind == "file" && fields.size() == 4 && !fields[1].empty() &&
-        (fields[3] == "staged" || fields[3] == "installed")) {
+    if (kind == "file") {
+        if (fields.size() != 4 || fields[1].empty() ||
+            (fields[3] != "staged" && fields[3] != "installed")) {
+            return "a file needs a path, a hash and \"staged\" or \"installed\"";
+        }
         journal.files.push_back(JournalFile{fields[1], fields[2], fields[3] == "staged"});
-        return true;
+        return {};
     }
     if (kind == "remove") {
         const auto removal = installedFileFromFields(fields, 1);
-        if (removal) {
-            journal.removals.push_back(*removal);
+        if (!removal) {
+            return "a removal does not describe an installed file";
         }
-        return removal.has_value();
+        journal.removals.push_back(*removal);
+        return {};
     }
     if (kind == "version" && fields.size() == 2) {
         journal.versionText = fields[1];
-        return true;
+        return {};
     }
-    return false;
+    return "\"" + kind + "\" is no line of a journal";
 }
 
 // Whatever stands at name in the data folder goes (a link itself, never what it points to).
@@ -181,22 +186,22 @@ bool writeCommitJournal(int dataFolder, const CommitJournal& journal) {
                               journalText(journal));
 }
 
-JournalPresence readCommitJournal(int dataFolder, CommitJournal& journal) {
+JournalPresence readCommitJournal(int dataFolder, CommitJournal& journal, Problem& problem) {
     struct stat status {};
     if (fstatat(dataFolder, commitJournalName, &status, AT_SYMLINK_NOFOLLOW) != 0 &&
         errno == ENOENT) {
         return JournalPresence::Absent;
     }
-    const auto text = readRecord(dataFolder, commitJournalName);
-    const auto lines = text ? recordLines(*text) : std::nullopt;
-    if (!lines || lines->size() < 2 || lines->front() != journalHeader ||
-        lines->back() != journalEnd) {
+    const auto text = readRecord(dataFolder, commitJournalName, &problem);
+    const auto body = text ? recordBody(*text, journalHeader, problem) : std::nullopt;
+    if (!body) {
         return JournalPresence::Unreadable;
     }
     journal = CommitJournal{};
-    for (std::size_t i = 1; i + 1 < lines->size(); ++i) {
-        const auto fields = recordFields((*lines)[i]);
-        if (!fields || !parseLine(*fields, journal)) {
+    for (std::size_t line = 0; line < body->size(); ++line) {
+        const Problem refused = parseLine((*body)[line], journal);
+        if (!refused.empty()) {
+            problem = bodyLineProblem(line, refused);
             return JournalPresence::Unreadable;
         }
     }

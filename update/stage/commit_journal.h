@@ -35,8 +35,9 @@ struct CommitJournal {
 bool writeCommitJournal(int dataFolder, const CommitJournal& journal);
 
 enum class JournalPresence { Absent, Readable, Unreadable };
-// The journal a run left in the data folder.
-JournalPresence readCommitJournal(int dataFolder, CommitJournal& journal);
+// The journal a run left in the data folder; why (and on which line) it cannot be read goes to
+// problem.
+JournalPresence readCommitJournal(int dataFolder, CommitJournal& journal, Problem& problem);
 
 // Carries out the journal: CurrentVersion.ini removed (it names the release being replaced),
 // staged files moved into place, dropped files removed with the folders that this empties, the

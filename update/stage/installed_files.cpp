@@ -1,16 +1,17 @@
 #include "update/stage/installed_files.h"
 
+#include "launcher/run_log.h"
 #include "update/stage/record_text.h"
 #include "update/unpack/launcher_records.h"
 #include "update/unpack/unpack_paths.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 
 namespace {
 
 constexpr char installedFilesHeader[] = "launcher-installed-files 1";
-constexpr char recordEnd[] = "end";
 
 std::int64_t nanoseconds(const timespec& time) {
     return static_cast<std::int64_t>(time.tv_sec) * 1000000000LL + time.tv_nsec;
@@ -77,20 +78,27 @@ std::optional<InstalledFile> installedFileFromFields(const std::vector<std::stri
 }
 
 std::optional<InstalledFiles> readInstalledFiles(int dataFolder) {
-    const auto text = readRecord(dataFolder, installedFilesName);
-    const auto lines = text ? recordLines(*text) : std::nullopt;
-    if (!lines || lines->size() < 2 || lines->front() != installedFilesHeader ||
-        lines->back() != recordEnd) {
-        return std::nullopt;
+    std::string problem;
+    const auto text = readRecord(dataFolder, installedFilesName, &problem);
+    if (!text && errno == ENOENT) {
+        return std::nullopt; // an install made before the record
     }
+    auto body = text ? recordBody(*text, installedFilesHeader, problem) : std::nullopt;
     InstalledFiles files;
-    for (std::size_t i = 1; i + 1 < lines->size(); ++i) {
-        const auto fields = recordFields((*lines)[i]);
-        const auto file = fields ? installedFileFromFields(*fields, 0) : std::nullopt;
+    for (std::size_t line = 0; body && line < body->size(); ++line) {
+        const auto file = installedFileFromFields((*body)[line], 0);
         if (!file) {
-            return std::nullopt;
+            problem = bodyLineProblem(line, "it does not describe an installed file");
+            body.reset();
+            break;
         }
         files[file->path] = *file;
+    }
+    if (!body) {
+        writeToLog(std::string("The record of installed files ") + installedFilesName +
+                   " cannot be read (" + problem +
+                   "): nothing is removed and every installed file is hashed");
+        return std::nullopt;
     }
     return files;
 }
@@ -100,7 +108,7 @@ bool writeInstalledFiles(int dataFolder, const InstalledFiles& files) {
     for (const auto& [path, file] : files) {
         text += recordLine(installedFileFields(file));
     }
-    text += std::string(recordEnd) + "\n";
+    text += "end\n";
     return writeRecordDurably(dataFolder, installedFilesName, installedFilesPartialName, text);
 }
 

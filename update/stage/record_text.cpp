@@ -1,12 +1,6 @@
 #include "update/stage/record_text.h"
 
-#include "platform/file_descriptor.h"
-
-#include <cerrno>
 #include <charconv>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -18,21 +12,6 @@ int hexValue(char c) {
         return c - 'A' + 10;
     }
     return -1;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t done = ::write(fd, text.data() + written, text.size() - written);
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            return false;
-        }
-        written += static_cast<std::size_t>(done);
-    }
-    return true;
 }
 
 template <typename Number> std::optional<Number> parsed(const std::string& field, int base) {
@@ -118,55 +97,47 @@ std::string recordLine(const std::vector<std::string>& fields) {
     return line + "\n";
 }
 
-std::optional<std::vector<std::string>> recordLines(const std::string& text) {
-    if (text.empty() || text.back() != '\n') {
+std::optional<std::vector<std::vector<std::string>>>
+recordBody(const std::string& text, std::string_view header, std::string& problem) {
+    if (text.empty()) {
+        problem = "it is empty";
         return std::nullopt;
     }
-    std::vector<std::string> lines;
-    std::size_t start = 0;
+    if (text.back() != '\n') {
+        problem = "it is cut short: its last line has no line end";
+        return std::nullopt;
+    }
+    const std::size_t firstEnd = text.find('\n');
+    if (std::string_view(text).substr(0, firstEnd) != header) {
+        problem = "line 1: it is not \"" + std::string(header) + "\"";
+        return std::nullopt;
+    }
+    std::vector<std::vector<std::string>> body;
+    std::size_t start = firstEnd + 1;
     while (start < text.size()) {
         const std::size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start));
+        const std::string_view line = std::string_view(text).substr(start, end - start);
         start = end + 1;
-    }
-    return lines;
-}
-
-bool writeRecordDurably(int folder, const std::string& name, const std::string& partialName,
-                        const std::string& text) {
-    unlinkat(folder, partialName.c_str(), 0);
-    const Descriptor file(openat(folder, partialName.c_str(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    const bool written = file.valid() && writeAll(file.fd, text) && ::fsync(file.fd) == 0 &&
-                         renameat(folder, partialName.c_str(), folder, name.c_str()) == 0;
-    if (!written) {
-        unlinkat(folder, partialName.c_str(), 0);
-        return false;
-    }
-    return ::fsync(folder) == 0;
-}
-
-std::optional<std::string> readRecord(int folder, const std::string& name) {
-    const Descriptor file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat status {};
-    if (!file.valid() || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        return std::nullopt;
-    }
-    std::string text;
-    char chunk[64 * 1024];
-    while (true) {
-        const ssize_t got = ::read(file.fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
+        if (line == "end") {
+            if (start == text.size()) {
+                return body;
+            }
+            problem = bodyLineProblem(body.size(), "\"end\" is not the last line");
             return std::nullopt;
         }
-        if (got == 0) {
-            return text;
+        auto fields = recordFields(line);
+        if (!fields) {
+            problem = bodyLineProblem(body.size(), "a field holds a malformed escape");
+            return std::nullopt;
         }
-        text.append(chunk, static_cast<std::size_t>(got));
+        body.push_back(std::move(*fields));
     }
+    problem = "it is cut short: no \"end\" line ends it";
+    return std::nullopt;
+}
+
+std::string bodyLineProblem(std::size_t index, const std::string& why) {
+    return "line " + std::to_string(index + 2) + ": " + why;
 }
 
 std::optional<unsigned long long> numberField(const std::string& field, int base) {

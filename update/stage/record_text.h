@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/durable_record.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,17 +19,14 @@ std::optional<std::vector<std::string>> recordFields(std::string_view line);
 // The fields escaped and joined with tabs, with a line end.
 std::string recordLine(const std::vector<std::string>& fields);
 
-// The lines of text; the last one must end with a line end (a record cut short is no record).
-std::optional<std::vector<std::string>> recordLines(const std::string& text);
+// The lines of a record file between its header line and its "end" line, each with its fields
+// unescaped; none when the record is cut short, begins otherwise or a line is malformed, with
+// why (and which line) in problem.
+std::optional<std::vector<std::vector<std::string>>>
+recordBody(const std::string& text, std::string_view header, std::string& problem);
 
-// Writes text to partialName in folder, makes it durable, renames it to name and makes the
-// rename durable: a reader finds the old record or the new one, never a part. False (partial
-// removed) on any failure.
-bool writeRecordDurably(int folder, const std::string& name, const std::string& partialName,
-                        const std::string& text);
-
-// The whole regular file name in folder (a link is not followed); none when it cannot be read.
-std::optional<std::string> readRecord(int folder, const std::string& name);
+// Why the body line at index (0: the line after the header) is refused: "line <n>: " + why.
+std::string bodyLineProblem(std::size_t index, const std::string& why);
 
 // A number field; none unless the whole field is one in the base given.
 std::optional<unsigned long long> numberField(const std::string& field, int base = 10);

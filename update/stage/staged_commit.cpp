@@ -81,13 +81,15 @@ void finishLeftCommit(const std::string& dataFolder) {
         return;
     }
     CommitJournal journal;
-    const JournalPresence presence = readCommitJournal(folder.fd, journal);
+    Problem unreadable;
+    const JournalPresence presence = readCommitJournal(folder.fd, journal, unreadable);
     if (presence == JournalPresence::Absent) {
         return;
     }
     if (presence == JournalPresence::Unreadable) {
         dropUnfinishableCommit(folder.fd, dataFolder,
-                               std::string("its journal ") + commitJournalName + " cannot be read");
+                               std::string("its journal ") + commitJournalName +
+                                   " cannot be read (" + unreadable + ")");
         return;
     }
     const Problem problem = applyCommit(folder.fd, journal);
