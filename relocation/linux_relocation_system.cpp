@@ -84,6 +84,18 @@ std::vector<std::string> LinuxRelocationSystem::localApplicationsFolders() {
     return {"/opt"};
 }
 
+std::optional<std::string> LinuxRelocationSystem::folderOfUsersCopy(const std::string& bundleName) {
+    const std::string home = homeFolder();
+    if (home.empty() || home.front() != '/' || bundleName.empty()) {
+        return std::nullopt;
+    }
+    const std::string folder = resolvingSymlinks(home + "/Applications");
+    if (!fileExists(folder + "/" + bundleName)) {
+        return std::nullopt;
+    }
+    return folder;
+}
+
 std::string LinuxRelocationSystem::resolvingSymlinks(const std::string& path) {
     std::error_code error;
     const fs::path resolved = fs::weakly_canonical(path, error);
