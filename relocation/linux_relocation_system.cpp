@@ -10,6 +10,7 @@
 #include "relocation/relocation_commands.h"
 #include "relocation/tool_process.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <plist/plist.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -32,8 +34,36 @@ constexpr int errAuthorizationToolExecuteFailure = -60031;
 // An AppKit of today, so that every decision takes the current road.
 constexpr double currentAppKitVersion = 2299;
 
+// How long an application that started this process is given to end. The self-update's old
+// launcher ends as soon as it has started the new one; this only bounds a starter that stays.
+constexpr auto startingApplicationGrace = std::chrono::seconds(30);
+constexpr auto endPollInterval = std::chrono::milliseconds(50);
+
 std::mutex mainThreadCallsMutex;
 std::deque<std::function<void()>> mainThreadCalls;
+
+bool runsInsideABundle(pid_t process) {
+    for (const RunningApplication& application : runningApplications()) {
+        if (application.processIdentifier == process) {
+            return !application.bundlePath.empty();
+        }
+    }
+    return false;
+}
+
+// A self-update's old launcher starts the new one and ends. Until it has ended it counts as a
+// running copy at the destination, and the new launcher would end in its favour, losing the
+// update. Once the parent has ended this process is handed to another one.
+void waitForStartingApplication() {
+    const pid_t parent = getppid();
+    if (!runsInsideABundle(parent)) {
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + startingApplicationGrace;
+    while (getppid() == parent && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(endPollInterval);
+    }
+}
 
 } // namespace
 
@@ -170,6 +200,7 @@ std::optional<std::string> LinuxRelocationSystem::runAppleScript(const std::stri
 }
 
 std::vector<std::string> LinuxRelocationSystem::runningApplicationBundlePaths() {
+    waitForStartingApplication();
     std::vector<std::string> paths;
     for (const RunningApplication& application : runningApplications()) {
         if (!application.bundlePath.empty()) {
