@@ -108,63 +108,6 @@ TEST_F(Relocation, TheDestinationIsTheLastLocalFolderWithLinksResolved) {
     EXPECT_TRUE(copied());
 }
 
-TEST_F(Relocation, TheUsersOwnCopyIsReplacedWhereItIsElseTheLocalFolderGetsOne) {
-    const std::string usersCopy = "/Users/me/Applications/Launcher.app";
-    struct Case {
-        const char* name;
-        std::function<void(RecordingRelocationSystem&)> set;
-        std::string destination;
-    };
-    const std::vector<Case> cases = {
-        {"no copy of the user's", [](auto&) {}, destination},
-        {"a copy in the user's folder",
-         [&](auto& s) {
-             s.usersCopyFolder = "/Users/me/Applications";
-             s.existing.insert(usersCopy);
-             s.fileManagerTrashes = true;
-         },
-         usersCopy},
-        {"the user's folder through a link",
-         [&](auto& s) {
-             s.usersCopyFolder = "/Users/me/Apps-link";
-             s.links["/Users/me/Apps-link"] = "/Users/me/Applications";
-         },
-         usersCopy},
-        {"even when there is no local folder",
-         [&](auto& s) {
-             s.usersCopyFolder = "/Users/me/Applications";
-             s.localFolders.clear();
-         },
-         usersCopy},
-    };
-    for (const Case& c : cases) {
-        RecordingRelocationSystem s;
-        c.set(s);
-        AppRelocator(s).relocateToApplicationsFolder();
-        EXPECT_TRUE(s.called("users copy Launcher.app")) << c.name;
-        EXPECT_TRUE(s.called("copy " + s.bundle + " -> " + c.destination)) << c.name;
-        EXPECT_EQ(s.called("file manager trash " + c.destination),
-                  s.existing.contains(c.destination))
-            << c.name;
-        ASSERT_EQ(s.startedScripts.size(), 1u) << c.name;
-        EXPECT_NE(s.startedScripts[0].find("/usr/bin/open '" + c.destination + "'"),
-                  std::string::npos)
-            << c.name;
-        EXPECT_EQ(s.exits, std::vector<int>{0}) << c.name;
-    }
-}
-
-TEST_F(Relocation, AnUnwritableUsersFolderIsReplacedAsAdministratorToo) {
-    system.usersCopyFolder = "/Users/me/Applications";
-    system.existing.insert("/Users/me/Applications/Launcher.app");
-    system.unwritable.insert("/Users/me/Applications");
-    run();
-    ASSERT_EQ(system.privilegedRuns.size(), 2u);
-    EXPECT_EQ(system.privilegedRuns[1],
-              (std::vector<std::string>{"/bin/cp", "-pR", system.bundle,
-                                        "/Users/me/Applications/Launcher.app"}));
-}
-
 TEST_F(Relocation, NoLocalApplicationsFolderMeansNoMove) {
     system.localFolders.clear();
     run();
