@@ -34,7 +34,7 @@ constexpr int errAuthorizationToolExecuteFailure = -60031;
 // An AppKit of today, so that every decision takes the current road.
 constexpr double currentAppKitVersion = 2299;
 
-// How long an application that started this process is given to end. The self-update's old
+// How long a launcher that started this process is given to end. The self-update's old
 // launcher ends as soon as it has started the new one; this only bounds a starter that stays.
 constexpr auto startingApplicationGrace = std::chrono::seconds(30);
 constexpr auto endPollInterval = std::chrono::milliseconds(50);
@@ -42,10 +42,14 @@ constexpr auto endPollInterval = std::chrono::milliseconds(50);
 std::mutex mainThreadCallsMutex;
 std::deque<std::function<void()>> mainThreadCalls;
 
-bool runsInsideABundle(pid_t process) {
+// Whether process runs from a bundle of the same name as this one's: only such a bundle can be
+// the copy at the destination.
+bool runsFromANamesake(pid_t process) {
+    const fs::path ownName = fs::path(mainBundlePath()).filename();
     for (const RunningApplication& application : runningApplications()) {
         if (application.processIdentifier == process) {
-            return !application.bundlePath.empty();
+            return !application.bundlePath.empty() &&
+                   fs::path(application.bundlePath).filename() == ownName;
         }
     }
     return false;
@@ -56,7 +60,7 @@ bool runsInsideABundle(pid_t process) {
 // update. Once the parent has ended this process is handed to another one.
 void waitForStartingApplication() {
     const pid_t parent = getppid();
-    if (!runsInsideABundle(parent)) {
+    if (!runsFromANamesake(parent)) {
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + startingApplicationGrace;

@@ -57,8 +57,8 @@ class LinuxRelocationSystem final : public RelocationSystem {
     // The process. The launcher has no window at this point, so there is nothing to bring to the
     // front. A running copy cannot be brought to the front from here either, and starting a
     // second one would run two launchers on one data folder: the running copy carries on alone.
-    // An application that started this process (a self-update's old launcher, which ends right
-    // after) is given a while to end before the list is taken.
+    // A bundle of this one's name that started this process (a self-update's old launcher,
+    // which ends right after) is given a while to end before the list is taken.
     std::vector<std::string> runningApplicationBundlePaths() override;
     bool isActiveApplication() override { return true; }
     void activateIgnoringOtherApps() override {}
