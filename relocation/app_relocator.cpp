@@ -69,14 +69,14 @@ void AppRelocator::relocateToApplicationsFolder() {
     }
     const std::optional<std::string> diskImageDevice = findDiskImageDevice(bundlePath);
 
-    const std::vector<std::string> localFolders = system.localApplicationsFolders();
-    if (localFolders.empty()) {
+    const std::string bundleName = lastPathComponent(bundlePath);
+    const auto destinationFolder = applicationsFolderFor(bundleName);
+    if (!destinationFolder) {
         system.log("ERROR -- No Applications folder to move into");
         return;
     }
-    const std::string applicationsFolder = system.resolvingSymlinks(localFolders.back());
-    const std::string destinationPath =
-        appendPathComponent(applicationsFolder, lastPathComponent(bundlePath));
+    const std::string applicationsFolder = system.resolvingSymlinks(*destinationFolder);
+    const std::string destinationPath = appendPathComponent(applicationsFolder, bundleName);
     const bool destinationExists = system.fileExists(destinationPath);
     // Reached through a linked folder, the destination can be this very bundle: trashing it
     // would delete the running launcher.
@@ -93,6 +93,19 @@ void AppRelocator::relocateToApplicationsFolder() {
         return;
     }
     relaunchFromDestination(destinationPath, isNested, diskImageDevice);
+}
+
+// The user's own copy is the one that must be replaced: a copy put elsewhere would leave the
+// user starting the old one, which would update itself again on every run.
+std::optional<std::string> AppRelocator::applicationsFolderFor(const std::string& bundleName) {
+    if (auto usersFolder = system.folderOfUsersCopy(bundleName)) {
+        return usersFolder;
+    }
+    const std::vector<std::string> localFolders = system.localApplicationsFolders();
+    if (localFolders.empty()) {
+        return std::nullopt;
+    }
+    return localFolders.back();
 }
 
 bool AppRelocator::moveIntoPlace(const std::string& bundlePath, const std::string& destinationPath,
@@ -233,7 +246,7 @@ void AppRelocator::relaunchFromDestination(const std::string& destinationPath, b
                                            const std::optional<std::string>& diskImageDevice) {
     const int pid = system.processIdentifier();
     const std::string quoted = shellQuote(destinationPath);
-    const std::string quarantine = quarantineCommand(quoted, !appKitIsLegacy());
+    const auto quarantine = system.quarantineRemoval(quoted, !appKitIsLegacy());
     system.startShellScript(relaunchScript(pid, quarantine, system.openCommand(destinationPath)));
     if (!isNested && diskImageDevice) {
         system.startShellScript(detachScript(shellQuote(*diskImageDevice)));

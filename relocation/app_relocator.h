@@ -28,6 +28,7 @@ class AppRelocator {
   private:
     enum class AuthorizedCopy { Copied, Cancelled, Failed };
 
+    std::optional<std::string> applicationsFolderFor(const std::string& bundleName);
     bool moveIntoPlace(const std::string& bundlePath, const std::string& destinationPath,
                        bool needsAuthorization);
     AuthorizedCopy copyAsAdministrator(const std::string& bundlePath,

@@ -10,6 +10,7 @@
 #include "relocation/relocation_commands.h"
 #include "relocation/tool_process.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <plist/plist.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -32,8 +34,40 @@ constexpr int errAuthorizationToolExecuteFailure = -60031;
 // An AppKit of today, so that every decision takes the current road.
 constexpr double currentAppKitVersion = 2299;
 
+// How long a launcher that started this process is given to end. The self-update's old
+// launcher ends as soon as it has started the new one; this only bounds a starter that stays.
+constexpr auto startingApplicationGrace = std::chrono::seconds(30);
+constexpr auto endPollInterval = std::chrono::milliseconds(50);
+
 std::mutex mainThreadCallsMutex;
 std::deque<std::function<void()>> mainThreadCalls;
+
+// Whether process runs from a bundle of the same name as this one's: only such a bundle can be
+// the copy at the destination.
+bool runsFromANamesake(pid_t process) {
+    const fs::path ownName = fs::path(mainBundlePath()).filename();
+    for (const RunningApplication& application : runningApplications()) {
+        if (application.processIdentifier == process) {
+            return !application.bundlePath.empty() &&
+                   fs::path(application.bundlePath).filename() == ownName;
+        }
+    }
+    return false;
+}
+
+// A self-update's old launcher starts the new one and ends. Until it has ended it counts as a
+// running copy at the destination, and the new launcher would end in its favour, losing the
+// update. Once the parent has ended this process is handed to another one.
+void waitForStartingApplication() {
+    const pid_t parent = getppid();
+    if (!runsFromANamesake(parent)) {
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + startingApplicationGrace;
+    while (getppid() == parent && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(endPollInterval);
+    }
+}
 
 } // namespace
 
@@ -82,6 +116,18 @@ std::vector<std::string> LinuxRelocationSystem::allApplicationsFolders() {
 
 std::vector<std::string> LinuxRelocationSystem::localApplicationsFolders() {
     return {"/opt"};
+}
+
+std::optional<std::string> LinuxRelocationSystem::folderOfUsersCopy(const std::string& bundleName) {
+    const std::string home = homeFolder();
+    if (home.empty() || home.front() != '/' || bundleName.empty()) {
+        return std::nullopt;
+    }
+    const std::string folder = resolvingSymlinks(home + "/Applications");
+    if (!fileExists(folder + "/" + bundleName)) {
+        return std::nullopt;
+    }
+    return folder;
 }
 
 std::string LinuxRelocationSystem::resolvingSymlinks(const std::string& path) {
@@ -158,6 +204,7 @@ std::optional<std::string> LinuxRelocationSystem::runAppleScript(const std::stri
 }
 
 std::vector<std::string> LinuxRelocationSystem::runningApplicationBundlePaths() {
+    waitForStartingApplication();
     std::vector<std::string> paths;
     for (const RunningApplication& application : runningApplications()) {
         if (!application.bundlePath.empty()) {

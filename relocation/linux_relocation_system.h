@@ -3,7 +3,8 @@
 
 #include <sys/types.h>
 
-// The relocation's operations on Linux: ~/Applications and /opt for the Applications folders,
+// The relocation's operations on Linux: ~/Applications and /opt for the Applications folders
+// (the copy goes to /opt unless the user has one in ~/Applications),
 // statfs and /proc/self/mountinfo for the volume, pkexec for the administrator prompt, the
 // freedesktop.org trash, and the copy's own executable in place of the "open" tool.
 class LinuxRelocationSystem final : public RelocationSystem {
@@ -16,6 +17,7 @@ class LinuxRelocationSystem final : public RelocationSystem {
     // Folders, volumes and files.
     std::vector<std::string> allApplicationsFolders() override;
     std::vector<std::string> localApplicationsFolders() override;
+    std::optional<std::string> folderOfUsersCopy(const std::string& bundleName) override;
     std::string resolvingSymlinks(const std::string& path) override;
     std::optional<FileSystemInfo> fileSystemOf(const std::string& folder) override;
     bool isWritable(const std::string& path) override;
@@ -31,6 +33,10 @@ class LinuxRelocationSystem final : public RelocationSystem {
     void startShellScript(const std::string& script) override;
     int runShellScript(const std::string& script) override;
     std::string openCommand(const std::string& path) override;
+    // Nothing here marks downloads with a quarantine, and there is no xattr tool to clear one.
+    std::optional<std::string> quarantineRemoval(const std::string&, bool) override {
+        return std::nullopt;
+    }
     std::optional<PropertyList> parsePropertyList(const std::string& data,
                                                   PropertyListReader reader) override;
 
@@ -51,6 +57,8 @@ class LinuxRelocationSystem final : public RelocationSystem {
     // The process. The launcher has no window at this point, so there is nothing to bring to the
     // front. A running copy cannot be brought to the front from here either, and starting a
     // second one would run two launchers on one data folder: the running copy carries on alone.
+    // A bundle of this one's name that started this process (a self-update's old launcher,
+    // which ends right after) is given a while to end before the list is taken.
     std::vector<std::string> runningApplicationBundlePaths() override;
     bool isActiveApplication() override { return true; }
     void activateIgnoringOtherApps() override {}

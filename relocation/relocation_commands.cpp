@@ -18,9 +18,11 @@ std::string quarantineCommand(const std::string& quotedDestination, bool recursi
            quotedDestination;
 }
 
-std::string relaunchScript(int pid, const std::string& quarantine, const std::string& openCommand) {
+std::string relaunchScript(int pid, const std::optional<std::string>& quarantine,
+                           const std::string& openCommand) {
+    const std::string quarantineStep = quarantine ? *quarantine + "; " : std::string();
     return "(while /bin/kill -0 " + std::to_string(pid) +
-           " >&/dev/null; do /bin/sleep 0.1; done; " + quarantine + "; " + openCommand + ") &";
+           " >&/dev/null; do /bin/sleep 0.1; done; " + quarantineStep + openCommand + ") &";
 }
 
 std::string detachScript(const std::string& quotedDevice) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 // The texts the relocation hands to a shell or to the Finder.
@@ -9,9 +10,10 @@ std::string shellQuote(const std::string& text);
 // Strips the download quarantine from the copy; recursive on AppKit above 949.
 std::string quarantineCommand(const std::string& quotedDestination, bool recursive);
 
-// Waits in the background until process pid has gone, then clears the quarantine and opens
-// the copy with openCommand.
-std::string relaunchScript(int pid, const std::string& quarantine, const std::string& openCommand);
+// Waits in the background until process pid has gone, then clears the quarantine (when there
+// is one to clear) and opens the copy with openCommand.
+std::string relaunchScript(int pid, const std::optional<std::string>& quarantine,
+                           const std::string& openCommand);
 
 // Detaches the disk image a few seconds after the launcher has ended.
 std::string detachScript(const std::string& quotedDevice);

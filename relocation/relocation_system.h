@@ -31,6 +31,10 @@ class RelocationSystem {
     // The Applications folders of every domain, and of the system-wide (local) domain only.
     virtual std::vector<std::string> allApplicationsFolders() = 0;
     virtual std::vector<std::string> localApplicationsFolders() = 0;
+    // The folder that holds the user's own copy of the application bundleName names, when a
+    // move must replace that copy rather than put one into the local Applications folder; none
+    // when the user has no such copy (and always on the Mac).
+    virtual std::optional<std::string> folderOfUsersCopy(const std::string& bundleName) = 0;
     virtual std::string resolvingSymlinks(const std::string& path) = 0;
 
     // statfs on folder; none when the call fails.
@@ -76,6 +80,10 @@ class RelocationSystem {
     virtual int runShellScript(const std::string& script) = 0;
     // How a shell script starts the application at path (quoted inside).
     virtual std::string openCommand(const std::string& path) = 0;
+    // How a shell script strips the download quarantine from the copy at quotedPath (all of it
+    // when recursive); none where downloads carry no quarantine.
+    virtual std::optional<std::string> quarantineRemoval(const std::string& quotedPath,
+                                                         bool recursive) = 0;
     // Opens an application that is already running and waits for the opener.
     virtual void openApplicationAndWait(const std::string& path) = 0;
 

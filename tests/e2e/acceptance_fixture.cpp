@@ -33,6 +33,13 @@ void runPublish(const std::vector<std::string>& arguments) {
     }
 }
 
+bool privateMountsWork() {
+    if (geteuid() != 0 || !fs::exists("/usr/bin/unshare")) {
+        return false;
+    }
+    return runChild("/usr/bin/unshare", {"-m", "/bin/true"}).exitStatus == 0;
+}
+
 AcceptanceTest::AcceptanceTest()
     : releases(sandbox.root / "releases"), staging(sandbox.root / "staging"),
       gameRecord(sandbox.root / "game-starts.txt"), dataFolder(sandbox.dataFolder),
@@ -157,6 +164,17 @@ std::map<std::string, std::string> AcceptanceTest::launcherEnvironment() const {
                                                       {"SAMPLE_GAME_QUIET", "1"},
                                                       {"SAMPLE_GAME_SECONDS", "60"}};
     environment.insert(extraEnvironment.begin(), extraEnvironment.end());
+    return environment;
+}
+
+std::map<std::string, std::string> AcceptanceTest::launcherRunEnvironment() const {
+    std::map<std::string, std::string> environment = {
+        {"HOME", (sandbox.root / "home").string()},
+        {"XDG_DATA_HOME", (sandbox.root / "data").string()},
+        {"TMPDIR", sandbox.temporaryFolder.string() + "/"}};
+    for (const auto& [name, value] : launcherEnvironment()) {
+        environment[name] = value;
+    }
     return environment;
 }
 

@@ -57,6 +57,8 @@ class AcceptanceTest : public testing::Test {
 
     // Runs the launcher; the games it starts record themselves and stay quiet and alive.
     ChildResult runLauncher(const std::vector<std::string>& arguments = {});
+    // The environment of those runs: the sandbox's folders and the quiet games.
+    std::map<std::string, std::string> launcherRunEnvironment() const;
     // Starts the launcher without waiting for it; the result arrives once it has ended. The log
     // lines of such a run are read with sandbox.logMessages().
     std::future<ChildResult> startLauncher(const std::vector<std::string>& arguments = {});
@@ -101,6 +103,9 @@ class AcceptanceTest : public testing::Test {
 
 // Runs the built launcher-publish; throws (failing the test) when it fails.
 void runPublish(const std::vector<std::string>& arguments);
+// Whether a private mount namespace can be had (root and unshare), so that a test folder can
+// stand in for /opt without the machine's /opt being written.
+bool privateMountsWork();
 // Window-using runs need an X display: skip the test without one.
 #define SKIP_WITHOUT_DISPLAY()                                                                     \
     if (std::getenv("DISPLAY") == nullptr) {                                                       \

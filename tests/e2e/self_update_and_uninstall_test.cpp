@@ -5,8 +5,10 @@
 
 #include "platform/process_start.h"
 
+#include <chrono>
 #include <csignal>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -25,6 +27,19 @@ class SelfUpdate : public AcceptanceTest {
     // The temporary folder as the launcher spells it: TMPDIR ends with "/" and another one
     // joins the app folder's name.
     std::string installerFolder() const { return sandbox.temporaryFolder.string() + "//Test App/"; }
+
+    // The built launcher, configured as version, packed by launcher-publish as the launcher
+    // installer releases/launcher-<version>.zip; returns its URL path.
+    std::string publishBuiltLauncher(const std::string& version) {
+        configure(version, "/LatestVersion.ini");
+        const fs::path folder = staging / ("launcher-" + version);
+        fs::create_directories(folder);
+        fs::copy(sandbox.bundle, folder / (displayName + ".app"), fs::copy_options::recursive);
+        const std::string archive = "launcher-" + version + ".zip";
+        runPublish({"pack", (folder / (displayName + ".app")).string(), "--output",
+                    (releases / archive).string()});
+        return "/" + archive;
+    }
 
     void expectContentUntouched() const {
         EXPECT_FALSE(lastRunMentions("comparing latest endpoint version"));
@@ -85,6 +100,71 @@ TEST_F(SelfUpdate, TheLeftoverInstallerFolderGoesOnceTheLauncherIsCurrent) {
     EXPECT_TRUE(fs::exists(sandbox.temporaryFolder));
     EXPECT_FALSE(lastRunMentions("Unable to remove folder"));
     EXPECT_EQ(waitForGameStarts(gameRecord, 2).back().version, "1.0");
+}
+
+namespace {
+
+// Waits (bounded, polling) until no process runs from folder.
+bool noneRunsSoonFrom(const fs::path& folder) {
+    for (int i = 0; i < 2400; ++i) {
+        if (processesRunningFrom(folder).empty()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+} // namespace
+
+// The player's launcher (1.0) in ~/Applications self-updates to the built launcher as 2.0: the
+// new one replaces the player's copy there, the old copy goes to the trash, and the copy, now
+// current, starts the game without asking for the installer again. /opt is a test folder bound
+// over the real one in a private mount namespace; nothing may be written there.
+TEST_F(SelfUpdate, ALauncherInTheUsersApplicationsFolderIsReplacedThere) {
+    SKIP_WITHOUT_DISPLAY();
+    if (!privateMountsWork()) {
+        GTEST_SKIP() << "needs root and unshare to bind a test folder over /opt";
+    }
+    const std::string installer = publishBuiltLauncher("2.0");
+    publishManifest("1.0", publishGame("1.0"), "", "2.0", installer);
+    configure("1.0", "/LatestVersion.ini");
+    const fs::path playersCopy = sandbox.root / "home" / "Applications" / (displayName + ".app");
+    fs::create_directories(playersCopy.parent_path());
+    fs::copy(sandbox.bundle, playersCopy, fs::copy_options::recursive);
+    const fs::path opt = sandbox.root / "opt";
+    writeFile(opt / ".test-marker", "");
+
+    // The streams go to a file: the launchers started later inherit them and outlive the pipes.
+    const fs::path streams = sandbox.root / "streams.txt";
+    const std::string script = "mount --bind \"$0\" /opt && test -e /opt/.test-marker && "
+                               "exec \"$1\" >\"$2\" 2>&1";
+    const ChildResult result =
+        runChild("/usr/bin/unshare",
+                 {"-m", "/bin/sh", "-c", script, opt.string(),
+                  (playersCopy / "Contents" / "MacOS" / "launcher").string(), streams.string()},
+                 launcherRunEnvironment(), std::chrono::seconds(120));
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError << readFile(streams);
+
+    ASSERT_TRUE(waitForLogMention("launcherVersion=2.0")) << sandbox.logText() << readFile(streams);
+    EXPECT_TRUE(noneRunsSoonFrom(playersCopy));
+    const auto starts = gameStarts(1);
+    ASSERT_EQ(starts.size(), 1u) << sandbox.logText() << readFile(streams);
+    EXPECT_EQ(executableOf(starts[0].pid),
+              (dataFolder / gameBundleName() / "Contents" / "MacOS" / "sample_game").string());
+    EXPECT_TRUE(sandbox.logMentions(
+        "[" + (fs::canonical(playersCopy) / "Contents" / "MacOS" / "launcher").string() +
+        " setup for logging]"))
+        << sandbox.logText();
+
+    const std::string version = "<key>launcherVersion</key>\n\t<string>";
+    const fs::path config = fs::path("Contents") / "Resources" / "config.plist";
+    EXPECT_NE(readFile(playersCopy / config).find(version + "2.0<"), std::string::npos);
+    const fs::path trashed = sandbox.root / "data" / "Trash" / "files" / (displayName + ".app");
+    EXPECT_NE(readFile(trashed / config).find(version + "1.0<"), std::string::npos);
+    EXPECT_EQ(requestsFor("GET /launcher-2.0.zip 200"), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(opt), fs::directory_iterator()), 1);
+    EXPECT_EQ(readFile(streams).find("xattr"), std::string::npos) << readFile(streams);
 }
 
 namespace {

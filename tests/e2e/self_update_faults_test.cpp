@@ -7,7 +7,6 @@
 #include "launcher/launcher_flow.h"
 
 #include <curl/curl.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -39,13 +38,6 @@ class SelfUpdateFaults : public AcceptanceTest {
         EXPECT_TRUE(processesRunningFrom(sandbox.temporaryFolder).empty());
     }
 };
-
-bool privateMountsWork() {
-    if (geteuid() != 0 || !fs::exists("/usr/bin/unshare")) {
-        return false;
-    }
-    return runChild("/usr/bin/unshare", {"-m", "/bin/true"}).exitStatus == 0;
-}
 
 } // namespace
 
@@ -122,13 +114,7 @@ TEST_F(SelfUpdateFaults, ASelfUpdatedLauncherThatCouldNotMoveKeepsItsOwnFolder) 
     const ChildResult result = runChild("/usr/bin/unshare",
                                         {"-m", "/bin/sh", "-c", script, readOnly.string(),
                                          (bundle / "Contents" / "MacOS" / "launcher").string()},
-                                        {{"HOME", (sandbox.root / "home").string()},
-                                         {"XDG_DATA_HOME", (sandbox.root / "data").string()},
-                                         {"TMPDIR", sandbox.temporaryFolder.string() + "/"},
-                                         {"SAMPLE_GAME_RECORD", gameRecord.string()},
-                                         {"SAMPLE_GAME_QUIET", "1"},
-                                         {"SAMPLE_GAME_SECONDS", "60"}},
-                                        std::chrono::seconds(120));
+                                        launcherRunEnvironment(), std::chrono::seconds(120));
     EXPECT_NE(result.standardError.find("Could not copy myself"), std::string::npos)
         << "the move must have been declined: " << result.standardError;
     EXPECT_EQ(result.exitStatus, 0) << result.standardError << sandbox.logText();

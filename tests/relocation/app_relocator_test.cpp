@@ -216,6 +216,14 @@ TEST_F(Relocation, OldAppKitParsesWithTheOlderReaderAndStripsQuarantineOnlyAtThe
                            "'" + destination + "'"));
 }
 
+TEST_F(Relocation, WithoutAQuarantineTheRelaunchOnlyWaitsAndOpens) {
+    system.quarantines = false;
+    run();
+    EXPECT_EQ(system.startedScripts,
+              std::vector<std::string>{"(while /bin/kill -0 4321 >&/dev/null; do /bin/sleep 0.1; "
+                                       "done; /usr/bin/open '/Applications/Launcher.app') &"});
+}
+
 // --- an older copy in the Applications folder --------------------------------------------
 
 TEST_F(Relocation, ARunningCopyIsSwitchedToWithoutCopyingOrTrashing) {

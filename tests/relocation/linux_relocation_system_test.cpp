@@ -1,5 +1,7 @@
 #include "relocation/freedesktop_trash.h"
 #include "relocation/linux_relocation_system.h"
+#include "relocation/relocation_commands.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
 #include <cstdlib>
@@ -49,6 +51,25 @@ TEST(LinuxRelocationSystem, ApplicationsFoldersAreTheUsersAndOptResolvedThroughL
     EXPECT_EQ(folders[0], fs::canonical(home / "real-apps").string());
     EXPECT_EQ(folders[1], fs::weakly_canonical("/opt").string());
     EXPECT_EQ(system.localApplicationsFolders(), std::vector<std::string>{"/opt"});
+
+    // The user's own copy is replaced where it is; without one the copy goes to /opt.
+    EXPECT_FALSE(system.folderOfUsersCopy("L.app"));
+    fs::create_directories(home / "real-apps" / "L.app");
+    EXPECT_EQ(system.folderOfUsersCopy("L.app"), fs::canonical(home / "real-apps").string());
+    EXPECT_FALSE(system.folderOfUsersCopy("Other.app"));
+    ScopedVariable relative("HOME", "relative/home");
+    EXPECT_FALSE(system.folderOfUsersCopy("L.app"));
+}
+
+TEST(LinuxRelocationSystem, TheRelaunchRunsNoQuarantineToolAndStaysValidBash) {
+    LinuxRelocationSystem system;
+    EXPECT_FALSE(system.quarantineRemoval("'/opt/L.app'", true));
+    EXPECT_FALSE(system.quarantineRemoval("'/opt/L.app'", false));
+    const std::string script =
+        relaunchScript(1, system.quarantineRemoval("'/opt/L.app'", true), "'/opt/L.app/x'");
+    EXPECT_EQ(script.find("xattr"), std::string::npos) << script;
+    const ChildResult parsed = runChild("/bin/bash", {"-n", "-c", script});
+    EXPECT_EQ(parsed.exitStatus, 0) << script << parsed.standardError;
 }
 
 TEST(LinuxRelocationSystem, FileSystemOfTellsTheRootFromOtherMounts) {

@@ -14,6 +14,12 @@ void RecordingRelocationSystem::scheduleOnMainThread(std::function<void()> call)
     scheduled.push_back(std::move(call));
 }
 
+std::optional<std::string>
+RecordingRelocationSystem::folderOfUsersCopy(const std::string& bundleName) {
+    calls.push_back("users copy " + bundleName);
+    return usersCopyFolder;
+}
+
 std::string RecordingRelocationSystem::resolvingSymlinks(const std::string& path) {
     const auto link = links.find(path);
     return link == links.end() ? path : link->second;
@@ -135,6 +141,14 @@ int RecordingRelocationSystem::runShellScript(const std::string& script) {
 
 std::string RecordingRelocationSystem::openCommand(const std::string& path) {
     return "/usr/bin/open " + shellQuote(path);
+}
+
+std::optional<std::string>
+RecordingRelocationSystem::quarantineRemoval(const std::string& quotedPath, bool recursive) {
+    if (!quarantines) {
+        return std::nullopt;
+    }
+    return quarantineCommand(quotedPath, recursive);
 }
 
 void RecordingRelocationSystem::openApplicationAndWait(const std::string& path) {

@@ -16,6 +16,8 @@ struct RecordingRelocationSystem : RelocationSystem {
     std::vector<std::string> allFolders{"/Users/me/Applications", "/Applications",
                                         "/Network/Applications"};
     std::vector<std::string> localFolders{"/Applications"};
+    std::optional<std::string> usersCopyFolder; // none, as on the Mac
+    bool quarantines = true;
     std::map<std::string, std::string> links;
     std::optional<FileSystemInfo> fileSystem = FileSystemInfo{false, "/dev/disk4s1"};
     std::optional<std::string> hdiutilOutput;
@@ -58,6 +60,7 @@ struct RecordingRelocationSystem : RelocationSystem {
     std::string bundlePath() override { return bundle; }
     std::vector<std::string> allApplicationsFolders() override { return allFolders; }
     std::vector<std::string> localApplicationsFolders() override { return localFolders; }
+    std::optional<std::string> folderOfUsersCopy(const std::string& bundleName) override;
     std::string resolvingSymlinks(const std::string& path) override;
     std::optional<FileSystemInfo> fileSystemOf(const std::string& folder) override;
     std::optional<std::string>
@@ -85,6 +88,8 @@ struct RecordingRelocationSystem : RelocationSystem {
     void startShellScript(const std::string& script) override;
     int runShellScript(const std::string& script) override;
     std::string openCommand(const std::string& path) override;
+    std::optional<std::string> quarantineRemoval(const std::string& quotedPath,
+                                                 bool recursive) override;
     void openApplicationAndWait(const std::string& path) override;
     int processIdentifier() override { return pid; }
     double appKitVersionNumber() override { return appKit; }

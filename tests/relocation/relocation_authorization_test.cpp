@@ -83,3 +83,15 @@ TEST(RelocationAuthorization, ACopyThatFailsEndsTheMoveWithoutARelaunch) {
         {"cp exits 1", second(exitedWith(1)), authorizationFailure, 2},
     });
 }
+
+TEST(RelocationAuthorization, AnUnwritableUsersFolderIsReplacedAsAdministratorToo) {
+    RecordingRelocationSystem system;
+    system.usersCopyFolder = "/Users/me/Applications";
+    system.existing.insert("/Users/me/Applications/Launcher.app");
+    system.unwritable.insert("/Users/me/Applications");
+    AppRelocator(system).relocateToApplicationsFolder();
+    ASSERT_EQ(system.privilegedRuns.size(), 2u);
+    EXPECT_EQ(system.privilegedRuns[1],
+              (std::vector<std::string>{"/bin/cp", "-pR", system.bundle,
+                                        "/Users/me/Applications/Launcher.app"}));
+}

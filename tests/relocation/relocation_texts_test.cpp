@@ -20,6 +20,9 @@ TEST(CommandTexts, AreTheMacTextsCharacterForCharacter) {
     EXPECT_EQ(relaunchScript(12, "Q", "/usr/bin/open '/A/L.app'"),
               "(while /bin/kill -0 12 >&/dev/null; do /bin/sleep 0.1; done; Q; /usr/bin/open "
               "'/A/L.app') &");
+    EXPECT_EQ(relaunchScript(12, std::nullopt, "/usr/bin/open '/A/L.app'"),
+              "(while /bin/kill -0 12 >&/dev/null; do /bin/sleep 0.1; done; /usr/bin/open "
+              "'/A/L.app') &");
     EXPECT_EQ(detachScript("'/dev/disk2s1'"),
               "(/bin/sleep 5 && /usr/bin/hdiutil detach '/dev/disk2s1') &");
     EXPECT_EQ(runningCopyTest("'/A/L.app'"),
