@@ -65,6 +65,16 @@ class StagedCommitTest : public LoggedTest {
         journal.versionText = "ApplicationVersion=1.1\nwith\ttab\n";
     }
 
+    // The data folder as SetUp leaves it, for the next case of a table.
+    void startAfresh() {
+        TearDown();
+        fs::remove_all(data.path());
+        fs::create_directories(data.path());
+        folder = Descriptor(open(data.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        journal = CommitJournal{};
+        SetUp();
+    }
+
     void expectWholeNewRelease() {
         EXPECT_EQ(readFile(data / bundle / "MacOS/Game"), "game 1.1");
         EXPECT_EQ(readFile(data / bundle / "Resources/a.dat"), "a 1.1");
@@ -103,12 +113,7 @@ TEST_F(StagedCommitTest, AJournalLeftAfterAKillAtAnyStepIsFinishedTheSameWay) {
     const std::vector<std::string> moved = {"MacOS/Game", "Resources/a.dat", "Resources/New/n.dat"};
     for (std::size_t done = 0; done <= moved.size() * 2 + 1; ++done) {
         SCOPED_TRACE("steps done before the kill: " + std::to_string(done));
-        TearDown();
-        fs::remove_all(data.path());
-        fs::create_directories(data.path());
-        folder = Descriptor(open(data.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        journal = CommitJournal{};
-        SetUp();
+        startAfresh();
         ASSERT_TRUE(writeCommitJournal(folder.fd, journal));
         if (done > 0) {
             fs::remove(data / "CurrentVersion.ini");
@@ -201,12 +206,7 @@ TEST_F(StagedCommitTest, AReleaseWithoutItsApplicationIsRefusedBeforeAnythingIsT
          ""}};
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.what);
-        TearDown();
-        fs::remove_all(data.path());
-        fs::create_directories(data.path());
-        folder = Descriptor(open(data.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        journal = CommitJournal{};
-        SetUp();
+        startAfresh();
         if (testCase.change) {
             testCase.change();
         }
