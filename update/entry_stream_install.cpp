@@ -15,6 +15,7 @@
 #include "update/stage/room_check.h"
 #include "update/stage/staged_commit.h"
 #include "update/stage/staging_area.h"
+#include "update/stored_entry_resume.h"
 #include "update/unpack/archive_open.h"
 #include "update/unpack/entry_spans.h"
 #include "update/unzip_progress.h"
@@ -64,6 +65,7 @@ struct Install {
     std::vector<std::string> hashes; // per entry
     int root;                        // the staging folder's tree, where entries are written
     int dataRoot = -1;               // the data folder, with the installed game
+    StagedPrefixes prefixes;         // stored entries an earlier run began to stage
 };
 
 // A link of the release that stays installed is not in the staging folder, where nothing would
@@ -90,6 +92,20 @@ Outcome transferOutcome(const RangeReader& remote) {
     }
     writeToLog("curl_easy_perform() failed: " + remote.failure());
     return Outcome::Failed;
+}
+
+// A stored entry goes where a cut-off run can carry on from; others are unpacked as they arrive.
+Problem stageEntry(Install& install, std::size_t position, std::uint64_t runBytes,
+                   std::vector<char>& buffer, MadeLinks& madeLinks) {
+    const ZipEntry& entry = install.entries[position];
+    if (!isStoredEntry(install.archive, entry)) {
+        return unpackEntry(install.archive, entry, install.root, buffer, madeLinks,
+                           install.hashes[position]);
+    }
+    const auto prefix = install.prefixes.find(position);
+    const std::uint64_t staged = prefix == install.prefixes.end() ? 0 : prefix->second;
+    return stageStoredEntry({install.archive, entry, install.root, madeLinks, install.remote,
+                             buffer, install.hashes[position], staged, runBytes});
 }
 
 // unpackedBefore: the entries the patch pass staged already.
@@ -122,8 +138,8 @@ Outcome unpackPlanned(Install& install, const InstallPlan& plan, std::size_t unp
         }
         Problem problem = throughReleaseLink(entry, madeLinks);
         if (problem.empty()) {
-            problem = unpackEntry(install.archive, entry, install.root, buffer, madeLinks,
-                                  install.hashes[position]);
+            problem = stageEntry(install, position, runStarts[position] ? runBytes[position] : 0,
+                                 buffer, madeLinks);
         }
         if (!problem.empty()) {
             if (install.remote.state() != RangeReader::State::Ready) {
@@ -156,6 +172,7 @@ Outcome fetchPlanned(Install& install, InstallPlan& plan, const PatchPlan& patch
         return transferOutcome(install.remote);
     }
     fetchWholeAfterPatches(install.archive, install.entries, pass.staged, plan);
+    settleStagedPrefixes(install.prefixes, plan, install.entries, install.root);
     return unpackPlanned(install, plan, pass.staged.size());
 }
 
@@ -196,8 +213,13 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
     const PatchPlan patches = planPatches({install.archive, install.entries, install.hashes, hashes,
                                            sources.recorded, install.dataRoot, url},
                                           plan);
+    // What a cut-off run staged of a stored entry is neither fetched nor room needed again.
+    install.prefixes =
+        findStagedPrefixes(install.archive, install.entries, plan.fetch, install.root);
+    const std::uint64_t staged = stagedPrefixBytes(install.prefixes);
+    plan.fetchedBytes -= std::min(plan.fetchedBytes, staged);
     logPlan(url, plan, install.entries.size(), remote.size(), patches.entries);
-    if (!roomForUpdate(destination.dataFolder, stagedBytes(install.entries, plan.fetch))) {
+    if (!roomForUpdate(destination.dataFolder, stagedBytes(install.entries, plan.fetch) - staged)) {
         return EntryWiseInstall::Failed;
     }
     remote.expectTotal(plan.fetchedBytes);
@@ -260,7 +282,7 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
         writeToLog("failed to unzip file");
         return EntryWiseInstall::Failed;
     }
-    Install install{remote, archive, label, *entries, {}, -1};
+    Install install{remote, archive, label, *entries, {}, -1, -1, {}};
     if (!collectHashes(install, *hashes, indexSha256, requiredIndexSha256.has_value(), url)) {
         return EntryWiseInstall::Failed;
     }

@@ -56,6 +56,9 @@ class EntryWiseInstall : public AcceptanceTest {
         if (!extra.empty()) {
             writeFile(assets / extra, "only in " + version);
         }
+        if (bigAssetSize > 0) {
+            writeFile(assets / "big.dat", randomBytes(bigAssetSize, bigAssetSeed));
+        }
         const std::string archive = "game-" + version + ".zip";
         runPublish({"pack", (folder / gameBundleName()).string(), "--output",
                     (releases / archive).string()});
@@ -159,6 +162,9 @@ class EntryWiseInstall : public AcceptanceTest {
 
     // Bytes of each asset file.
     std::size_t assetSize = assetBytes;
+    // Bytes of one more asset, Assets/big.dat (none when 0): random, so pack stores it.
+    std::size_t bigAssetSize = 0;
+    static constexpr unsigned bigAssetSeed = 4242;
     std::filesystem::path privateKey;
     std::string publicKey;
 };

@@ -3,8 +3,10 @@
 #include "tests/e2e/entry_wise_fixture.h"
 #include "tests/e2e/tcp_relay.h"
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
+#include <iostream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -56,18 +58,50 @@ class EntryWiseResume : public EntryWiseInstall {
         return count;
     }
 
-    // Runs the launcher on its own thread and calls cut once half of the assets are staged.
-    ChildResult runCutAtHalf(const std::function<void()>& cut) {
+    // Runs the launcher on its own thread and calls cut once reached says so.
+    ChildResult runCutWhen(const std::function<bool()>& reached, const std::function<void()>& cut) {
         ChildResult result;
         std::thread run([&] { result = runLauncher(); });
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (assetsStaged() < assetCount / 2 && std::chrono::steady_clock::now() < deadline) {
+        while (!reached() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        EXPECT_LT(assetsStaged(), assetCount) << "the install was not slowed down enough";
         cut();
         run.join();
         return result;
+    }
+
+    // Runs the launcher on its own thread and calls cut once half of the assets are staged.
+    ChildResult runCutAtHalf(const std::function<void()>& cut) {
+        return runCutWhen(
+            [&] {
+                EXPECT_LT(assetsStaged(), assetCount) << "the install was not slowed down enough";
+                return assetsStaged() >= assetCount / 2;
+            },
+            cut);
+    }
+
+    void killLauncher() {
+        for (const int pid : processesOf(sandbox.launcherExecutable())) {
+            kill(pid, SIGKILL);
+        }
+    }
+
+    // The largest unfinished file among the staged assets (the big one's, being written) and its
+    // size; none and 0 when there is none.
+    std::pair<fs::path, std::uintmax_t> bigPartial() const {
+        const fs::path folder =
+            dataFolder / ".launcher-staging/tree" / gameBundleName() / "Contents/Resources/Assets";
+        std::pair<fs::path, std::uintmax_t> found;
+        std::error_code error;
+        for (const auto& item : fs::directory_iterator(folder, error)) {
+            const std::uintmax_t size = item.file_size(error);
+            if (!error && item.path().filename().string().ends_with(".partial") &&
+                size > found.second) {
+                found = {item.path(), size};
+            }
+        }
+        return found;
     }
 
     // Slow enough that half an install takes seconds.
@@ -110,11 +144,7 @@ TEST_F(EntryWiseResume, ALauncherKilledHalfWayIsResumedByTheNextRun) {
     serve({.extraDirectives = slowly});
     const std::string archive = publishWithAssets("1.0");
     announce("1.0", archive);
-    const ChildResult cut = runCutAtHalf([&] {
-        for (const int pid : processesOf(sandbox.launcherExecutable())) {
-            kill(pid, SIGKILL);
-        }
-    });
+    const ChildResult cut = runCutAtHalf([&] { killLauncher(); });
     EXPECT_NE(cut.exitStatus, 0);
     EXPECT_TRUE(gameStarts(1).empty());
     EXPECT_GE(assetsStaged(), assetCount / 2);
@@ -128,3 +158,81 @@ TEST_F(EntryWiseResume, ALauncherKilledHalfWayIsResumedByTheNextRun) {
     const auto archiveBytes = static_cast<long long>(fs::file_size(releases / archive.substr(1)));
     EXPECT_LE(server->bytesSent(archive), archiveBytes * 11 / 10) << server->bytesSent(archive);
 }
+
+namespace {
+
+// A launcher killed inside a big stored entry; its staged beginning as left, or with a byte
+// changed on the disk meanwhile.
+struct BigEntryCut {
+    const char* name;
+    bool damageStagedBytes;
+};
+
+class BigStoredEntryResume : public EntryWiseResume,
+                             public testing::WithParamInterface<BigEntryCut> {};
+
+constexpr std::uintmax_t cutAfterBytes = 1024 * 1024;
+
+} // namespace
+
+TEST_P(BigStoredEntryResume, CarriesOnFromTheStagedBytesOnlyWhenTheyCheckOut) {
+    SKIP_WITHOUT_DISPLAY();
+    assetSize = assetBytes;
+    bigAssetSize = 3 * 1024 * 1024;
+    serve({.extraDirectives = slowly});
+    const std::string archive = publishWithAssets("1.0");
+    announce("1.0", archive);
+    const fs::path published = releases / archive.substr(1);
+    const auto archiveBytes = static_cast<long long>(fs::file_size(published));
+    // Random bytes: their first KiB is found in the archive only where the entry's data start.
+    const std::size_t dataStart =
+        readFile(published).find(randomBytes(bigAssetSize, bigAssetSeed).substr(0, 1024));
+    ASSERT_NE(dataStart, std::string::npos) << "the big asset is not stored";
+
+    const ChildResult cut =
+        runCutWhen([&] { return bigPartial().second >= cutAfterBytes; }, [&] { killLauncher(); });
+    EXPECT_NE(cut.exitStatus, 0);
+    const auto [partial, staged] = bigPartial();
+    ASSERT_GE(staged, cutAfterBytes);
+    ASSERT_LT(staged, bigAssetSize) << "the install was not slowed down enough";
+    if (GetParam().damageStagedBytes) {
+        std::string bytes = readFile(partial);
+        bytes[bytes.size() / 2] ^= 0x01;
+        writeFile(partial, bytes);
+    }
+    const long long firstBytes = server->bytesSent(archive);
+    const std::size_t firstRequests = server->rangeStarts(archive).size();
+
+    const ChildResult resumed = runLauncher();
+    EXPECT_EQ(resumed.exitStatus, 0) << resumed.standardError;
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    EXPECT_EQ(installedTree(), plainUnpack(archive));
+    const long long twice = server->bytesSent(archive) - archiveBytes;
+    std::cout << "[ figures  ] " << GetParam().name << ": archive " << archiveBytes
+              << " bytes, sent " << firstBytes << " + " << server->bytesSent(archive) - firstBytes
+              << ", fetched twice " << twice << ", staged at the cut " << staged << "\n";
+    const std::vector<std::uint64_t> starts = server->rangeStarts(archive);
+    const std::vector<std::uint64_t> second(starts.begin() + static_cast<long>(firstRequests),
+                                            starts.end());
+    const bool fromStagedEnd = std::count(second.begin(), second.end(), dataStart + staged) > 0;
+    if (!GetParam().damageStagedBytes) {
+        EXPECT_TRUE(fromStagedEnd) << "no request of the second run starts after the staged bytes";
+        // The archive's end and the entry's header are read again, not the staged bytes.
+        EXPECT_LT(twice, static_cast<long long>(staged / 2)) << twice;
+        return;
+    }
+    EXPECT_TRUE(lastRunMentions("not resumed: its CRC-32 differs from the archive's"));
+    // Its header and first bytes are read before the staged bytes are hashed, and its first
+    // bytes on from there when it is fetched whole.
+    EXPECT_GE(std::count_if(second.begin(), second.end(),
+                            [&](std::uint64_t start) { return start < dataStart + 64 * 1024; }),
+              2)
+        << "the entry was not fetched again from its first bytes";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, BigStoredEntryResume,
+                         testing::Values(BigEntryCut{"Resumed", false},
+                                         BigEntryCut{"DamagedStagedBytes", true}),
+                         [](const testing::TestParamInfo<BigEntryCut>& info) {
+                             return std::string(info.param.name);
+                         });

@@ -3,6 +3,7 @@
 #include "tests/support/child_process.h"
 
 #include <arpa/inet.h>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -77,7 +78,9 @@ std::string configuration(const fs::path& work, const fs::path& served, int port
          << "    default_type application/octet-stream;\n"
          << "    log_format e2e '$request_method $uri $status \"$http_user_agent\" "
             "$body_bytes_sent';\n"
-         << "    access_log " << quoted(work / "access.log") << " e2e;\n";
+         << "    access_log " << quoted(work / "access.log") << " e2e;\n"
+         << "    log_format ranges '$uri $http_range';\n"
+         << "    access_log " << quoted(work / "ranges.log") << " ranges;\n";
     for (const char* kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
         text << "    " << kind << "_temp_path " << quoted(work / kind) << ";\n";
     }
@@ -198,6 +201,19 @@ long long NginxServer::bytesSent(const std::string& path) const {
         }
     }
     return total;
+}
+
+std::vector<std::uint64_t> NginxServer::rangeStarts(const std::string& path) const {
+    std::vector<std::uint64_t> starts;
+    std::ifstream log(work / "ranges.log");
+    const std::string prefix = path + " bytes=";
+    for (std::string line; std::getline(log, line);) {
+        if (line.starts_with(prefix) &&
+            std::isdigit(static_cast<unsigned char>(line[prefix.size()]))) {
+            starts.push_back(std::stoull(line.substr(prefix.size())));
+        }
+    }
+    return starts;
 }
 
 std::vector<std::string> NginxServer::requests() const {

@@ -1,6 +1,7 @@
 #pragma once
 #include "tests/support/temp_folder.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
@@ -32,6 +33,9 @@ class NginxServer {
     std::vector<std::string> requests() const;
     // The body bytes sent so far for path, over all its requests (aborted ones included).
     long long bytesSent(const std::string& path) const;
+    // The first byte of each range request for path so far ("bytes=a-b"; suffix ranges left
+    // out), in the order they were answered.
+    std::vector<std::uint64_t> rangeStarts(const std::string& path) const;
     // Stops the server now (the destructor does it otherwise); the port then refuses.
     void stop();
 

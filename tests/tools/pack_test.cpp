@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <random>
 #include <sys/stat.h>
+#include <zip.h>
 
 namespace fs = std::filesystem;
 
@@ -128,6 +130,48 @@ TEST_F(PackTest, SameFolderGivesTheSameBytes) {
     ASSERT_EQ(pack(bundle, folder / "first.zip").exitStatus, 0);
     ASSERT_EQ(pack(bundle, folder / "second.zip").exitStatus, 0);
     EXPECT_EQ(readFile(folder / "first.zip"), readFile(folder / "second.zip"));
+}
+
+// Bytes that deflate cannot shrink, then runs of one byte that it shrinks to almost nothing.
+std::string noiseThenZeros(std::size_t noise, std::size_t zeros) {
+    std::mt19937 generator(7);
+    std::string bytes(noise, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(generator());
+    }
+    return bytes + std::string(zeros, '\0');
+}
+
+struct CompressionCase {
+    const char* what;
+    std::string contents;
+    std::int32_t method;
+};
+
+TEST_F(PackTest, StoresFilesThatDeflatingShrinksByLessThanOnePercent) {
+    const std::vector<CompressionCase> cases = {
+        {"noise", noiseThenZeros(256 * 1024, 0), ZIP_CM_STORE},
+        {"noise-half-percent-zeros", noiseThenZeros(256 * 1024, 1300), ZIP_CM_STORE},
+        {"noise-three-percent-zeros", noiseThenZeros(256 * 1024, 8000), ZIP_CM_DEFLATE},
+        // Past the trial's first chunk: decided on the whole file, not its start.
+        {"zeros-after-noise", noiseThenZeros(3 * 1024 * 1024, 200 * 1024), ZIP_CM_DEFLATE},
+        {"text", std::string(40, 'x') + "level data\n", ZIP_CM_DEFLATE},
+        {"nothing.dat", "", ZIP_CM_STORE},
+    };
+    const fs::path bundle = makeBundle(folder.path());
+    for (const CompressionCase& item : cases) {
+        writeFile(bundle / "Contents" / "Resources" / item.what, item.contents);
+    }
+    const fs::path archive = folder / "game.zip";
+    const ChildResult result = pack(bundle, archive);
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    const auto entries = readArchive(archive);
+    for (const CompressionCase& item : cases) {
+        const auto& entry =
+            entryNamed(entries, std::string("Game.app/Contents/Resources/") + item.what);
+        EXPECT_EQ(entry.method, item.method) << item.what;
+        EXPECT_EQ(entry.data, item.contents) << item.what;
+    }
 }
 
 TEST_F(PackTest, ReplacesAnExistingArchive) {

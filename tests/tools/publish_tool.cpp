@@ -52,6 +52,7 @@ std::vector<ArchiveEntry> readArchive(const std::filesystem::path& path) {
         entry.name = stat.name;
         entry.mode = system == ZIP_OPSYS_UNIX ? attributes >> 16 : 0;
         entry.modified = stat.mtime;
+        entry.method = stat.comp_method;
         entry.data = entryData(archive.get(), i, stat.size);
         entries.push_back(entry);
     }

@@ -13,8 +13,9 @@ ChildResult publish(const std::vector<std::string>& arguments,
 // One archive entry as libzip reads it back.
 struct ArchiveEntry {
     std::string name;
-    std::uint32_t mode = 0; // Unix type and permission bits from the external attributes
-    time_t modified = 0;    // from the DOS time, 2-second steps
+    std::uint32_t mode = 0;  // Unix type and permission bits from the external attributes
+    time_t modified = 0;     // from the DOS time, 2-second steps
+    std::int32_t method = 0; // ZIP_CM_STORE, ZIP_CM_DEFLATE...
     std::string data;
 };
 std::vector<ArchiveEntry> readArchive(const std::filesystem::path& archive);

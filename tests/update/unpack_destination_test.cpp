@@ -51,6 +51,11 @@ TEST(LauncherRecords, NameTheLaunchersOwnFilesOnly) {
     }
     EXPECT_TRUE(isUnpackPartialName(".unzip-4242-0.partial"));
     EXPECT_FALSE(isUnpackPartialName("out.log"));
+    EXPECT_TRUE(isResumablePartialName(".unzip-resume-3.partial"));
+    for (const char* name : {".unzip-resume-.partial", ".unzip-resume-x.partial",
+                             ".unzip-3.partial", ".unzip-resume-3.partial.x"}) {
+        EXPECT_FALSE(isResumablePartialName(name)) << name;
+    }
 }
 
 TEST_F(UnpackDestinationTest, TheLaunchersRecordsAreNeverWrittenReplacedOrLinked) {
@@ -78,6 +83,8 @@ TEST_F(UnpackDestinationTest, TheLaunchersRecordsAreNeverWrittenReplacedOrLinked
          ".unzip-1-2.partial is a record the launcher keeps in the destination"},
         {linkEntry("Game.app/.unzip-7-0.partial", "x"),
          ".unzip-7-0.partial is a name the unpacker keeps for unfinished files"},
+        {fileEntry("Game.app/Contents/.unzip-resume-3.partial", "x"),
+         ".unzip-resume-3.partial is a name the unpacker keeps for unfinished files"},
     };
     for (const auto& [entry, problem] : faults) {
         SCOPED_TRACE(entry.name);

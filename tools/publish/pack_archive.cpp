@@ -1,5 +1,6 @@
 #include "tools/publish/pack_archive.h"
 
+#include "tools/publish/deflate_gain.h"
 #include "update/release/release_index.h"
 
 #include <array>
@@ -57,6 +58,25 @@ zip_int64_t addEntryData(zip_t* archive, const PackEntry& entry,
     return index;
 }
 
+// A file that deflating barely shrinks is stored: it installs without inflating, and an install
+// cut off inside it resumes where it stopped.
+bool chooseCompression(zip_t* archive, zip_uint64_t index, const PackEntry& entry,
+                       std::string& problem) {
+    if (!S_ISREG(entry.status.st_mode)) {
+        return true;
+    }
+    const std::optional<bool> worthIt = deflateIsWorthIt(entry.source);
+    if (!worthIt) {
+        problem = "cannot read " + entry.source.string();
+        return false;
+    }
+    if (!*worthIt && zip_set_file_compression(archive, index, ZIP_CM_STORE, 0) != 0) {
+        problem = "cannot store " + entry.name + ": " + zip_strerror(archive);
+        return false;
+    }
+    return true;
+}
+
 bool addEntry(zip_t* archive, const PackEntry& entry, std::deque<std::string>& linkTargets,
               std::string& problem) {
     const zip_int64_t added = addEntryData(archive, entry, linkTargets);
@@ -65,6 +85,9 @@ bool addEntry(zip_t* archive, const PackEntry& entry, std::deque<std::string>& l
         return false;
     }
     const auto index = static_cast<zip_uint64_t>(added);
+    if (!chooseCompression(archive, index, entry, problem)) {
+        return false;
+    }
     // The high 16 bits hold the Unix mode (type and permissions); 0x10 is the DOS folder flag.
     const zip_uint32_t dosFolder = S_ISDIR(entry.status.st_mode) ? 0x10 : 0;
     const auto mode = static_cast<zip_uint32_t>(entry.status.st_mode & (S_IFMT | 07777));

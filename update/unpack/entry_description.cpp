@@ -72,7 +72,7 @@ Problem reservedNameProblem(const std::vector<std::string>& components) {
         return components.front() + " is a record the launcher keeps in the destination";
     }
     for (const std::string& component : components) {
-        if (isUnpackPartialName(component)) {
+        if (isUnpackPartialName(component) || isResumablePartialName(component)) {
             return component + " is a name the unpacker keeps for unfinished files";
         }
     }

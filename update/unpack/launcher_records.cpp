@@ -45,6 +45,19 @@ bool isUnpackPartialName(const std::string& name) {
            isNumber(text.substr(dash + 1));
 }
 
+std::string resumablePartialName(std::uint64_t index) {
+    return ".unzip-resume-" + std::to_string(index) + ".partial";
+}
+
+bool isResumablePartialName(const std::string& name) {
+    constexpr std::string_view prefix = ".unzip-resume-";
+    constexpr std::string_view suffix = ".partial";
+    const std::string_view text = name;
+    return text.size() > prefix.size() + suffix.size() && text.starts_with(prefix) &&
+           text.ends_with(suffix) &&
+           isNumber(text.substr(prefix.size(), text.size() - prefix.size() - suffix.size()));
+}
+
 bool isLauncherRecordName(const std::string& topLevelName) {
     return isUnpackPartialName(topLevelName) ||
            std::any_of(recordNames.begin(), recordNames.end(), [&](std::string_view record) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 // What an update keeps at the top of the data folder until it is complete: the entries it has
@@ -21,6 +22,12 @@ bool isLauncherRecordName(const std::string& topLevelName);
 // ".unzip-<pid>-<n>.partial". Leftovers of that form are removed at the next unpack, so an
 // archive may not use it for a name of its own at any depth.
 bool isUnpackPartialName(const std::string& name);
+
+// The name a stored entry is staged under while its bytes arrive, ".unzip-resume-<index>.partial":
+// kept when a run is cut off, so that the next run for the same release carries on from it. The
+// archive may not use that form either.
+std::string resumablePartialName(std::uint64_t index);
+bool isResumablePartialName(const std::string& name);
 
 // The folder at an archive's top level where a release carries its patches: zstd deltas that
 // turn a file of an earlier release into this release's (see update/patch/). The launcher reads

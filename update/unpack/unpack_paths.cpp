@@ -261,17 +261,21 @@ bool removeFolderNamed(int parent, const std::string& name) {
     return removeFolderTree(parent, name);
 }
 
-std::size_t removeLeftoverPartials(int root) {
+std::size_t removeFilesNamed(int root, const std::function<bool(const std::string&)>& matches) {
     std::size_t removed = 0;
-    const auto removePartials = [&](int folder, const std::vector<std::string>& others) {
+    const auto removeMatching = [&](int folder, const std::vector<std::string>& others) {
         for (const std::string& other : others) {
-            if (isUnpackPartialName(other) && unlinkat(folder, other.c_str(), 0) == 0) {
+            if (matches(other) && unlinkat(folder, other.c_str(), 0) == 0) {
                 ++removed;
             }
         }
     };
-    walkFolders(root, removePartials, [](int, const std::string&) {});
+    walkFolders(root, removeMatching, [](int, const std::string&) {});
     return removed;
+}
+
+std::size_t removeLeftoverPartials(int root) {
+    return removeFilesNamed(root, isUnpackPartialName);
 }
 
 Descriptor openUnpackDestination(const std::string& destination) {

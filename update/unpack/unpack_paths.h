@@ -2,6 +2,7 @@
 #include "platform/file_descriptor.h"
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -55,3 +56,6 @@ Descriptor openUnpackDestination(const std::string& destination);
 // Removes the unpacker's unfinished files (see isUnpackPartialName) anywhere below root, as a
 // killed unpack leaves them. Returns how many went.
 std::size_t removeLeftoverPartials(int root);
+
+// Removes every file (not folder) anywhere below root whose name matches; how many went.
+std::size_t removeFilesNamed(int root, const std::function<bool(const std::string&)>& matches);

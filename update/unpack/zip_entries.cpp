@@ -242,6 +242,35 @@ Problem writeFileEntryWith(const ZipEntry& entry, int root, const MadeLinks& mad
     return fillFileEntry(entry, folder.fd, fill);
 }
 
+Problem resumeFileEntryWith(const ZipEntry& entry, int root, const MadeLinks& madeLinks,
+                            const std::string& partial, const ResumingFiller& fill) {
+    Problem problem;
+    const Descriptor folder =
+        openFolder(root, entry.components, entry.components.size() - 1, madeLinks, problem);
+    if (!folder.valid()) {
+        return problem;
+    }
+    Descriptor file(
+        openat(folder.fd, partial.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat status {};
+    if (!file.valid() || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return errorText("cannot open its unfinished file");
+    }
+    bool keep = false;
+    problem = fill(file.fd, keep);
+    if (problem.empty()) {
+        problem = finishFile(file, entry);
+    }
+    if (problem.empty()) {
+        problem = putInPlace(folder.fd, partial, entry.components.back());
+    }
+    if (!problem.empty() && !keep) {
+        file.reset();
+        unlinkat(folder.fd, partial.c_str(), 0);
+    }
+    return problem;
+}
+
 Problem finishFolders(int root, std::vector<const ZipEntry*> folders) {
     std::sort(folders.begin(), folders.end(), [](const ZipEntry* a, const ZipEntry* b) {
         return a->components.size() > b->components.size();

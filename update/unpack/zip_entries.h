@@ -59,6 +59,13 @@ using EntryFiller = std::function<Problem(int fd)>;
 Problem writeFileEntryWith(const ZipEntry& entry, int root, const MadeLinks& madeLinks,
                            const EntryFiller& fill);
 
+// The same into the file named partial in the entry's folder, which an earlier run may have
+// begun: fill gets it open as it stands, and sets keep when what it holds is worth carrying on
+// from after a failure (the transfer broke off); otherwise a failed file is removed.
+using ResumingFiller = std::function<Problem(int fd, bool& keep)>;
+Problem resumeFileEntryWith(const ZipEntry& entry, int root, const MadeLinks& madeLinks,
+                            const std::string& partial, const ResumingFiller& fill);
+
 // Folder modes and times, applied last and deepest first: writing into a folder changes its
 // time, and a folder stored without write permission would refuse its own files.
 Problem finishFolders(int root, std::vector<const ZipEntry*> folders);
