@@ -52,8 +52,10 @@ bool readMore(Applying& applying) {
 }
 
 // Reads until the frame header is whole (or the patch ends) and returns the size of the result
-// it announces; none, with failure set, when the patch is no frame of ours.
-std::optional<std::uint64_t> announcedSize(Applying& applying) {
+// it announces; none, with failure set, when the patch is no frame of ours or announces another
+// size than the file's. Nothing is reserved for a result before its size is the file's: a forged
+// header would otherwise have the disk filled for a small file.
+std::optional<std::uint64_t> announcedSize(Applying& applying, std::uint64_t expectedBytes) {
     std::size_t have = 0;
     while (have < ZSTD_FRAMEHEADERSIZE_MAX) {
         const std::int64_t got = applying.readPatch(
@@ -80,6 +82,11 @@ std::optional<std::uint64_t> announcedSize(Applying& applying) {
     const unsigned long long size = ZSTD_getFrameContentSize(applying.input.data(), have);
     if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN) {
         applying.failure = "the patch's frame header does not give the size of its result";
+        return std::nullopt;
+    }
+    if (size != expectedBytes) {
+        applying.failure = "the patch's frame announces a result of " + std::to_string(size) +
+                           " bytes, the file has " + std::to_string(expectedBytes);
         return std::nullopt;
     }
     if (size > largestPatchedFile) {
@@ -188,7 +195,8 @@ bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, Followi
     return applying.failure.empty();
 }
 
-PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd) {
+PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd,
+                   std::uint64_t expectedBytes) {
     PatchOutcome outcome;
     struct stat status {};
     FileMapping base;
@@ -201,7 +209,7 @@ PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd) {
         return outcome;
     }
     Applying applying{readPatch, std::vector<char>(ZSTD_DStreamInSize()), {}, {}};
-    const auto size = announcedSize(applying);
+    const auto size = announcedSize(applying, expectedBytes);
     FileMapping result;
     if (!size || !prepareOutput(outputFd, *size, result, applying.failure)) {
         outcome.failure = applying.failure;
@@ -251,8 +259,9 @@ Descriptor openPatchBase(int root, const std::vector<std::string>& components,
     return file;
 }
 
-PatchOutcome applyZstdPatch(int baseFd, const PatchReader& readPatch, int outputFd) {
-    PatchOutcome outcome = apply(baseFd, readPatch, outputFd);
+PatchOutcome applyZstdPatch(int baseFd, const PatchReader& readPatch, int outputFd,
+                            std::uint64_t expectedBytes) {
+    PatchOutcome outcome = apply(baseFd, readPatch, outputFd, expectedBytes);
     if (!outcome.applied()) {
         // Nothing of a failed result stays behind to be taken for whole.
         outcome.sha256.clear();
@@ -264,7 +273,8 @@ PatchOutcome applyZstdPatch(int baseFd, const PatchReader& readPatch, int output
     return outcome;
 }
 
-PatchOutcome applyZstdPatch(int baseFd, zip_file_t* patch, int outputFd) {
+PatchOutcome applyZstdPatch(int baseFd, zip_file_t* patch, int outputFd,
+                            std::uint64_t expectedBytes) {
     const PatchReader read = [patch](void* buffer, std::size_t size, std::string& failure) {
         const zip_int64_t got = zip_fread(patch, buffer, size);
         if (got < 0) {
@@ -274,5 +284,5 @@ PatchOutcome applyZstdPatch(int baseFd, zip_file_t* patch, int outputFd) {
         }
         return static_cast<std::int64_t>(got);
     };
-    return applyZstdPatch(baseFd, read, outputFd);
+    return applyZstdPatch(baseFd, read, outputFd, expectedBytes);
 }
