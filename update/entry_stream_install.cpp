@@ -196,7 +196,10 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
                                            sources.recorded, install.dataRoot, url},
                                           plan);
     logPlan(url, plan, install.entries.size(), remote.size(), patches.entries);
-    if (!roomForUpdate(destination.dataFolder, stagedBytes(install.entries, plan.fetch))) {
+    // A patched entry's result takes its declared size, as a fetched one; the patch being applied
+    // is kept beside it.
+    if (!roomForUpdate(destination.dataFolder, stagedBytes(install.entries, plan.fetch) +
+                                                   bytesOnDisk(patches.largestPatchBytes))) {
         return EntryWiseInstall::Failed;
     }
     remote.expectTotal(plan.fetchedBytes);
