@@ -156,6 +156,24 @@ class EntryWiseInstall : public AcceptanceTest {
         replaceEntry(archivePath, name, bytes);
     }
 
+    // The data folder as on a machine that never ran the game.
+    void forgetTheInstall() {
+        std::filesystem::remove_all(dataFolder / gameBundleName());
+        std::filesystem::remove(dataFolder / "CurrentVersion.ini");
+        std::filesystem::remove(dataFolder / ".launcher-installed-files");
+    }
+
+    // version installed from archivePath on a machine that never ran the game, and its game
+    // started as the run-th start of the test.
+    void installAfresh(const std::string& version, const std::string& archivePath,
+                       std::size_t run) {
+        forgetTheInstall();
+        announce(version, archivePath);
+        ASSERT_EQ(runLauncher().exitStatus, 0);
+        ASSERT_EQ(gameStarts(run).size(), run);
+        started.stopAll();
+    }
+
     // Nothing of an unfinished unpack is left under the data folder.
     bool partialsLeft() const {
         for (const auto& item : std::filesystem::recursive_directory_iterator(dataFolder)) {

@@ -1,6 +1,9 @@
 // Installs that fetch only what is missing or changed, by range requests to nginx, with releases
 // made by launcher-publish from the sample game and a few hundred KiB of assets.
 #include "tests/e2e/entry_wise_fixture.h"
+#include "update/release/sha256_stream.h"
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -138,4 +141,50 @@ TEST_F(EntryWiseInstall, WithAKeyATamperedEntryOrAMissingIndexIsRefusedAndNothin
     EXPECT_FALSE(lastRunMentions("fetching the whole archive"));
     EXPECT_EQ(readFile(dataFolder / assetPath(7)), oldAsset);
     EXPECT_EQ(gameStarts(2).size(), 1u);
+}
+
+TEST_F(EntryWiseInstall, APipeAtAStagedOrInstalledFileIsReplacedWithoutBeingWaitedOn) {
+    SKIP_WITHOUT_DISPLAY();
+    // Opened for reading, a pipe waits for a writer that never comes; the launcher would hang
+    // there with its lock held, and every later run behind it.
+    enum class Where { Staged, Installed };
+    const struct {
+        const char* what;
+        Where where;
+    } cases[] = {
+        {"a pipe at a file staged by an interrupted run of the same release", Where::Staged},
+        {"a pipe at an installed file that the update changes", Where::Installed},
+    };
+    const std::string first = publishWithAssets("1.0");
+    const std::string second = publishWithAssets("2.0", {3, 7});
+    const auto expected = plainUnpack(second);
+    const fs::path unpacked = staging / ("unzipped" + second);
+    const fs::path stagingFolder = dataFolder / ".launcher-staging";
+    std::size_t runs = 0;
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        installAfresh("1.0", first, ++runs);
+        ASSERT_FALSE(HasFatalFailure());
+
+        const fs::path pipe =
+            (item.where == Where::Staged ? stagingFolder / "tree" : dataFolder) / assetPath(7);
+        if (item.where == Where::Staged) {
+            // Staged for this very release: asset 3 whole, asset 7 a pipe.
+            writeFile(stagingFolder / "release",
+                      sha256Hex(entryBytes(second, "ReleaseIndex.sha256")) + "\n" +
+                          std::to_string(fs::file_size(releases / second.substr(1))) + "\n");
+            fs::create_directories(pipe.parent_path());
+            fs::copy_file(unpacked / assetPath(3), stagingFolder / "tree" / assetPath(3));
+        }
+        fs::remove(pipe);
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+        announce("2.0", second);
+        const ChildResult updated = runLauncher();
+        ASSERT_EQ(updated.exitStatus, 0) << "the launcher finishes: " << updated.standardError;
+        ASSERT_EQ(gameStarts(++runs).size(), runs);
+        started.stopAll();
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dataFolder / assetPath(7))));
+        EXPECT_EQ(installedTree(), expected);
+        EXPECT_FALSE(fs::exists(stagingFolder));
+    }
 }

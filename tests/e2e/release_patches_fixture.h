@@ -74,13 +74,6 @@ class ReleasePatchesInstall : public EntryWiseInstall {
         return total;
     }
 
-    // The data folder as on a machine that never ran the game.
-    void forgetTheInstall() {
-        std::filesystem::remove_all(dataFolder / gameBundleName());
-        std::filesystem::remove(dataFolder / "CurrentVersion.ini");
-        std::filesystem::remove(dataFolder / ".launcher-installed-files");
-    }
-
     // Lines of the last run that say an entry came whole after all.
     std::size_t fetchedWholeLines() const {
         return static_cast<std::size_t>(

@@ -222,11 +222,8 @@ TEST_F(ReleasePatchesInstall, APatchFrameNotOfTheEntrysSizeIsRefusedBeforeAnythi
     std::size_t runs = 0;
     for (const Case& item : cases) {
         SCOPED_TRACE(item.what);
-        forgetTheInstall();
-        announce("1.0", first);
-        ASSERT_EQ(runLauncher().exitStatus, 0);
-        ASSERT_EQ(gameStarts(++runs).size(), runs);
-        started.stopAll();
+        installAfresh("1.0", first, ++runs);
+        ASSERT_FALSE(HasFatalFailure());
 
         const std::string second = publishWithPack("2.0", changed, {first});
         const std::vector<std::string> patches = patchNames(second);

@@ -1,6 +1,7 @@
 #include "update/patch/zstd_patch.h"
 
 #include "platform/mapped_file.h"
+#include "platform/regular_file.h"
 #include "update/patch/following_hash.h"
 #include "update/unpack/unpack_paths.h"
 
@@ -244,17 +245,10 @@ Descriptor openPatchBase(int root, const std::vector<std::string>& components,
         failure = "the base's folder is not there";
         return {};
     }
-    // Non-blocking so that a pipe standing at the name cannot hold the update up.
-    Descriptor file(openat(folder.fd, components.back().c_str(),
-                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
+    Descriptor file = openRegularFile(folder.fd, components.back());
     if (!file.valid()) {
-        failure = errorText("cannot open the base");
-        return {};
-    }
-    if (fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        failure = "the base is not a regular file";
-        return {};
+        failure =
+            errno == EINVAL ? "the base is not a regular file" : errorText("cannot open the base");
     }
     return file;
 }

@@ -1,6 +1,7 @@
 #include "update/release/highest_serial_record.h"
 
 #include "platform/file_descriptor.h"
+#include "platform/regular_file.h"
 #include "update/release/release_signature.h"
 
 #include <cerrno>
@@ -36,7 +37,7 @@ bool writeAll(int fd, std::string_view text) {
 
 std::optional<std::uint64_t> readHighestSerial(const std::string& folder, std::string& problem) {
     const std::string path = folder + "/" + highestSerialRecordName;
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const Descriptor file = openRegularFile(AT_FDCWD, path);
     if (!file.valid()) {
         if (errno == ENOENT) {
             return 0;

@@ -1,11 +1,11 @@
 #include "update/stage/record_text.h"
 
 #include "platform/file_descriptor.h"
+#include "platform/regular_file.h"
 
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -147,9 +147,8 @@ bool writeRecordDurably(int folder, const std::string& name, const std::string& 
 }
 
 std::optional<std::string> readRecord(int folder, const std::string& name) {
-    const Descriptor file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat status {};
-    if (!file.valid() || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const Descriptor file = openRegularFile(folder, name);
+    if (!file.valid()) {
         return std::nullopt;
     }
     std::string text;

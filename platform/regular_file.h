@@ -1,0 +1,10 @@
+#pragma once
+#include "platform/file_descriptor.h"
+
+#include <string>
+
+// Opens name below folder for reading, following no link at the end, without waiting on what
+// stands there: opening a named pipe for reading blocks until a writer comes, which may be never.
+// Invalid when nothing can be opened there (errno says why) or when it is not a regular file
+// (errno is then EINVAL).
+Descriptor openRegularFile(int folder, const std::string& name);
