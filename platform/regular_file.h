@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/file_descriptor.h"
 
+#include <optional>
 #include <string>
 
 // Opens name below folder for reading, following no link at the end, without waiting on what
@@ -8,3 +9,7 @@
 // Invalid when nothing can be opened there (errno says why) or when it is not a regular file
 // (errno is then EINVAL).
 Descriptor openRegularFile(int folder, const std::string& name);
+
+// All of the regular file name below folder, opened as above; none when it cannot be opened or
+// read.
+std::optional<std::string> readRegularFile(int folder, const std::string& name);

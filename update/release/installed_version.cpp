@@ -1,16 +1,23 @@
 #include "update/release/installed_version.h"
 
 #include "launcher/run_log.h"
+#include "platform/regular_file.h"
 
 #include <INIReader.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 std::string currentAppVersion = "1.0.1";
 std::string latestVersionText;
 
 bool loadCurrentVersionIni(const std::string& folder) {
-    const INIReader reader(folder + "/CurrentVersion.ini");
+    // Read here rather than by INIReader, whose fopen would wait on a pipe standing at the name.
+    const auto text = readRegularFile(AT_FDCWD, folder + "/CurrentVersion.ini");
+    if (!text) {
+        return false;
+    }
+    const INIReader reader(text->data(), text->size());
     if (reader.ParseError() < 0) {
         return false;
     }

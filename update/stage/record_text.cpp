@@ -147,25 +147,7 @@ bool writeRecordDurably(int folder, const std::string& name, const std::string& 
 }
 
 std::optional<std::string> readRecord(int folder, const std::string& name) {
-    const Descriptor file = openRegularFile(folder, name);
-    if (!file.valid()) {
-        return std::nullopt;
-    }
-    std::string text;
-    char chunk[64 * 1024];
-    while (true) {
-        const ssize_t got = ::read(file.fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            return text;
-        }
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
+    return readRegularFile(folder, name);
 }
 
 std::optional<unsigned long long> numberField(const std::string& field, int base) {
