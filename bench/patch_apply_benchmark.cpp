@@ -63,6 +63,12 @@ int main(int argc, char** argv) {
     const Descriptor base = openPatchBase(root.fd, components(argv[3]), failure);
     const Descriptor output(open(argv[4], O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     const EntryHandle entry(zip_fopen_index(archive.get(), patches.begin()->second, 0));
+    // The file below the installed folder is named as the archive names its new release.
+    zip_stat_t result;
+    if (zip_stat(archive.get(), argv[3], 0, &result) != 0 || (result.valid & ZIP_STAT_SIZE) == 0) {
+        std::fprintf(stderr, "%s: no entry %s\n", argv[1], argv[3]);
+        return 1;
+    }
     if (!base.valid() || !output.valid() || !entry) {
         std::fprintf(stderr, "cannot open the base, the output or the patch: %s\n",
                      failure.c_str());
@@ -78,7 +84,7 @@ int main(int argc, char** argv) {
         }
     });
     const auto start = std::chrono::steady_clock::now();
-    const PatchOutcome outcome = applyZstdPatch(base.fd, entry.get(), output.fd);
+    const PatchOutcome outcome = applyZstdPatch(base.fd, entry.get(), output.fd, result.size);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     done.store(true);
     sampler.join();

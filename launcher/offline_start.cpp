@@ -7,12 +7,17 @@
 #include "platform/application_launch.h"
 #include "platform/file_presence.h"
 #include "platform/path_component.h"
+#include "update/release/installed_version.h"
 
 #include <INIReader.h>
 
 std::string installedGameBundleName(const std::string& dataFolder) {
     // Without a manifest the prefix is known only from the one installed last.
-    const INIReader installed(dataFolder + "/CurrentVersion.ini");
+    const auto text = readCurrentVersionIni(dataFolder);
+    if (!text) {
+        return {};
+    }
+    const INIReader installed(text->data(), text->size());
     if (installed.ParseError() < 0) {
         return {};
     }

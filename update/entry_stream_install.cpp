@@ -219,7 +219,10 @@ EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
     const std::uint64_t staged = stagedPrefixBytes(install.prefixes);
     plan.fetchedBytes -= std::min(plan.fetchedBytes, staged);
     logPlan(url, plan, install.entries.size(), remote.size(), patches.entries);
-    if (!roomForUpdate(destination.dataFolder, stagedBytes(install.entries, plan.fetch) - staged)) {
+    // A patched entry's result takes its declared size, as a fetched one; the patch being applied
+    // is kept beside it.
+    if (!roomForUpdate(destination.dataFolder, stagedBytes(install.entries, plan.fetch) - staged +
+                                                   bytesOnDisk(patches.largestPatchBytes))) {
         return EntryWiseInstall::Failed;
     }
     remote.expectTotal(plan.fetchedBytes);

@@ -1,5 +1,6 @@
 #include "update/install_plan.h"
 
+#include "platform/regular_file.h"
 #include "update/release/sha256_stream.h"
 
 #include <cstring>
@@ -83,9 +84,11 @@ bool matchesArchive(zip_t* archive, const ZipEntry& entry, std::uint64_t size,
 bool fileMatches(zip_t* archive, const ZipEntry& entry, int folder, const std::string& indexSha256,
                  std::string* installedSha256) {
     const std::string& leaf = entry.components.back();
-    const Descriptor file(openat(folder, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Whatever else stands at the name (a pipe, a device) is not the release's copy, and is
+    // not waited on.
+    const Descriptor file = openRegularFile(folder, leaf);
     struct stat status {};
-    if (!file.valid() || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+    if (!file.valid() || fstat(file.fd, &status) != 0 ||
         (status.st_mode & 07777) != entry.permissions ||
         static_cast<std::uint64_t>(status.st_size) != entry.size) {
         return false;

@@ -174,6 +174,16 @@ PatchPlan planPatches(const PatchPlanning& planning, InstallPlan& plan) {
     }
     PatchPlan patchPlan;
     patchPlan.entries = chosen.size();
+    for (const PatchedEntry& patched : chosen) {
+        zip_stat_t status;
+        if (zip_stat_index(planning.archive, patched.patchIndex, 0, &status) == 0 &&
+            (status.valid & ZIP_STAT_SIZE) != 0) {
+            // A patch larger than its file is refused before it is kept.
+            const std::uint64_t kept =
+                std::min<std::uint64_t>(status.size, planning.entries[patched.position].size);
+            patchPlan.largestPatchBytes = std::max(patchPlan.largestPatchBytes, kept);
+        }
+    }
     patchPlan.runs = patchRuns(planning.archive, std::move(chosen));
     plan.runs = plannedRuns(planning.archive, planning.entries, whole);
     plan.fetchedBytes = runBytes(plan.runs);

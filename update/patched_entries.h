@@ -29,6 +29,9 @@ struct PatchRun {
 struct PatchPlan {
     std::vector<PatchRun> runs;
     std::size_t entries = 0; // how many entries come as patches
+    // The largest of the patches: each is kept in the staging folder while it applies, one at a
+    // time, beside the entries' results.
+    std::uint64_t largestPatchBytes = 0;
 };
 
 // What planning the patches looks at.

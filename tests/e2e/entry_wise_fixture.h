@@ -130,23 +130,51 @@ class EntryWiseInstall : public AcceptanceTest {
         return manifest;
     }
 
-    // Replaces one entry of the published archive by Info-ZIP with the same file, one byte
-    // changed: a well-formed entry with a right CRC-32, but not the bytes the index lists.
-    void tamperWith(const std::string& archivePath, const std::string& name) {
-        const std::filesystem::path work = staging / "tampered";
+    // One entry of the published archive, as Info-ZIP unpacks it.
+    std::string entryBytes(const std::string& archivePath, const std::string& name) {
+        const ChildResult unzip =
+            runChild("/usr/bin/unzip", {"-p", (releases / archivePath.substr(1)).string(), name});
+        EXPECT_EQ(unzip.exitStatus, 0) << unzip.standardError;
+        return unzip.standardOutput;
+    }
+
+    // Replaces one entry of the published archive by Info-ZIP with a file of bytes, stored.
+    void replaceEntry(const std::string& archivePath, const std::string& name,
+                      const std::string& bytes) {
+        const std::filesystem::path work = staging / "replaced";
         std::filesystem::remove_all(work);
-        std::filesystem::create_directories(work);
-        const std::filesystem::path archive = releases / archivePath.substr(1);
-        ASSERT_EQ(runChild("/usr/bin/unzip", {"-q", archive.string(), name, "-d", work.string()})
-                      .exitStatus,
-                  0);
-        std::string bytes = readFile(work / name);
-        bytes[bytes.size() / 2] ^= 0x01;
         writeFile(work / name, bytes);
         const ChildResult zipped =
             runChild("/bin/sh", {"-c", "cd \"$1\" && /usr/bin/zip -q -0 \"$2\" \"$3\"", "sh",
-                                 work.string(), archive.string(), name});
+                                 work.string(), (releases / archivePath.substr(1)).string(), name});
         ASSERT_EQ(zipped.exitStatus, 0) << zipped.standardError;
+    }
+
+    // Replaces one entry of the published archive with the same file, one byte changed: a
+    // well-formed entry with a right CRC-32, but not the bytes the index lists.
+    void tamperWith(const std::string& archivePath, const std::string& name) {
+        std::string bytes = entryBytes(archivePath, name);
+        ASSERT_FALSE(bytes.empty());
+        bytes[bytes.size() / 2] ^= 0x01;
+        replaceEntry(archivePath, name, bytes);
+    }
+
+    // The data folder as on a machine that never ran the game.
+    void forgetTheInstall() {
+        std::filesystem::remove_all(dataFolder / gameBundleName());
+        std::filesystem::remove(dataFolder / "CurrentVersion.ini");
+        std::filesystem::remove(dataFolder / ".launcher-installed-files");
+    }
+
+    // version installed from archivePath on a machine that never ran the game, and its game
+    // started as the run-th start of the test.
+    void installAfresh(const std::string& version, const std::string& archivePath,
+                       std::size_t run) {
+        forgetTheInstall();
+        announce(version, archivePath);
+        ASSERT_EQ(runLauncher().exitStatus, 0);
+        ASSERT_EQ(gameStarts(run).size(), run);
+        started.stopAll();
     }
 
     // Nothing of an unfinished unpack is left under the data folder.

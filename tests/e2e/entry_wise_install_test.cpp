@@ -1,6 +1,9 @@
 // Installs that fetch only what is missing or changed, by range requests to nginx, with releases
 // made by launcher-publish from the sample game and a few hundred KiB of assets.
 #include "tests/e2e/entry_wise_fixture.h"
+#include "update/release/sha256_stream.h"
+
+#include <sys/stat.h>
 
 #include <functional>
 
@@ -194,5 +197,63 @@ TEST_F(EntryWiseInstall, ARepublishUnderTheSameVersionInstallsWhenItsIndexDiffer
         EXPECT_TRUE(gameTree() == before) << "nothing installed";
         ASSERT_EQ(gameStarts(++starts).size(), starts);
         started.stopAll();
+
+    }
+}
+
+TEST_F(EntryWiseInstall, APipeAtAStagedOrInstalledFileIsReplacedWithoutBeingWaitedOn) {
+    SKIP_WITHOUT_DISPLAY();
+    // Opened for reading, a pipe waits for a writer that never comes; the launcher would hang
+    // there with its lock held, and every later run behind it.
+    const fs::path stagingFolder = dataFolder / ".launcher-staging";
+    const fs::path installed = dataFolder / assetPath(7);
+    const struct {
+        const char* what;
+        fs::path pipe;
+        bool interruptedRun; // a staging folder left for the same release, asset 3 staged
+        // The run's last line when it ends refused, as for any record it cannot read; none: the
+        // update installs and a regular file stands in the pipe's place.
+        std::string refusal;
+    } cases[] = {
+        {"a pipe at a file staged by an interrupted run of the same release",
+         stagingFolder / "tree" / assetPath(7), true, ""},
+        {"a pipe at an installed file that the update changes", installed, false, ""},
+        {"a pipe at the record of the installed version", dataFolder / "CurrentVersion.ini", false,
+         "Can't load CurrentVersion.ini from '" + dataFolder.string() + "'"},
+    };
+    const std::string first = publishWithAssets("1.0");
+    const std::string second = publishWithAssets("2.0", {3, 7});
+    const auto expected = plainUnpack(second);
+    const fs::path unpacked = staging / ("unzipped" + second);
+    std::size_t runs = 0;
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        installAfresh("1.0", first, ++runs);
+        ASSERT_FALSE(HasFatalFailure());
+
+        if (item.interruptedRun) {
+            writeFile(stagingFolder / "release",
+                      sha256Hex(entryBytes(second, "ReleaseIndex.sha256")) + "\n" +
+                          std::to_string(fs::file_size(releases / second.substr(1))) + "\n");
+            fs::create_directories(item.pipe.parent_path());
+            fs::copy_file(unpacked / assetPath(3), stagingFolder / "tree" / assetPath(3));
+        }
+        fs::remove(item.pipe);
+        ASSERT_EQ(mkfifo(item.pipe.c_str(), 0644), 0);
+        announce("2.0", second);
+        const ChildResult updated = runLauncher();
+        if (!item.refusal.empty()) {
+            EXPECT_EQ(updated.exitStatus, 1) << "the launcher finishes";
+            ASSERT_FALSE(lastRun().empty());
+            EXPECT_EQ(lastRun().back(), item.refusal);
+            fs::remove(item.pipe);
+            continue;
+        }
+        ASSERT_EQ(updated.exitStatus, 0) << "the launcher finishes: " << updated.standardError;
+        ASSERT_EQ(gameStarts(++runs).size(), runs);
+        started.stopAll();
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(installed)));
+        EXPECT_EQ(installedTree(), expected);
+        EXPECT_FALSE(fs::exists(stagingFolder));
     }
 }

@@ -3,9 +3,12 @@
 // launcher-publish pack --patch-from and served by nginx, for the tests of updates by patches.
 #include "tests/e2e/entry_wise_fixture.h"
 
+#include "update/release/sha256_stream.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 class ReleasePatchesInstall : public EntryWiseInstall {
@@ -71,13 +74,6 @@ class ReleasePatchesInstall : public EntryWiseInstall {
         return total;
     }
 
-    // The data folder as on a machine that never ran the game.
-    void forgetTheInstall() {
-        std::filesystem::remove_all(dataFolder / gameBundleName());
-        std::filesystem::remove(dataFolder / "CurrentVersion.ini");
-        std::filesystem::remove(dataFolder / ".launcher-installed-files");
-    }
-
     // Lines of the last run that say an entry came whole after all.
     std::size_t fetchedWholeLines() const {
         return static_cast<std::size_t>(
@@ -87,6 +83,32 @@ class ReleasePatchesInstall : public EntryWiseInstall {
     }
 
     std::string levelsName() const { return gameBundleName() + "/" + levelsPath; }
+
+    // The release's patch replaced by bytes and listed in its index with their hash: what the
+    // server of an unsigned release may hand out.
+    void replacePatch(const std::string& archivePath, const std::string& patchName,
+                      const std::string& bytes) {
+        replaceEntry(archivePath, patchName, bytes);
+        std::string index = entryBytes(archivePath, "ReleaseIndex.sha256");
+        const std::size_t at = index.find("  " + patchName + "\n");
+        ASSERT_NE(at, std::string::npos);
+        ASSERT_GE(at, 64u);
+        index.replace(at - 64, 64, sha256Hex(bytes));
+        replaceEntry(archivePath, "ReleaseIndex.sha256", index);
+    }
+
+    // runLauncher with no file of the launcher's (or what it starts) allowed past limit bytes:
+    // the system refuses to reserve or write beyond it and stops the process that tries.
+    ChildResult runLauncherWritingAtMost(std::uint64_t limit) {
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limited = before;
+        limited.rlim_cur = std::min<rlim_t>(limit, before.rlim_max);
+        setrlimit(RLIMIT_FSIZE, &limited);
+        const ChildResult result = runLauncher();
+        setrlimit(RLIMIT_FSIZE, &before);
+        return result;
+    }
 
     const std::string levelsPath = "Contents/Resources/levels.pak";
 };

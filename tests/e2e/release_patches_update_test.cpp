@@ -2,6 +2,7 @@
 // changed a little moves about what changed, and whatever keeps a patch from applying brings
 // the whole entry instead, never a failed update.
 #include "tests/e2e/release_patches_fixture.h"
+#include "tests/tools/patched_release.h"
 
 #include <fstream>
 
@@ -196,4 +197,48 @@ TEST_F(ReleasePatchesInstall, WithAKeyAPatchThatIsNotTheIndexedOneIsRefusedBefor
     auto installed = installedTree();
     installed.erase("HighestManifestSerial"); // the signed release's record
     EXPECT_TRUE(installed == expected);
+}
+
+TEST_F(ReleasePatchesInstall, APatchFrameNotOfTheEntrysSizeIsRefusedBeforeAnythingIsWritten) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string levels = packedLevels(5);
+    const std::string changed = onePercentChanged(levels, 21);
+    const std::string first = publishWithPack("1.0", levels);
+    const std::string wholeLine = "entry-wise install of " + server->url("/game-2.0.zip") +
+                                  ": fetching " + levelsName() + " whole: its patch failed: ";
+    // The whole entry and the records fit well below the limit; the announced result does not.
+    constexpr std::uint64_t limit = 64 << 20;
+    struct Case {
+        const char* what;
+        std::string frame;
+        std::string line;
+    } cases[] = {
+        {"a frame announcing 1 GiB", zstdFrameAnnouncing(1ULL << 30),
+         "the patch's frame announces a result of " + std::to_string(1ULL << 30) +
+             " bytes, the file has " + std::to_string(changed.size())},
+        {"a frame that does not say its size", zstdFrameAnnouncing(std::nullopt),
+         "the patch's frame header does not give the size of its result"},
+    };
+    std::size_t runs = 0;
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.what);
+        installAfresh("1.0", first, ++runs);
+        ASSERT_FALSE(HasFatalFailure());
+
+        const std::string second = publishWithPack("2.0", changed, {first});
+        const std::vector<std::string> patches = patchNames(second);
+        ASSERT_EQ(patches.size(), 1u);
+        replacePatch(second, patches.front(), item.frame);
+        const auto expected = releaseTree(second);
+        announce("2.0", second);
+        ASSERT_EQ(runLauncherWritingAtMost(limit).exitStatus, 0) << "the whole entry installs";
+        ASSERT_EQ(gameStarts(++runs).size(), runs);
+        started.stopAll();
+        EXPECT_TRUE(readFile(dataFolder / levelsName()) == changed); // not printed: megabytes
+        EXPECT_TRUE(lastRunMentions(" bytes (1 as patches)"));
+        EXPECT_TRUE(lastRunHas(wholeLine + item.line));
+        EXPECT_EQ(fetchedWholeLines(), 1u);
+        EXPECT_FALSE(partialsLeft());
+        EXPECT_TRUE(installedTree() == expected);
+    }
 }

@@ -48,7 +48,7 @@ class PackPatches : public testing::Test {
         const auto patch = patches.find(patchEntryName(key));
         ASSERT_NE(patch, patches.end()) << "no patch from " << older << " to " << newer;
         const fs::path result = folder / "result";
-        const PatchOutcome outcome = applyPatchBytes(older, patch->second, result);
+        const PatchOutcome outcome = applyPatchBytes(older, patch->second, result, wanted.size());
         ASSERT_TRUE(outcome.applied()) << outcome.failure;
         EXPECT_EQ(outcome.sha256, key.resultSha256);
         EXPECT_EQ(outcome.bytes, wanted.size());

@@ -10,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 #include <zip.h>
+#include <zstd.h>
 
 namespace fs = std::filesystem;
 
@@ -74,8 +75,27 @@ EntryStorage storageOf(const fs::path& archive, const std::string& name) {
     return {status.comp_method, status.comp_size};
 }
 
-PatchOutcome applyPatchBytes(const fs::path& base, const std::string& patch,
-                             const fs::path& output) {
+std::string zstdFrameAnnouncing(std::optional<unsigned long long> size) {
+    const std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> encoder(ZSTD_createCCtx(),
+                                                                       ZSTD_freeCCtx);
+    if (size) {
+        ZSTD_CCtx_setPledgedSrcSize(encoder.get(), *size);
+    }
+    const std::string data(4096, 'x');
+    std::string frame(ZSTD_compressBound(data.size()) + 64, '\0');
+    ZSTD_inBuffer in{data.data(), data.size(), 0};
+    ZSTD_outBuffer out{frame.data(), frame.size(), 0};
+    // Flushed first, the header is written before the encoder has seen the end of the data.
+    ZSTD_compressStream2(encoder.get(), &out, &in, ZSTD_e_flush);
+    if (!size) {
+        ZSTD_compressStream2(encoder.get(), &out, &in, ZSTD_e_end);
+    }
+    frame.resize(out.pos);
+    return frame;
+}
+
+PatchOutcome applyPatchBytes(const fs::path& base, const std::string& patch, const fs::path& output,
+                             std::uint64_t expectedBytes) {
     const Descriptor baseFile(open(base.c_str(), O_RDONLY | O_CLOEXEC));
     const Descriptor outputFile(open(output.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!baseFile.valid() || !outputFile.valid()) {
@@ -89,5 +109,5 @@ PatchOutcome applyPatchBytes(const fs::path& base, const std::string& patch,
         offset += piece;
         return static_cast<std::int64_t>(piece);
     };
-    return applyZstdPatch(baseFile.fd, read, outputFile.fd);
+    return applyZstdPatch(baseFile.fd, read, outputFile.fd, expectedBytes);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,11 @@ struct EntryStorage {
 };
 EntryStorage storageOf(const std::filesystem::path& archive, const std::string& name);
 
-// Applies patch (its bytes) to the file base and writes output (created, or emptied).
+// A zstd frame whose header does not say how large its result is; or, given size, one whose
+// header announces that size, cut off after its first block.
+std::string zstdFrameAnnouncing(std::optional<unsigned long long> size);
+
+// Applies patch (its bytes) to the file base and writes output (created, or emptied), which is
+// to be expectedBytes long.
 PatchOutcome applyPatchBytes(const std::filesystem::path& base, const std::string& patch,
-                             const std::filesystem::path& output);
+                             const std::filesystem::path& output, std::uint64_t expectedBytes);

@@ -8,11 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <zip.h>
-
-#define ZSTD_STATIC_LINKING_ONLY
-#include <zstd.h>
 
 namespace fs = std::filesystem;
 
@@ -52,15 +50,20 @@ class PatchApply : public testing::Test {
         folder = nullptr;
     }
 
-    // Applies bytes to the older file; a failure must leave nothing of a result.
-    void expectFailure(const std::string& what, const std::string& bytes,
-                       const fs::path& base = *folder / "older.pak") {
+    // Applies bytes to the older file for a result of expectedBytes (the newer file's size when
+    // none); a failure must leave nothing of a result, and say why when because is given.
+    static void expectFailure(const std::string& what, const std::string& bytes,
+                              const fs::path& base = *folder / "older.pak",
+                              std::optional<std::uint64_t> expectedBytes = std::nullopt,
+                              const std::string& because = "") {
         SCOPED_TRACE(what);
         const fs::path output = *folder / "result";
         writeFile(output, "an earlier attempt");
-        const PatchOutcome outcome = applyPatchBytes(base, bytes, output);
+        const PatchOutcome outcome =
+            applyPatchBytes(base, bytes, output, expectedBytes.value_or(newer.size()));
         EXPECT_FALSE(outcome.applied());
         EXPECT_FALSE(outcome.failure.empty());
+        EXPECT_NE(outcome.failure.find(because), std::string::npos) << outcome.failure;
         EXPECT_TRUE(outcome.sha256.empty());
         EXPECT_EQ(fs::file_size(output), 0u);
     }
@@ -75,27 +78,6 @@ TempFolder* PatchApply::folder = nullptr;
 std::string PatchApply::older;
 std::string PatchApply::newer;
 std::string PatchApply::patch;
-
-// A zstd frame whose header does not say how large its result is; or, given size, one whose
-// header announces that size, cut off after its first block.
-std::string frameSaying(std::optional<unsigned long long> size) {
-    const std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> encoder(ZSTD_createCCtx(),
-                                                                       ZSTD_freeCCtx);
-    if (size) {
-        ZSTD_CCtx_setPledgedSrcSize(encoder.get(), *size);
-    }
-    const std::string data(4096, 'x');
-    std::string frame(ZSTD_compressBound(data.size()) + 64, '\0');
-    ZSTD_inBuffer in{data.data(), data.size(), 0};
-    ZSTD_outBuffer out{frame.data(), frame.size(), 0};
-    // Flushed first, the header is written before the encoder has seen the end of the data.
-    ZSTD_compressStream2(encoder.get(), &out, &in, ZSTD_e_flush);
-    if (!size) {
-        ZSTD_compressStream2(encoder.get(), &out, &in, ZSTD_e_end);
-    }
-    frame.resize(out.pos);
-    return frame;
-}
 
 } // namespace
 
@@ -120,7 +102,7 @@ TEST_F(PatchApply, TheEntryAppliesToTheInstalledFileAndNothingElse) {
     const std::unique_ptr<zip_file_t, EntryClose> entry(
         zip_fopen_index(archive.get(), patches.at(key), 0));
     ASSERT_TRUE(entry);
-    const PatchOutcome outcome = applyZstdPatch(base.fd, entry.get(), staged.fd);
+    const PatchOutcome outcome = applyZstdPatch(base.fd, entry.get(), staged.fd, newer.size());
     ASSERT_TRUE(outcome.applied()) << outcome.failure;
     EXPECT_EQ(outcome.sha256, key.resultSha256);
     EXPECT_EQ(outcome.bytes, newer.size());
@@ -150,10 +132,38 @@ TEST_F(PatchApply, ADamagedPatchNeverGivesAResult) {
     expectFailure("with bytes after it", patch + "trailing");
     expectFailure("twice", patch + patch);
     expectFailure("not zstd at all", std::string(4096, 'z'));
-    expectFailure("a frame that does not say its size", frameSaying(std::nullopt));
+    expectFailure("a frame that does not say its size", zstdFrameAnnouncing(std::nullopt));
     // A frame that announces more than a patched file may be is refused before any room is
     // made for it.
-    expectFailure("a frame of 3 GiB", frameSaying(3ULL << 30));
+    expectFailure("a frame of 3 GiB", zstdFrameAnnouncing(3ULL << 30));
+}
+
+TEST_F(PatchApply, AFrameIsHeldToTheSizeOfTheFileItMakes) {
+    // Refused from the frame's header, before any room is made for the result: a small patch
+    // announcing gigabytes would otherwise have them reserved and written.
+    const std::string announces = "the patch's frame announces a result of ";
+    struct Case {
+        const char* what;
+        std::string frame;
+        std::uint64_t expectedBytes;
+        std::string because;
+    } cases[] = {
+        {"a frame announcing 1 GiB", zstdFrameAnnouncing(1ULL << 30), newer.size(),
+         announces + std::to_string(1ULL << 30) + " bytes, the file has " +
+             std::to_string(newer.size())},
+        {"a frame announcing the largest patched file", zstdFrameAnnouncing(largestPatchedFile),
+         newer.size(), announces + std::to_string(largestPatchedFile) + " bytes"},
+        {"a frame announcing less than the file", zstdFrameAnnouncing(4096), newer.size(),
+         announces + "4096 bytes"},
+        {"the release's patch for a file a byte longer", patch, newer.size() + 1,
+         announces + std::to_string(newer.size()) + " bytes"},
+        {"a frame that does not say its size", zstdFrameAnnouncing(std::nullopt), 4096,
+         "does not give the size of its result"},
+    };
+    for (const Case& item : cases) {
+        expectFailure(item.what, item.frame, *folder / "older.pak", item.expectedBytes,
+                      item.because);
+    }
 }
 
 TEST_F(PatchApply, AnOutputOpenForWritingOnlyIsRefused) {
@@ -169,7 +179,7 @@ TEST_F(PatchApply, AnOutputOpenForWritingOnlyIsRefused) {
             offset += piece;
             return static_cast<std::int64_t>(piece);
         },
-        staged.fd);
+        staged.fd, newer.size());
     EXPECT_FALSE(outcome.applied());
     EXPECT_NE(outcome.failure.find("reading and writing"), std::string::npos) << outcome.failure;
 }
@@ -193,7 +203,7 @@ TEST_F(PatchApply, APatchDamagedInTheArchiveFailsThroughLibzip) {
     const Descriptor base(open((*folder / "older.pak").c_str(), O_RDONLY | O_CLOEXEC));
     const fs::path output = *folder / "from-damaged";
     const Descriptor staged(open(output.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    const PatchOutcome outcome = applyZstdPatch(base.fd, entry.get(), staged.fd);
+    const PatchOutcome outcome = applyZstdPatch(base.fd, entry.get(), staged.fd, newer.size());
     EXPECT_FALSE(outcome.applied());
     EXPECT_EQ(fs::file_size(output), 0u);
 }

@@ -1,6 +1,7 @@
 #include "update/patch/zstd_patch.h"
 
 #include "platform/mapped_file.h"
+#include "platform/regular_file.h"
 #include "update/patch/following_hash.h"
 #include "update/unpack/unpack_paths.h"
 
@@ -52,8 +53,10 @@ bool readMore(Applying& applying) {
 }
 
 // Reads until the frame header is whole (or the patch ends) and returns the size of the result
-// it announces; none, with failure set, when the patch is no frame of ours.
-std::optional<std::uint64_t> announcedSize(Applying& applying) {
+// it announces; none, with failure set, when the patch is no frame of ours or announces another
+// size than the file's. Nothing is reserved for a result before its size is the file's: a forged
+// header would otherwise have the disk filled for a small file.
+std::optional<std::uint64_t> announcedSize(Applying& applying, std::uint64_t expectedBytes) {
     std::size_t have = 0;
     while (have < ZSTD_FRAMEHEADERSIZE_MAX) {
         const std::int64_t got = applying.readPatch(
@@ -80,6 +83,11 @@ std::optional<std::uint64_t> announcedSize(Applying& applying) {
     const unsigned long long size = ZSTD_getFrameContentSize(applying.input.data(), have);
     if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN) {
         applying.failure = "the patch's frame header does not give the size of its result";
+        return std::nullopt;
+    }
+    if (size != expectedBytes) {
+        applying.failure = "the patch's frame announces a result of " + std::to_string(size) +
+                           " bytes, the file has " + std::to_string(expectedBytes);
         return std::nullopt;
     }
     if (size > largestPatchedFile) {
@@ -188,7 +196,8 @@ bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, Followi
     return applying.failure.empty();
 }
 
-PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd) {
+PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd,
+                   std::uint64_t expectedBytes) {
     PatchOutcome outcome;
     struct stat status {};
     FileMapping base;
@@ -201,7 +210,7 @@ PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd) {
         return outcome;
     }
     Applying applying{readPatch, std::vector<char>(ZSTD_DStreamInSize()), {}, {}};
-    const auto size = announcedSize(applying);
+    const auto size = announcedSize(applying, expectedBytes);
     FileMapping result;
     if (!size || !prepareOutput(outputFd, *size, result, applying.failure)) {
         outcome.failure = applying.failure;
@@ -236,23 +245,17 @@ Descriptor openPatchBase(int root, const std::vector<std::string>& components,
         failure = "the base's folder is not there";
         return {};
     }
-    // Non-blocking so that a pipe standing at the name cannot hold the update up.
-    Descriptor file(openat(folder.fd, components.back().c_str(),
-                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
+    Descriptor file = openRegularFile(folder.fd, components.back());
     if (!file.valid()) {
-        failure = errorText("cannot open the base");
-        return {};
-    }
-    if (fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        failure = "the base is not a regular file";
-        return {};
+        failure =
+            errno == EINVAL ? "the base is not a regular file" : errorText("cannot open the base");
     }
     return file;
 }
 
-PatchOutcome applyZstdPatch(int baseFd, const PatchReader& readPatch, int outputFd) {
-    PatchOutcome outcome = apply(baseFd, readPatch, outputFd);
+PatchOutcome applyZstdPatch(int baseFd, const PatchReader& readPatch, int outputFd,
+                            std::uint64_t expectedBytes) {
+    PatchOutcome outcome = apply(baseFd, readPatch, outputFd, expectedBytes);
     if (!outcome.applied()) {
         // Nothing of a failed result stays behind to be taken for whole.
         outcome.sha256.clear();
@@ -264,7 +267,8 @@ PatchOutcome applyZstdPatch(int baseFd, const PatchReader& readPatch, int output
     return outcome;
 }
 
-PatchOutcome applyZstdPatch(int baseFd, zip_file_t* patch, int outputFd) {
+PatchOutcome applyZstdPatch(int baseFd, zip_file_t* patch, int outputFd,
+                            std::uint64_t expectedBytes) {
     const PatchReader read = [patch](void* buffer, std::size_t size, std::string& failure) {
         const zip_int64_t got = zip_fread(patch, buffer, size);
         if (got < 0) {
@@ -274,5 +278,5 @@ PatchOutcome applyZstdPatch(int baseFd, zip_file_t* patch, int outputFd) {
         }
         return static_cast<std::int64_t>(got);
     };
-    return applyZstdPatch(baseFd, read, outputFd);
+    return applyZstdPatch(baseFd, read, outputFd, expectedBytes);
 }

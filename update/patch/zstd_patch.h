@@ -33,13 +33,16 @@ struct PatchOutcome {
 Descriptor openPatchBase(int root, const std::vector<std::string>& components,
                          std::string& failure);
 
-// Applies the patch read by readPatch to the file open at baseFd and writes the result to
-// outputFd, which must be a regular file open for reading and writing (the patch refers back
-// to what it has already made, which is read from the file's mapping). Whatever outputFd held
-// is replaced. On failure outputFd is left empty and nothing of the result is reported; the
-// caller must still compare the result's hash with the one it expects. The base must not
-// change while the patch applies.
-PatchOutcome applyZstdPatch(int baseFd, const PatchReader& readPatch, int outputFd);
+// Applies the patch read by readPatch to the file open at baseFd and writes the result, which
+// must be expectedBytes long, to outputFd, which must be a regular file open for reading and
+// writing (the patch refers back to what it has already made, which is read from the file's
+// mapping). Whatever outputFd held is replaced. A frame that does not announce expectedBytes as
+// its result's size is refused before anything is reserved or written. On failure outputFd is
+// left empty and nothing of the result is reported; the caller must still compare the result's
+// hash with the one it expects. The base must not change while the patch applies.
+PatchOutcome applyZstdPatch(int baseFd, const PatchReader& readPatch, int outputFd,
+                            std::uint64_t expectedBytes);
 
 // The same, with the patch read from an archive entry.
-PatchOutcome applyZstdPatch(int baseFd, zip_file_t* patch, int outputFd);
+PatchOutcome applyZstdPatch(int baseFd, zip_file_t* patch, int outputFd,
+                            std::uint64_t expectedBytes);

@@ -2,6 +2,7 @@
 
 #include "platform/durable_record.h"
 #include "platform/file_descriptor.h"
+#include "platform/regular_file.h"
 #include "update/release/release_signature.h"
 
 #include <cerrno>
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
 
 namespace {
 
@@ -24,18 +24,13 @@ std::string errorText(const std::string& what, const std::string& path) {
 
 std::optional<std::uint64_t> readHighestSerial(const std::string& folder, std::string& problem) {
     const std::string path = folder + "/" + highestSerialRecordName;
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const Descriptor file = openRegularFile(AT_FDCWD, path);
     if (!file.valid()) {
         if (errno == ENOENT) {
             return 0;
         }
-        problem = errorText("cannot open", path);
-        return std::nullopt;
-    }
-    // A pipe standing there would hold every run up.
-    struct stat status {};
-    if (fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        problem = path + " is not a regular file";
+        problem =
+            errno == EINVAL ? path + " is not a regular file" : errorText("cannot open", path);
         return std::nullopt;
     }
     char buffer[largestRecord + 1];

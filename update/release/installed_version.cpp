@@ -1,9 +1,9 @@
 #include "update/release/installed_version.h"
 
 #include "launcher/run_log.h"
-
 #include "platform/durable_record.h"
 #include "platform/file_descriptor.h"
+#include "platform/regular_file.h"
 
 #include <INIReader.h>
 #include <fcntl.h>
@@ -11,8 +11,17 @@
 std::string currentAppVersion = "1.0.1";
 std::string latestVersionText;
 
+std::optional<std::string> readCurrentVersionIni(const std::string& folder) {
+    // Read here rather than by INIReader, whose fopen would wait on a pipe standing at the name.
+    return readRegularFile(AT_FDCWD, folder + "/CurrentVersion.ini");
+}
+
 bool loadCurrentVersionIni(const std::string& folder) {
-    const INIReader reader(folder + "/CurrentVersion.ini");
+    const auto text = readCurrentVersionIni(folder);
+    if (!text) {
+        return false;
+    }
+    const INIReader reader(text->data(), text->size());
     if (reader.ParseError() < 0) {
         return false;
     }
@@ -21,7 +30,11 @@ bool loadCurrentVersionIni(const std::string& folder) {
 }
 
 std::string installedIndexSha256(const std::string& folder) {
-    const INIReader reader(folder + "/CurrentVersion.ini");
+    const auto text = readCurrentVersionIni(folder);
+    if (!text) {
+        return {};
+    }
+    const INIReader reader(text->data(), text->size());
     return reader.ParseError() < 0 ? std::string() : reader.Get("", "ApplicationIndexSha256", "");
 }
 
@@ -30,9 +43,9 @@ int saveCurrentVersionIni(const std::string& folder, const std::string& manifest
     // the old one, so that an interrupted write never leaves half a record behind. The text up
     // to its first NUL, the way the record has always been written.
     const Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!directory.valid() || !writeRecordDurably(directory.fd, "CurrentVersion.ini",
-                                                  "CurrentVersion.ini.partial",
-                                                  manifestText.c_str())) {
+    if (!directory.valid() ||
+        !writeRecordDurably(directory.fd, "CurrentVersion.ini", "CurrentVersion.ini.partial",
+                            manifestText.c_str())) {
         writeToLog("failed to save CurrentVersion.ini! contentAppPath: " + folder);
         return 1;
     }

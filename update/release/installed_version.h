@@ -1,10 +1,15 @@
 #pragma once
+#include <optional>
 #include <string>
 
 // The installed content version read from CurrentVersion.ini; "1.0.1" until read.
 extern std::string currentAppVersion;
 // The manifest text exactly as the content installer fetched it; saved as CurrentVersion.ini.
 extern std::string latestVersionText;
+
+// The whole of folder + "/CurrentVersion.ini" when it is a regular file (a link is not followed,
+// a pipe not waited on); none otherwise.
+std::optional<std::string> readCurrentVersionIni(const std::string& folder);
 
 // False when folder + "/CurrentVersion.ini" cannot be opened; otherwise sets currentAppVersion.
 bool loadCurrentVersionIni(const std::string& folder);

@@ -4,9 +4,12 @@
 #include "update/release/manifest_expiry.h"
 #include "update/release/signature_threshold.h"
 
+#include "platform/regular_file.h"
+
 #include <INIReader.h>
 #include <charconv>
 #include <cstring>
+#include <fcntl.h>
 #include <ini.h>
 #include <memory>
 #include <openssl/evp.h>
@@ -223,7 +226,12 @@ std::optional<std::uint64_t> parseManifestSerial(const std::string& text) {
 }
 
 std::uint64_t installedManifestSerial(const std::string& recordPath) {
-    const INIReader reader(recordPath);
+    // Read whole first: INIReader's fopen would wait on a pipe standing at the name.
+    const auto text = readRegularFile(AT_FDCWD, recordPath);
+    if (!text) {
+        return 0;
+    }
+    const INIReader reader(text->data(), text->size());
     if (reader.ParseError() < 0) {
         return 0;
     }

@@ -192,7 +192,7 @@ JournalPresence readCommitJournal(int dataFolder, CommitJournal& journal, Proble
         errno == ENOENT) {
         return JournalPresence::Absent;
     }
-    const auto text = readRecord(dataFolder, commitJournalName, &problem);
+    const auto text = readRegularFile(dataFolder, commitJournalName, &problem);
     const auto body = text ? recordBody(*text, journalHeader, problem) : std::nullopt;
     if (!body) {
         return JournalPresence::Unreadable;

@@ -79,7 +79,7 @@ std::optional<InstalledFile> installedFileFromFields(const std::vector<std::stri
 
 std::optional<InstalledFiles> readInstalledFiles(int dataFolder) {
     std::string problem;
-    const auto text = readRecord(dataFolder, installedFilesName, &problem);
+    const auto text = readRegularFile(dataFolder, installedFilesName, &problem);
     if (!text && errno == ENOENT) {
         return std::nullopt; // an install made before the record
     }

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/durable_record.h"
+#include "platform/regular_file.h"
 
 #include <optional>
 #include <string>

@@ -47,7 +47,8 @@ Descriptor openExistingStagingTree(int dataFolder) {
 Descriptor openStagingTree(int dataFolder, const std::string& identity) {
     {
         const Descriptor staging(openat(dataFolder, stagingFolderName, folderFlags));
-        const auto staged = staging.valid() ? readRecord(staging.fd, identityName) : std::nullopt;
+        const auto staged =
+            staging.valid() ? readRegularFile(staging.fd, identityName) : std::nullopt;
         if (staged != identity && !discardStaging(dataFolder)) {
             writeToLog(errorText("cannot discard the staged files of another release in " +
                                  std::string(stagingFolderName)));
@@ -56,7 +57,7 @@ Descriptor openStagingTree(int dataFolder, const std::string& identity) {
     }
     const Descriptor staging = openOrMakeFolder(dataFolder, stagingFolderName);
     if (!staging.valid() ||
-        (readRecord(staging.fd, identityName) != identity &&
+        (readRegularFile(staging.fd, identityName) != identity &&
          !writeRecordDurably(staging.fd, identityName, identityPartialName, identity))) {
         writeToLog(
             errorText("cannot prepare the staging folder " + std::string(stagingFolderName)));
