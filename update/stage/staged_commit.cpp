@@ -37,19 +37,16 @@ bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& jou
                          const std::string& bundleName) {
     const auto start = std::chrono::steady_clock::now();
     const Descriptor folder = openDataFolder(dataFolder);
-    if (!folder.valid()) {
-        writeToLog(errorText("cannot write the update's commit journal in " + dataFolder));
-        return false;
-    }
     // A publisher's mistake (an empty archive, another bundle, no executable) must not cost the
     // player the game they have.
-    if (const Problem missing = missingApplication(dataFolder, journal, bundleName);
-        !missing.empty()) {
+    const Problem missing =
+        folder.valid() ? missingApplication(dataFolder, journal, bundleName) : Problem();
+    if (!missing.empty()) {
         writeToLog("Update refused, the installed game stays as it is: " + missing);
         discardStaging(folder.fd);
         return false;
     }
-    if (!writeCommitJournal(folder.fd, journal)) {
+    if (!folder.valid() || !writeCommitJournal(folder.fd, journal)) {
         writeToLog(errorText("cannot write the update's commit journal in " + dataFolder));
         return false;
     }
