@@ -150,8 +150,11 @@ TEST_F(SelfUpdate, ALauncherInTheUsersApplicationsFolderIsReplacedThere) {
     EXPECT_TRUE(noneRunsSoonFrom(playersCopy));
     const auto starts = gameStarts(1);
     ASSERT_EQ(starts.size(), 1u) << sandbox.logText() << readFile(streams);
-    EXPECT_EQ(executableOf(starts[0].pid),
-              (dataFolder / gameBundleName() / "Contents" / "MacOS" / "sample_game").string());
+    // Seen from outside the launcher's mount namespace, a machine whose root is itself a folder
+    // (a chroot) shows the game's executable under that folder's path.
+    const std::string game =
+        (dataFolder / gameBundleName() / "Contents" / "MacOS" / "sample_game").string();
+    EXPECT_TRUE(executableOf(starts[0].pid).ends_with(game)) << executableOf(starts[0].pid);
     EXPECT_TRUE(sandbox.logMentions(
         "[" + (fs::canonical(playersCopy) / "Contents" / "MacOS" / "launcher").string() +
         " setup for logging]"))
