@@ -9,19 +9,13 @@
 #include "platform/path_component.h"
 #include "update/release/installed_version.h"
 
-#include <INIReader.h>
-
 std::string installedGameBundleName(const std::string& dataFolder) {
     // Without a manifest the prefix is known only from the one installed last.
-    const auto text = readCurrentVersionIni(dataFolder);
-    if (!text) {
+    const auto installed = readCurrentVersionIni(dataFolder);
+    if (!installed) {
         return {};
     }
-    const INIReader installed(text->data(), text->size());
-    if (installed.ParseError() < 0) {
-        return {};
-    }
-    const std::string name = installed.Get("", "ApplicationExecutablePrefix", "") +
+    const std::string name = installed->Get("", "ApplicationExecutablePrefix", "") +
                              launcherConfig.appDisplayName + ".app";
     return isSingleFolderName(name) ? name : std::string();
 }

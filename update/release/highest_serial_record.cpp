@@ -6,10 +6,8 @@
 #include "update/release/release_signature.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <string_view>
 
 namespace {
 

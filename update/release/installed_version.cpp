@@ -5,37 +5,36 @@
 #include "platform/file_descriptor.h"
 #include "platform/regular_file.h"
 
-#include <INIReader.h>
 #include <fcntl.h>
 
 std::string currentAppVersion = "1.0.1";
 std::string latestVersionText;
 
-std::optional<std::string> readCurrentVersionIni(const std::string& folder) {
+std::optional<INIReader> readCurrentVersionIni(const std::string& folder) {
     // Read here rather than by INIReader, whose fopen would wait on a pipe standing at the name.
-    return readRegularFile(AT_FDCWD, folder + "/CurrentVersion.ini");
+    const auto text = readRegularFile(AT_FDCWD, folder + "/CurrentVersion.ini");
+    if (!text) {
+        return std::nullopt;
+    }
+    INIReader reader(text->data(), text->size());
+    if (reader.ParseError() < 0) {
+        return std::nullopt;
+    }
+    return reader;
 }
 
 bool loadCurrentVersionIni(const std::string& folder) {
-    const auto text = readCurrentVersionIni(folder);
-    if (!text) {
+    const auto reader = readCurrentVersionIni(folder);
+    if (!reader) {
         return false;
     }
-    const INIReader reader(text->data(), text->size());
-    if (reader.ParseError() < 0) {
-        return false;
-    }
-    currentAppVersion = reader.Get("", "ApplicationVersion", currentAppVersion);
+    currentAppVersion = reader->Get("", "ApplicationVersion", currentAppVersion);
     return true;
 }
 
 std::string installedIndexSha256(const std::string& folder) {
-    const auto text = readCurrentVersionIni(folder);
-    if (!text) {
-        return {};
-    }
-    const INIReader reader(text->data(), text->size());
-    return reader.ParseError() < 0 ? std::string() : reader.Get("", "ApplicationIndexSha256", "");
+    const auto reader = readCurrentVersionIni(folder);
+    return reader ? reader->Get("", "ApplicationIndexSha256", "") : std::string();
 }
 
 int saveCurrentVersionIni(const std::string& folder, const std::string& manifestText) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <INIReader.h>
 #include <optional>
 #include <string>
 
@@ -7,9 +8,9 @@ extern std::string currentAppVersion;
 // The manifest text exactly as the content installer fetched it; saved as CurrentVersion.ini.
 extern std::string latestVersionText;
 
-// The whole of folder + "/CurrentVersion.ini" when it is a regular file (a link is not followed,
-// a pipe not waited on); none otherwise.
-std::optional<std::string> readCurrentVersionIni(const std::string& folder);
+// folder + "/CurrentVersion.ini" parsed, when it is a regular file (a link is not followed, a
+// pipe not waited on) that INIReader reads; none otherwise.
+std::optional<INIReader> readCurrentVersionIni(const std::string& folder);
 
 // False when folder + "/CurrentVersion.ini" cannot be opened; otherwise sets currentAppVersion.
 bool loadCurrentVersionIni(const std::string& folder);
