@@ -12,6 +12,9 @@
 #include "update/release_commit.h"
 #include "update/release_index_read.h"
 #include "update/remote_zip_source.h"
+#include "update/road_ending.h"
+#include "update/run_cutting.h"
+#include "update/run_transfers.h"
 #include "update/stage/room_check.h"
 #include "update/stage/staged_commit.h"
 #include "update/stage/staging_area.h"
@@ -25,11 +28,9 @@ namespace {
 // An archive republished while it is read is planned again from its new state, this many times
 // in all.
 constexpr int plansForAChangingArchive = 3;
-
-void logFallback(const std::string& url, const std::string& why) {
-    writeToLog("entry-wise install of " + url +
-               " not possible, fetching the whole archive: " + why);
-}
+// Further connections each parse the archive again (libzip keeps its own copy of the central
+// directory per connection): they are only opened while all their copies stay below this.
+constexpr std::uint64_t parsedBytesForConnections = 16 * 1024 * 1024;
 
 // The hash an entry's bytes must have: the index's (the index itself: the hash it was read
 // with). Empty when nothing is required of it, and none when a checked release does not cover it.
@@ -50,244 +51,186 @@ std::optional<std::string> requiredHash(const ZipEntry& entry, const IndexedHash
     return found->second.sha256;
 }
 
-// Where the release goes and what it is recorded as.
+// Where the release comes from and goes, and what it is recorded as.
 struct Destination {
     const std::string& dataFolder;
     const std::string& versionText;
-    const std::string& bundleName; // the application that must be in the release
+    const std::string& bundleName;          // the application that must be in the release
+    const std::vector<std::string>& places; // the archive's URLs: its own first, then mirrors
+    const TransferSettings& transfer;
 };
 
 struct Install {
-    RangeReader& remote;
-    zip_t* archive;
+    RunConnection& primary; // the connection that parsed and plans the archive
     const std::string& url;
+    const std::string& label; // the archive as the run-log lines name its entries
     const std::vector<ZipEntry>& entries;
-    std::vector<std::string> hashes; // per entry
-    int root;                        // the staging folder's tree, where entries are written
-    int dataRoot = -1;               // the data folder, with the installed game
-    StagedPrefixes prefixes;         // stored entries an earlier run began to stage
+    const Destination& destination;
+    int root = -1;     // the staging folder's tree, where entries are written
+    int dataRoot = -1; // the data folder, with the installed game
 };
 
-// A link of the release that stays installed is not in the staging folder, where nothing would
-// stop an entry from making a folder in its place; refused as the whole-archive road refuses
-// writing through a link the archive made.
-Problem throughReleaseLink(const ZipEntry& entry, const MadeLinks& madeLinks) {
-    for (std::size_t depth = 1; depth < entry.components.size(); ++depth) {
-        const std::string path = joined(entry.components, depth);
-        if (madeLinks.contains(path)) {
-            return "it would be written through the link " + path;
+std::size_t connectionsFor(const Install& install, const ReaderSeed& seed) {
+    std::uint64_t parsed = 0;
+    if (seed.parsed) {
+        for (const FileSegment& segment : *seed.parsed) {
+            parsed += segment.bytes.size();
         }
+    }
+    const auto wanted =
+        static_cast<std::size_t>(std::max(1, install.destination.transfer.contentConnections));
+    const std::uint64_t affordable = parsedBytesForConnections / std::max<std::uint64_t>(parsed, 1);
+    return std::max<std::size_t>(1, std::min<std::uint64_t>(wanted, affordable));
+}
+
+// The whole-entry runs over the connections, then the release's folders finished.
+Ending transferPlanned(Install& install, const InstallPlan& plan, long long unpackedBefore,
+                       TransferTally& tally) {
+    RangeReader& primary = *install.primary.reader;
+    const bool several = install.destination.transfer.contentConnections > 1;
+    ArchiveIdentity identity =
+        archiveIdentity(install.primary.archive, install.entries,
+                        several ? primary.seed() : ReaderSeed{primary.size(), {}, nullptr});
+    const std::size_t connections = several ? connectionsFor(install, identity.seed) : 1;
+    const std::vector<PlannedRun> runs = spreadRuns(plan.runs, plan.entries, connections);
+    const MadeLinks links = releaseLinks(plan.entries);
+    const RunTransfers transfers{plan,
+                                 runs,
+                                 install.root,
+                                 links,
+                                 install.label,
+                                 install.url,
+                                 install.destination.places,
+                                 install.destination.transfer,
+                                 connections,
+                                 unpackedBefore};
+    const Ending ending = transferRuns(transfers, install.primary, identity, tally);
+    if (ending.step != Step::Done) {
+        return ending;
+    }
+    std::vector<const ZipEntry*> folders;
+    for (const ZipEntry& entry : install.entries) {
+        if (entry.kind == EntryKind::Folder && !entry.components.empty()) {
+            folders.push_back(&entry);
+        }
+    }
+    const Problem problem = finishFolders(install.root, std::move(folders));
+    if (!problem.empty()) {
+        writeToLog("unzip: " + install.label + ": " + problem);
+        return endingOf(Step::EntryRefused, problem);
     }
     return {};
 }
 
-enum class Outcome { Done, Failed, Refused, Changed };
-
-Outcome transferOutcome(const RangeReader& remote) {
-    if (remote.state() == RangeReader::State::Refused) {
-        return Outcome::Refused;
-    }
-    if (remote.state() == RangeReader::State::Changed) {
-        return Outcome::Changed;
-    }
-    writeToLog("curl_easy_perform() failed: " + remote.failure());
-    return Outcome::Failed;
-}
-
-// A stored entry goes where a cut-off run can carry on from; others are unpacked as they arrive.
-Problem stageEntry(Install& install, std::size_t position, std::uint64_t runBytes,
-                   std::vector<char>& buffer, MadeLinks& madeLinks) {
-    const ZipEntry& entry = install.entries[position];
-    if (!isStoredEntry(install.archive, entry)) {
-        return unpackEntry(install.archive, entry, install.root, buffer, madeLinks,
-                           install.hashes[position]);
-    }
-    const auto prefix = install.prefixes.find(position);
-    const std::uint64_t staged = prefix == install.prefixes.end() ? 0 : prefix->second;
-    return stageStoredEntry({install.archive, entry, install.root, madeLinks, install.remote,
-                             buffer, install.hashes[position], staged, runBytes});
-}
-
-// unpackedBefore: the entries the patch pass staged already.
-Outcome unpackPlanned(Install& install, const InstallPlan& plan, std::size_t unpackedBefore) {
-    std::vector<char> buffer(entryCopyBufferBytes);
-    MadeLinks madeLinks;
-    std::vector<const ZipEntry*> folders;
-    std::vector<bool> runStarts(install.entries.size(), false);
-    std::vector<std::uint64_t> runBytes(install.entries.size(), 0);
-    for (const PlannedRun& run : plan.runs) {
-        runStarts[run.entries.front()] = true;
-        runBytes[run.entries.front()] = run.bytes;
-    }
-    auto unpacked = static_cast<long long>(unpackedBefore);
-    const auto total = static_cast<long long>(plan.fetchedEntries);
-    for (std::size_t position = 0; position < install.entries.size(); ++position) {
-        const ZipEntry& entry = install.entries[position];
-        if (entry.kind == EntryKind::Folder && !entry.components.empty()) {
-            folders.push_back(&entry);
-        }
-        if (!plan.fetch[position] && entry.kind != EntryKind::Folder) {
-            // A link left in place is still this archive's: nothing may be written through it.
-            if (entry.kind == EntryKind::Link) {
-                madeLinks.insert(joined(entry.components, entry.components.size()));
-            }
-            continue;
-        }
-        if (runStarts[position]) {
-            install.remote.beginRun(runBytes[position]);
-        }
-        Problem problem = throughReleaseLink(entry, madeLinks);
-        if (problem.empty()) {
-            problem = stageEntry(install, position, runStarts[position] ? runBytes[position] : 0,
-                                 buffer, madeLinks);
-        }
-        if (!problem.empty()) {
-            if (install.remote.state() != RangeReader::State::Ready) {
-                return transferOutcome(install.remote);
-            }
-            logEntryProblem(install.url, entry.name, problem);
-            return Outcome::Failed;
-        }
-        if (plan.fetch[position]) {
-            unzipProgressHandler(entry.name, ++unpacked, total);
-        }
-    }
-    install.remote.endRun();
-    const Problem problem = finishFolders(install.root, std::move(folders));
-    if (!problem.empty()) {
-        writeToLog("unzip: " + install.url + ": " + problem);
-        return Outcome::Failed;
-    }
-    return Outcome::Done;
-}
-
-// The patches first, then the entries fetched whole, those whose patch failed among them.
-Outcome fetchPlanned(Install& install, InstallPlan& plan, const PatchPlan& patches,
-                     const std::string& url) {
+// The patches first (over the primary connection), then the entries fetched whole, those whose
+// patch failed among them.
+Ending fetchPlanned(Install& install, InstallPlan& plan, const PatchPlan& patches,
+                    TransferTally& tally) {
     const PatchPass pass =
-        stagePatchedEntries({install.archive, install.entries, install.hashes, install.dataRoot,
-                             install.root, install.remote, url},
+        stagePatchedEntries({install.primary.archive, plan.entries, install.dataRoot, install.root,
+                             *install.primary.reader, install.url},
                             patches, static_cast<long long>(plan.fetchedEntries));
     if (pass.transferFailed) {
-        return transferOutcome(install.remote);
+        return readerEnding(*install.primary.reader);
     }
-    fetchWholeAfterPatches(install.archive, install.entries, pass.staged, plan);
-    settleStagedPrefixes(install.prefixes, plan, install.entries, install.root);
-    return unpackPlanned(install, plan, pass.staged.size());
+    fetchWholeAfterPatches(pass.staged, plan);
+    settleStagedPrefixes(plan, install.root);
+    return transferPlanned(install, plan, static_cast<long long>(pass.staged.size()), tally);
 }
 
-void logPlan(const std::string& url, const InstallPlan& plan, std::size_t entries,
-             std::uint64_t archiveBytes, std::size_t patched) {
+void logPlan(const std::string& url, const InstallPlan& plan, std::uint64_t archiveBytes,
+             std::size_t patched) {
     writeToLog("entry-wise install of " + url + ": fetching " +
-               std::to_string(plan.fetchedEntries) + " of " + std::to_string(entries) +
+               std::to_string(plan.fetchedEntries) + " of " + std::to_string(plan.entries.size()) +
                " entries, about " + std::to_string(plan.fetchedBytes) + " of " +
                std::to_string(archiveBytes) + " bytes" +
                (patched > 0 ? " (" + std::to_string(patched) + " as patches)" : ""));
 }
 
-// Every entry's required hash into install.hashes; false (after the run-log lines) when a
-// checked release leaves one out of its index.
-bool collectHashes(Install& install, const IndexedHashes& hashes, const std::string& indexSha256,
-                   bool checked, const std::string& url) {
+// Every entry's required hash; none (after the run-log line) when a checked release leaves one
+// out of its index.
+std::optional<std::vector<std::string>> requiredHashes(const Install& install,
+                                                       const IndexedHashes& hashes,
+                                                       const std::string& indexSha256,
+                                                       bool checked) {
+    std::vector<std::string> required;
+    required.reserve(install.entries.size());
     for (const ZipEntry& entry : install.entries) {
-        const auto hash = requiredHash(entry, hashes, indexSha256, checked);
+        auto hash = requiredHash(entry, hashes, indexSha256, checked);
         if (!hash) {
-            logEntryProblem(url, entry.name,
+            logEntryProblem(install.url, entry.name,
                             std::string("it is not listed in ") + releaseIndexName);
-            writeToLog("failed to unzip file");
-            return false;
+            return std::nullopt;
         }
-        install.hashes.push_back(*hash);
+        required.push_back(std::move(*hash));
     }
-    return true;
+    return required;
 }
 
 // Plans what neither the installed game nor the staging folder holds, checks the room for it,
 // fetches and stages it and commits the release.
-EntryWiseInstall installPlanned(Install& install, const IndexedHashes& hashes,
-                                const std::string& url, const Destination& destination) {
-    RangeReader& remote = install.remote;
+Ending installPlanned(Install& install, std::vector<PlannedEntry> entries,
+                      const IndexedHashes& hashes) {
+    zip_t* archive = install.primary.archive;
+    RangeReader& remote = *install.primary.reader;
     auto recorded = readInstalledFiles(install.dataRoot);
     const PlanSources sources{install.dataRoot, install.root, recorded ? &*recorded : nullptr};
-    InstallPlan plan = planInstall(install.archive, install.entries, sources, hashes);
-    const PatchPlan patches = planPatches({install.archive, install.entries, install.hashes, hashes,
-                                           sources.recorded, install.dataRoot, url},
-                                          plan);
+    InstallPlan plan = planInstall(archive, std::move(entries), sources);
+    const PatchPlan patches =
+        planPatches({archive, hashes, sources.recorded, install.dataRoot, install.url}, plan);
     // What a cut-off run staged of a stored entry is neither fetched nor room needed again.
-    install.prefixes =
-        findStagedPrefixes(install.archive, install.entries, plan.fetch, install.root);
-    const std::uint64_t staged = stagedPrefixBytes(install.prefixes);
-    plan.fetchedBytes -= std::min(plan.fetchedBytes, staged);
-    logPlan(url, plan, install.entries.size(), remote.size(), patches.entries);
+    findStagedPrefixes(archive, plan, install.root);
+    logPlan(install.url, plan, remote.size(), patches.entries);
     // A patched entry's result takes its declared size, as a fetched one; the patch being applied
     // is kept beside it.
-    if (!roomForUpdate(destination.dataFolder, stagedBytes(install.entries, plan.fetch) - staged +
-                                                   bytesOnDisk(patches.largestPatchBytes))) {
-        return EntryWiseInstall::Failed;
+    const std::string& dataFolder = install.destination.dataFolder;
+    if (!roomForUpdate(dataFolder, stagedBytes(plan.entries) - stagedPrefixBytes(plan) +
+                                       bytesOnDisk(patches.largestPatchBytes))) {
+        return endingOf(Step::Failed);
     }
+    TransferTally tally;
+    remote.countInto(tally);
     remote.expectTotal(plan.fetchedBytes);
-    const Outcome outcome = fetchPlanned(install, plan, patches, url);
-    if (outcome == Outcome::Changed) {
-        return EntryWiseInstall::NotPossible; // planned again by the caller
-    }
-    if (outcome == Outcome::Refused) {
-        logFallback(url, remote.refusal());
-        return EntryWiseInstall::NotPossible;
-    }
-    if (outcome == Outcome::Failed) {
-        if (remote.state() == RangeReader::State::Ready) {
-            writeToLog("failed to unzip file");
-            // Refused or not written (a full disk): nothing staged is worth keeping for later.
-            discardStaging(install.dataRoot);
-        }
-        return EntryWiseInstall::Failed;
+    if (const Ending ending = fetchPlanned(install, plan, patches, tally);
+        ending.step != Step::Done) {
+        return ending;
     }
     downloadProgressPercent.store(100, std::memory_order_relaxed);
-    const CommitJournal journal =
-        releaseJournal(install.archive, install.entries, install.hashes, plan.installed,
-                       recorded ? &*recorded : nullptr, destination.versionText);
+    const CommitJournal journal = releaseJournal(
+        archive, plan.entries, recorded ? &*recorded : nullptr, install.destination.versionText);
     recorded.reset(); // the commit records the installed files anew: one record in memory at a time
-    const bool committed =
-        commitStagedRelease(destination.dataFolder, journal, destination.bundleName);
+    const bool committed = commitStagedRelease(dataFolder, journal, install.destination.bundleName);
     finishUnzipProgress(committed);
-    return committed ? EntryWiseInstall::Installed : EntryWiseInstall::Failed;
+    return committed ? Ending{} : endingOf(Step::Failed);
 }
 
 // Everything after the archive was opened.
-EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::string& url,
-                             const std::string& label,
-                             const std::optional<std::string>& requiredIndexSha256,
-                             const Destination& destination) {
-    if (!entriesFitInArchive(archive, remote.size(), label)) {
-        writeToLog("failed to unzip file");
-        return EntryWiseInstall::Failed;
+Ending installFrom(RunConnection& primary, const std::string& url, const std::string& label,
+                   const std::optional<std::string>& requiredIndexSha256,
+                   const Destination& destination) {
+    RangeReader& remote = *primary.reader;
+    if (!entriesFitInArchive(primary.archive, remote.size(), label)) {
+        return endingOf(Step::ArchiveRefused);
     }
     std::string indexSha256;
     const auto hashes =
-        readCheckedReleaseIndex(archive, url, requiredIndexSha256, indexSha256,
+        readCheckedReleaseIndex(primary.archive, url, requiredIndexSha256, indexSha256,
                                 [&remote] { return remote.state() != RangeReader::State::Ready; });
-    if (remote.state() == RangeReader::State::Changed) {
-        return EntryWiseInstall::NotPossible; // planned again by the caller
-    }
-    if (remote.state() == RangeReader::State::Refused) {
-        logFallback(url, remote.refusal());
-        return EntryWiseInstall::NotPossible;
-    }
-    if (remote.state() == RangeReader::State::Failed) {
-        writeToLog("curl_easy_perform() failed: " + remote.failure());
-        return EntryWiseInstall::Failed;
+    if (const Ending ending = readerEnding(remote); ending.step != Step::Done) {
+        return ending;
     }
     if (!hashes) {
-        return EntryWiseInstall::Failed;
+        return endingOf(Step::Failed);
     }
-    const auto entries = describeEntries(archive, label);
+    const auto entries = describeEntries(primary.archive, label);
     if (!entries) {
-        writeToLog("failed to unzip file");
-        return EntryWiseInstall::Failed;
+        return endingOf(Step::ArchiveRefused);
     }
-    Install install{remote, archive, label, *entries, {}, -1, -1, {}};
-    if (!collectHashes(install, *hashes, indexSha256, requiredIndexSha256.has_value(), url)) {
-        return EntryWiseInstall::Failed;
+    Install install{primary, url, label, *entries, destination};
+    const auto required =
+        requiredHashes(install, *hashes, indexSha256, requiredIndexSha256.has_value());
+    if (!required) {
+        return endingOf(Step::ArchiveRefused);
     }
     const Descriptor root = openUnpackDestination(withTrailingSlash(destination.dataFolder));
     // Staged entries are kept for the same archive (same index, same size), wherever it is
@@ -295,60 +238,87 @@ EntryWiseInstall installFrom(RangeReader& remote, zip_t* archive, const std::str
     const std::string identity = indexSha256 + "\n" + std::to_string(remote.size()) + "\n";
     const Descriptor staging = root.valid() ? openStagingTree(root.fd, identity) : Descriptor();
     if (!staging.valid()) {
-        writeToLog("failed to unzip file");
-        return EntryWiseInstall::Failed;
+        return endingOf(Step::ArchiveRefused);
     }
     install.root = staging.fd;
     install.dataRoot = root.fd;
-    return installPlanned(install, *hashes, url, destination);
+    const Ending ending =
+        installPlanned(install, entriesToPlan(primary.archive, *entries, *required), *hashes);
+    if (ending.step == Step::EntryRefused) {
+        // Refused or not written (a full disk): nothing staged is worth keeping for later.
+        discardStaging(root.fd);
+    }
+    return ending;
 }
 
-// One plan through remote, from its opening on. Once remote is Changed it returns at once,
-// having logged nothing, for the caller to plan again.
-EntryWiseInstall installThrough(RangeReader& remote, const std::string& url,
-                                const std::string& folder, const std::string& archiveName,
-                                const std::string& executableName,
-                                const std::optional<std::string>& requiredIndexSha256,
-                                bool firstPlan, const std::string& versionText) {
-    if (remote.open() == RangeReader::State::Refused) {
-        logFallback(url, remote.refusal());
-        return EntryWiseInstall::NotPossible;
+// Opens the archive at the first place that answers; a place that cannot be reached at all
+// hands over to the next (one line). Changed and refused ranges end the road as ever.
+Ending openFirstPlace(RangeReader*& opened, std::vector<std::unique_ptr<RangeReader>>& readers,
+                      const Destination& destination, std::size_t& place) {
+    for (place = 0;; ++place) {
+        auto& reader = readers.emplace_back(
+            std::make_unique<RangeReader>(destination.places[place], destination.transfer));
+        reader->open();
+        const Ending ending = readerEnding(*reader);
+        if (ending.step != Step::TransferFailed || place + 1 >= destination.places.size()) {
+            opened = reader.get();
+            return ending;
+        }
+        writeToLog("entry-wise install of " + destination.places[0] + ": " +
+                   destination.places[place] + " dropped (" + ending.reason +
+                   "), carrying on from " + destination.places[place + 1]);
+    }
+}
+
+// One plan, from the archive's opening on. Once the archive changed it returns at once, having
+// logged nothing, for the caller to plan again.
+Ending installThrough(const std::string& folder, const std::string& archiveName,
+                      const std::optional<std::string>& requiredIndexSha256, bool firstPlan,
+                      const Destination& destination) {
+    const std::string& url = destination.places.front();
+    std::vector<std::unique_ptr<RangeReader>> readers;
+    RangeReader* remote = nullptr;
+    std::size_t place = 0;
+    const Ending opening = openFirstPlace(remote, readers, destination, place);
+    if (opening.step == Step::RangesRefused || opening.step == Step::Changed) {
+        return opening;
     }
     if (firstPlan) {
-        logInstallStart(url, folder, archiveName, executableName);
+        logInstallStart(url, folder, archiveName, destination.bundleName);
     }
-    if (remote.state() == RangeReader::State::Failed) {
-        writeToLog("curl_easy_perform() failed: " + remote.failure());
-        return EntryWiseInstall::Failed;
+    if (opening.step != Step::Done) {
+        return opening;
+    }
+    if (destination.transfer.contentConnections > 1) {
+        remote->keepParsedBlocks(); // the other connections start from its parsing
     }
     zip_error_t error;
     zip_error_init(&error);
-    RemoteZipSource zipSource(remote);
+    RemoteZipSource zipSource(*remote);
     bool tooLarge = false;
     ArchiveHandle archive = openArchive(zipSource.makeSource(), url, error, tooLarge);
+    const std::string why = zip_error_strerror(&error);
+    zip_error_fini(&error);
     if (tooLarge) {
-        zip_error_fini(&error);
-        writeToLog("failed to unzip file");
-        return EntryWiseInstall::Failed;
+        return endingOf(Step::ArchiveRefused);
     }
-    if (!archive && remote.state() == RangeReader::State::Changed) {
-        zip_error_fini(&error);
-        return EntryWiseInstall::NotPossible;
+    if (const Ending ending = readerEnding(*remote); !archive && ending.step != Step::Done) {
+        return ending.step == Step::Changed ? ending : endingOf(Step::RangesRefused, ending.reason);
     }
     if (!archive) {
-        const std::string why =
-            remote.state() == RangeReader::State::Ready
-                ? std::string("it is not a ZIP archive: ") + zip_error_strerror(&error)
-                : remote.refusal() + remote.failure();
-        zip_error_fini(&error);
-        logFallback(url, why);
-        return EntryWiseInstall::NotPossible;
+        return endingOf(Step::RangesRefused, "it is not a ZIP archive: " + why);
     }
-    zip_error_fini(&error);
+    RunConnection primary;
+    primary.reader = remote;
+    primary.archive = archive.get();
     // Entries are named in the log as the whole-archive road names them.
-    const std::string folderText = withTrailingSlash(folder);
-    return installFrom(remote, archive.get(), url, folderText + archiveName, requiredIndexSha256,
-                       Destination{folder, versionText, executableName});
+    const std::vector<std::string> places(destination.places.begin() + static_cast<long>(place),
+                                          destination.places.end());
+    const Destination from{destination.dataFolder, destination.versionText, destination.bundleName,
+                           places, destination.transfer};
+    primary.place = 0;
+    return installFrom(primary, url, withTrailingSlash(folder) + archiveName, requiredIndexSha256,
+                       from);
 }
 
 } // namespace
@@ -358,27 +328,29 @@ EntryWiseInstall installContentEntryWise(const std::string& url, const std::stri
                                          const std::string& executableName,
                                          const std::optional<std::string>& requiredIndexSha256,
                                          const TransferSettings& transfer,
-                                         const std::string& versionText) {
+                                         const std::string& versionText,
+                                         const std::vector<std::string>& mirrors) {
     // Names that lead elsewhere are refused by the full road, with its own line.
     if (!isSingleFolderName(archiveName) || !isSingleFolderName(executableName)) {
         return EntryWiseInstall::NotPossible;
     }
+    std::vector<std::string> places{url};
+    places.insert(places.end(), mirrors.begin(), mirrors.end());
+    const Destination destination{folder, versionText, executableName, places, transfer};
     downloadProgressPercent.store(0, std::memory_order_relaxed);
     for (int plan = 1;; ++plan) {
-        RangeReader remote(url, transfer);
-        const EntryWiseInstall result =
-            installThrough(remote, url, folder, archiveName, executableName, requiredIndexSha256,
-                           plan == 1, versionText);
-        if (remote.state() != RangeReader::State::Changed) {
-            return result;
+        const Ending ending =
+            installThrough(folder, archiveName, requiredIndexSha256, plan == 1, destination);
+        if (ending.step != Step::Changed) {
+            return roadResult(ending, url);
         }
         // Entries already staged are checked against the new archive like any staged copy. A server
         // whose answers never agree gets the whole archive, fetched in one go.
         if (plan == plansForAChangingArchive) {
-            logFallback(url, remote.refusal());
+            logFallback(url, ending.reason);
             return EntryWiseInstall::NotPossible;
         }
-        writeToLog("entry-wise install of " + url + ": " + remote.refusal() +
+        writeToLog("entry-wise install of " + url + ": " + ending.reason +
                    "; planning again from the new archive");
     }
 }

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // What the entry-wise road came to. NotPossible: the server cannot serve ranges or the file is no
 // ZIP archive (after one run-log line saying so); the caller takes the whole-archive road.
@@ -21,10 +22,13 @@ enum class EntryWiseInstall { Installed, Failed, NotPossible };
 // With requiredIndexSha256 (a launcher that checks signatures), the archive must hold a
 // ReleaseIndex.sha256 of that hash, and every file and link must be listed in it with the hash
 // its bytes are checked against before they are put in place. The transfer settings shape every
-// request.
+// request, and say over how many connections at once the entries are fetched (see
+// update/run_transfers.h). mirrors: further URLs of the same archive, byte for byte, which runs
+// move on to when the one before has failed.
 EntryWiseInstall installContentEntryWise(const std::string& url, const std::string& folder,
                                          const std::string& archiveName,
                                          const std::string& executableName,
                                          const std::optional<std::string>& requiredIndexSha256,
                                          const TransferSettings& transfer,
-                                         const std::string& versionText = {});
+                                         const std::string& versionText = {},
+                                         const std::vector<std::string>& mirrors = {});

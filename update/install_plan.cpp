@@ -175,8 +175,7 @@ bool recordVouchesFor(zip_t* archive, const ZipEntry& entry, const PlanSources& 
 
 } // namespace
 
-std::vector<PlannedRun> plannedRuns(zip_t* archive, const std::vector<ZipEntry>& entries,
-                                    const std::vector<bool>& fetched) {
+std::vector<PlannedRun> plannedRuns(const std::vector<PlannedEntry>& entries) {
     std::vector<PlannedRun> runs;
     PlannedRun run;
     std::uint64_t gap = 0;
@@ -188,9 +187,9 @@ std::vector<PlannedRun> plannedRuns(zip_t* archive, const std::vector<ZipEntry>&
         gap = 0;
     };
     for (std::size_t position = 0; position < entries.size(); ++position) {
-        const std::uint64_t span = estimatedSpan(archive, entries[position]);
-        if (!fetched[position]) {
-            gap += span;
+        const PlannedEntry& planned = entries[position];
+        if (planned.source != EntrySource::Fetched) {
+            gap += planned.span;
             if (gap > mergeGapBytes) {
                 closeRun();
             }
@@ -201,7 +200,7 @@ std::vector<PlannedRun> plannedRuns(zip_t* archive, const std::vector<ZipEntry>&
         }
         gap = 0;
         run.entries.push_back(position);
-        run.bytes += span;
+        run.bytes += planned.span;
     }
     closeRun();
     return runs;
@@ -215,28 +214,59 @@ std::uint64_t runBytes(const std::vector<PlannedRun>& runs) {
     return bytes;
 }
 
-InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries,
-                        const PlanSources& sources, const IndexedHashes& hashes) {
-    InstallPlan plan;
-    plan.fetch.assign(entries.size(), false);
-    plan.installed.assign(entries.size(), false);
-    plan.installedSha256.assign(entries.size(), std::string());
+MadeLinks releaseLinks(const std::vector<PlannedEntry>& entries) {
+    MadeLinks links;
+    for (const PlannedEntry& planned : entries) {
+        if (planned.entry->kind == EntryKind::Link) {
+            links.insert(joined(planned.entry->components, planned.entry->components.size()));
+        }
+    }
+    return links;
+}
+
+std::string linkAbove(const ZipEntry& entry, const MadeLinks& links) {
+    for (std::size_t depth = 1; depth < entry.components.size(); ++depth) {
+        std::string path = joined(entry.components, depth);
+        if (links.contains(path)) {
+            return path;
+        }
+    }
+    return {};
+}
+
+std::vector<PlannedEntry> entriesToPlan(zip_t* archive, const std::vector<ZipEntry>& entries,
+                                        const std::vector<std::string>& requiredSha256) {
+    std::vector<PlannedEntry> planned;
+    planned.reserve(entries.size());
     for (std::size_t position = 0; position < entries.size(); ++position) {
-        const ZipEntry& entry = entries[position];
-        const auto hash = hashes.find(entry.name);
-        const std::string sha256 = hash == hashes.end() ? std::string() : hash->second.sha256;
-        const bool installed = recordVouchesFor(archive, entry, sources, sha256) ||
-                               installedCopyMatches(archive, entry, sources.installedRoot, sha256,
-                                                    &plan.installedSha256[position]);
-        plan.installed[position] = installed;
-        const bool staged = !installed && sources.stagingRoot >= 0 &&
-                            installedCopyMatches(archive, entry, sources.stagingRoot, sha256);
-        if (!installed && !staged) {
-            plan.fetch[position] = true;
+        PlannedEntry& next = planned.emplace_back();
+        next.entry = &entries[position];
+        next.requiredSha256 = position < requiredSha256.size() ? requiredSha256[position] : "";
+        next.span = estimatedSpan(archive, entries[position]);
+    }
+    return planned;
+}
+
+InstallPlan planInstall(zip_t* archive, std::vector<PlannedEntry> entries,
+                        const PlanSources& sources) {
+    InstallPlan plan;
+    plan.entries = std::move(entries);
+    for (PlannedEntry& planned : plan.entries) {
+        const ZipEntry& entry = *planned.entry;
+        const std::string& sha256 = planned.requiredSha256;
+        if (recordVouchesFor(archive, entry, sources, sha256) ||
+            installedCopyMatches(archive, entry, sources.installedRoot, sha256,
+                                 &planned.installedSha256)) {
+            planned.source = EntrySource::Installed;
+        } else if (sources.stagingRoot >= 0 &&
+                   installedCopyMatches(archive, entry, sources.stagingRoot, sha256)) {
+            planned.source = EntrySource::Staged;
+        } else {
+            planned.source = EntrySource::Fetched;
             ++plan.fetchedEntries;
         }
     }
-    plan.runs = plannedRuns(archive, entries, plan.fetch);
+    plan.runs = plannedRuns(plan.entries);
     plan.fetchedBytes = runBytes(plan.runs);
     return plan;
 }

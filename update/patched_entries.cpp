@@ -37,7 +37,7 @@ std::optional<std::string> sha256OfOpenFile(int fd) {
 // None when no regular file stands there or it cannot be read.
 std::optional<InstalledFile> installedBase(const PatchPlanning& planning, const InstallPlan& plan,
                                            std::size_t position) {
-    const ZipEntry& entry = planning.entries[position];
+    const ZipEntry& entry = *plan.entries[position].entry;
     const std::string path = joined(entry.components, entry.components.size());
     auto base = describeInstalledFile(planning.installedRoot, path, "");
     if (!base || !S_ISREG(base->mode)) {
@@ -51,8 +51,8 @@ std::optional<InstalledFile> installedBase(const PatchPlanning& planning, const 
             return base;
         }
     }
-    if (!plan.installedSha256[position].empty()) {
-        base->hash = plan.installedSha256[position];
+    if (!plan.entries[position].installedSha256.empty()) {
+        base->hash = plan.entries[position].installedSha256;
         return base;
     }
     std::string failure;
@@ -66,32 +66,13 @@ std::optional<InstalledFile> installedBase(const PatchPlanning& planning, const 
 }
 
 // The paths of the release's links: a patched file is never staged below one.
-std::set<std::string> releaseLinks(const std::vector<ZipEntry>& entries) {
-    std::set<std::string> links;
-    for (const ZipEntry& entry : entries) {
-        if (entry.kind == EntryKind::Link) {
-            links.insert(joined(entry.components, entry.components.size()));
-        }
-    }
-    return links;
-}
-
-bool belowALink(const ZipEntry& entry, const std::set<std::string>& links) {
-    for (std::size_t depth = 1; depth < entry.components.size(); ++depth) {
-        if (links.contains(joined(entry.components, depth))) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The patch for the entry at position, if the release has a usable one from the installed copy.
 std::optional<PatchedEntry> choosePatch(const PatchPlanning& planning, const InstallPlan& plan,
                                         const PatchEntries& patches,
                                         const std::set<std::string>& resultsWithPatches,
                                         std::size_t position) {
-    const ZipEntry& entry = planning.entries[position];
-    const std::string& result = planning.requiredSha256[position];
+    const ZipEntry& entry = *plan.entries[position].entry;
+    const std::string& result = plan.entries[position].requiredSha256;
     if (entry.kind != EntryKind::File || result.empty() || !resultsWithPatches.contains(result) ||
         entry.size > largestPatchedFile) {
         return std::nullopt;
@@ -157,15 +138,14 @@ PatchPlan planPatches(const PatchPlanning& planning, InstallPlan& plan) {
     for (const auto& [key, index] : patches) {
         resultsWithPatches.insert(key.resultSha256);
     }
-    const std::set<std::string> links = releaseLinks(planning.entries);
+    const MadeLinks links = releaseLinks(plan.entries);
     std::vector<PatchedEntry> chosen;
-    std::vector<bool> whole = plan.fetch;
-    for (std::size_t position = 0; position < planning.entries.size(); ++position) {
-        if (!plan.fetch[position] || belowALink(planning.entries[position], links)) {
+    for (std::size_t position = 0; position < plan.entries.size(); ++position) {
+        if (plan.entries[position].source != EntrySource::Fetched ||
+            !linkAbove(*plan.entries[position].entry, links).empty()) {
             continue;
         }
         if (auto patched = choosePatch(planning, plan, patches, resultsWithPatches, position)) {
-            whole[position] = false;
             chosen.push_back(std::move(*patched));
         }
     }
@@ -180,12 +160,15 @@ PatchPlan planPatches(const PatchPlanning& planning, InstallPlan& plan) {
             (status.valid & ZIP_STAT_SIZE) != 0) {
             // A patch larger than its file is refused before it is kept.
             const std::uint64_t kept =
-                std::min<std::uint64_t>(status.size, planning.entries[patched.position].size);
+                std::min<std::uint64_t>(status.size, plan.entries[patched.position].entry->size);
             patchPlan.largestPatchBytes = std::max(patchPlan.largestPatchBytes, kept);
         }
     }
+    for (const PatchedEntry& patched : chosen) {
+        plan.entries[patched.position].source = EntrySource::Patched;
+    }
     patchPlan.runs = patchRuns(planning.archive, std::move(chosen));
-    plan.runs = plannedRuns(planning.archive, planning.entries, whole);
+    plan.runs = plannedRuns(plan.entries);
     plan.fetchedBytes = runBytes(plan.runs);
     for (const PatchRun& run : patchPlan.runs) {
         plan.fetchedBytes += run.bytes;
@@ -193,10 +176,12 @@ PatchPlan planPatches(const PatchPlanning& planning, InstallPlan& plan) {
     return patchPlan;
 }
 
-void fetchWholeAfterPatches(zip_t* archive, const std::vector<ZipEntry>& entries,
-                            const std::vector<std::size_t>& staged, InstallPlan& plan) {
-    for (const std::size_t position : staged) {
-        plan.fetch[position] = false;
+void fetchWholeAfterPatches(const std::vector<std::size_t>& staged, InstallPlan& plan) {
+    const std::set<std::size_t> patched(staged.begin(), staged.end());
+    for (std::size_t position = 0; position < plan.entries.size(); ++position) {
+        if (plan.entries[position].source == EntrySource::Patched && !patched.contains(position)) {
+            plan.entries[position].source = EntrySource::Fetched;
+        }
     }
-    plan.runs = plannedRuns(archive, entries, plan.fetch);
+    plan.runs = plannedRuns(plan.entries);
 }

@@ -37,23 +37,20 @@ struct PatchPlan {
 // What planning the patches looks at.
 struct PatchPlanning {
     zip_t* archive = nullptr;
-    const std::vector<ZipEntry>& entries;
-    const std::vector<std::string>& requiredSha256; // per entry: the index's hash, if any
     const IndexedHashes& index;
     const InstalledFiles* recorded = nullptr; // none: an install made before the record
     int installedRoot = -1;
     const std::string& url; // for the run-log lines
 };
 
-// Chooses the patches and takes their entries out of plan's runs; plan's bytes then count the
-// patches' runs instead. An entry the release has patches for, but none from the installed
-// copy, gets a run-log line saying that it is fetched whole.
+// Chooses the patches (their entries' source becomes Patched) and takes their entries out of
+// plan's runs; plan's bytes then count the patches' runs instead. An entry the release has patches
+// for, but none from the installed copy, gets a run-log line saying that it is fetched whole.
 PatchPlan planPatches(const PatchPlanning& planning, InstallPlan& plan);
 
-// Once the patches are applied: the staged positions are fetched no more, and the entries whose
-// patch failed are fetched whole along with the rest.
-void fetchWholeAfterPatches(zip_t* archive, const std::vector<ZipEntry>& entries,
-                            const std::vector<std::size_t>& staged, InstallPlan& plan);
+// Once the patches are applied: the entries whose patch failed (not among staged) are fetched
+// whole along with the rest.
+void fetchWholeAfterPatches(const std::vector<std::size_t>& staged, InstallPlan& plan);
 
 // The one run-log line that says why an entry comes whole after all.
 void logFetchedWhole(const std::string& url, const std::string& name, const std::string& why);

@@ -17,7 +17,7 @@ enum class PatchResult { Staged, Whole, TransferFailed };
 // patch larger than the file it makes is refused: it would gain nothing, and a forged size
 // would fill the disk.
 Descriptor keepPatch(const PatchStaging& staging, const PatchedEntry& patched, std::string& why) {
-    const ZipEntry& entry = staging.entries[patched.position];
+    const ZipEntry& entry = *staging.entries[patched.position].entry;
     zip_stat_t status;
     if (zip_stat_index(staging.archive, patched.patchIndex, 0, &status) != 0 ||
         (status.valid & ZIP_STAT_SIZE) == 0 || status.size > entry.size) {
@@ -84,7 +84,7 @@ Problem applyKept(int kept, int base, int output, const std::string& requiredSha
 
 PatchResult stageOne(const PatchStaging& staging, const PatchedEntry& patched,
                      const MadeLinks& noLinks) {
-    const ZipEntry& entry = staging.entries[patched.position];
+    const ZipEntry& entry = *staging.entries[patched.position].entry;
     std::string why;
     const Descriptor kept = keepPatch(staging, patched, why);
     if (!kept.valid() && staging.remote.state() != RangeReader::State::Ready) {
@@ -98,8 +98,8 @@ PatchResult stageOne(const PatchStaging& staging, const PatchedEntry& patched,
     }
     if (base.valid()) {
         why = writeFileEntryWith(entry, staging.stagingRoot, noLinks, [&](int output) {
-            return applyKept(kept.fd, base.fd, output, staging.requiredSha256[patched.position],
-                             entry.size);
+            return applyKept(kept.fd, base.fd, output,
+                             staging.entries[patched.position].requiredSha256, entry.size);
         });
         if (why.empty()) {
             return PatchResult::Staged;
@@ -126,7 +126,7 @@ PatchPass stagePatchedEntries(const PatchStaging& staging, const PatchPlan& plan
             }
             if (result == PatchResult::Staged) {
                 pass.staged.push_back(patched.position);
-                unzipProgressHandler(staging.entries[patched.position].name,
+                unzipProgressHandler(staging.entries[patched.position].entry->name,
                                      static_cast<long long>(pass.staged.size()), total);
             }
         }

@@ -14,8 +14,7 @@
 
 struct PatchStaging {
     zip_t* archive = nullptr;
-    const std::vector<ZipEntry>& entries;
-    const std::vector<std::string>& requiredSha256; // per entry
+    const std::vector<PlannedEntry>& entries;
     int installedRoot = -1;
     int stagingRoot = -1;
     RangeReader& remote;

@@ -1,18 +1,15 @@
 #include "update/release_commit.h"
 
-#include "update/install_plan.h"
 #include "update/stage/dropped_files.h"
 #include "update/stage/room_check.h"
 
-CommitJournal releaseJournal(zip_t* archive, const std::vector<ZipEntry>& entries,
-                             const std::vector<std::string>& hashes,
-                             const std::vector<bool>& installed, const InstalledFiles* recorded,
-                             const std::string& versionText) {
+CommitJournal releaseJournal(zip_t* archive, const std::vector<PlannedEntry>& entries,
+                             const InstalledFiles* recorded, const std::string& versionText) {
     CommitJournal journal;
     journal.versionText = versionText;
     ReleasePaths release;
-    for (std::size_t position = 0; position < entries.size(); ++position) {
-        const ZipEntry& entry = entries[position];
+    for (const PlannedEntry& planned : entries) {
+        const ZipEntry& entry = *planned.entry;
         const std::string path = joined(entry.components, entry.components.size());
         if (entry.kind == EntryKind::Folder) {
             if (!entry.components.empty()) {
@@ -23,8 +20,9 @@ CommitJournal releaseJournal(zip_t* archive, const std::vector<ZipEntry>& entrie
             }
             continue;
         }
-        journal.files.push_back(JournalFile{path, entryHashLabel(archive, entry, hashes[position]),
-                                            !installed[position]});
+        journal.files.push_back(JournalFile{path,
+                                            entryHashLabel(archive, entry, planned.requiredSha256),
+                                            planned.source != EntrySource::Installed});
         addReleaseFile(release, path);
     }
     if (recorded != nullptr) {
@@ -33,11 +31,13 @@ CommitJournal releaseJournal(zip_t* archive, const std::vector<ZipEntry>& entrie
     return journal;
 }
 
-std::uint64_t stagedBytes(const std::vector<ZipEntry>& entries, const std::vector<bool>& staged) {
+std::uint64_t stagedBytes(const std::vector<PlannedEntry>& entries) {
     std::uint64_t bytes = 0;
-    for (std::size_t position = 0; position < entries.size(); ++position) {
-        if (staged[position] && entries[position].kind != EntryKind::Folder) {
-            bytes += bytesOnDisk(entries[position].size);
+    for (const PlannedEntry& planned : entries) {
+        const bool staged =
+            planned.source == EntrySource::Fetched || planned.source == EntrySource::Patched;
+        if (staged && planned.entry->kind != EntryKind::Folder) {
+            bytes += bytesOnDisk(planned.entry->size);
         }
     }
     return bytes;

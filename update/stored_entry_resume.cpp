@@ -142,13 +142,14 @@ bool isStoredEntry(zip_t* archive, const ZipEntry& entry) {
            status.comp_size == entry.size;
 }
 
-StagedPrefixes findStagedPrefixes(zip_t* archive, const std::vector<ZipEntry>& entries,
-                                  const std::vector<bool>& fetched, int stagingRoot) {
-    StagedPrefixes prefixes;
+void findStagedPrefixes(zip_t* archive, InstallPlan& plan, int stagingRoot) {
     std::set<std::string> kept;
-    for (std::size_t position = 0; position < entries.size(); ++position) {
-        const ZipEntry& entry = entries[position];
-        if (!fetched[position] || !isStoredEntry(archive, entry)) {
+    for (PlannedEntry& planned : plan.entries) {
+        const ZipEntry& entry = *planned.entry;
+        // A patched entry keeps its prefix until its patch has applied: it may be fetched yet.
+        const bool fetched =
+            planned.source == EntrySource::Fetched || planned.source == EntrySource::Patched;
+        if (!fetched || !isStoredEntry(archive, entry)) {
             continue;
         }
         const Descriptor folder =
@@ -158,44 +159,41 @@ StagedPrefixes findStagedPrefixes(zip_t* archive, const std::vector<ZipEntry>& e
         if (folder.valid() && fstatat(folder.fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(status.st_mode) && status.st_size > 0 &&
             static_cast<std::uint64_t>(status.st_size) <= entry.size) {
-            prefixes[position] = static_cast<std::uint64_t>(status.st_size);
+            planned.stagedBytes = static_cast<std::uint64_t>(status.st_size);
             kept.insert(name);
         }
     }
     removeFilesNamed(stagingRoot, [&](const std::string& name) {
         return isResumablePartialName(name) && !kept.contains(name);
     });
-    return prefixes;
+    const std::uint64_t staged = stagedPrefixBytes(plan);
+    plan.fetchedBytes -= std::min(plan.fetchedBytes, staged);
 }
 
-std::uint64_t stagedPrefixBytes(const StagedPrefixes& prefixes) {
+std::uint64_t stagedPrefixBytes(const InstallPlan& plan) {
     std::uint64_t bytes = 0;
-    for (const auto& [position, staged] : prefixes) {
-        bytes += staged;
+    for (const PlannedEntry& planned : plan.entries) {
+        bytes += planned.stagedBytes;
     }
     return bytes;
 }
 
-void settleStagedPrefixes(StagedPrefixes& prefixes, InstallPlan& plan,
-                          const std::vector<ZipEntry>& entries, int stagingRoot) {
-    std::erase_if(prefixes, [&](const auto& prefix) {
-        if (plan.fetch[prefix.first]) {
-            return false;
+void settleStagedPrefixes(InstallPlan& plan, int stagingRoot) {
+    for (PlannedEntry& planned : plan.entries) {
+        if (planned.stagedBytes == 0 || planned.source == EntrySource::Fetched) {
+            continue;
         }
-        const ZipEntry& entry = entries[prefix.first];
+        const ZipEntry& entry = *planned.entry;
         const Descriptor folder =
             openExistingFolder(stagingRoot, entry.components, entry.components.size() - 1);
         if (folder.valid()) {
             unlinkat(folder.fd, resumablePartialName(entry.index).c_str(), 0);
         }
-        return true;
-    });
+        planned.stagedBytes = 0;
+    }
     for (PlannedRun& run : plan.runs) {
         for (const std::size_t position : run.entries) {
-            const auto found = prefixes.find(position);
-            if (found != prefixes.end()) {
-                run.bytes -= std::min(run.bytes, found->second);
-            }
+            run.bytes -= std::min(run.bytes, plan.entries[position].stagedBytes);
         }
     }
 }

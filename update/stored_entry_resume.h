@@ -4,7 +4,6 @@
 #include "update/unpack/zip_entries.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 #include <zip.h>
@@ -15,23 +14,19 @@
 // SHA-256 are computed over all of its bytes, the staged ones read back from the disk, before it
 // counts as staged.
 
-// Bytes an earlier run staged, by position of the entry in the entry list.
-using StagedPrefixes = std::map<std::size_t, std::uint64_t>;
-
 // Whether entry is a file whose archive bytes are its own, so that its data can be fetched from
 // any offset on.
 bool isStoredEntry(zip_t* archive, const ZipEntry& entry);
 
-// The staged beginnings of the stored entries the plan fetches, found below stagingRoot; the
-// unfinished files of every other entry are removed.
-StagedPrefixes findStagedPrefixes(zip_t* archive, const std::vector<ZipEntry>& entries,
-                                  const std::vector<bool>& fetched, int stagingRoot);
-std::uint64_t stagedPrefixBytes(const StagedPrefixes& prefixes);
+// The staged beginnings of the stored entries the plan fetches, found below stagingRoot, into
+// their stagedBytes; the unfinished files of every other entry are removed. What they hold is
+// neither fetched nor needs room again: the plan's fetched bytes go down by it.
+void findStagedPrefixes(zip_t* archive, InstallPlan& plan, int stagingRoot);
+std::uint64_t stagedPrefixBytes(const InstallPlan& plan);
 
 // Once the plan's runs are final: prefixes of entries that are no longer fetched (patched
 // instead) are removed, and the runs that resume one fetch its staged bytes less.
-void settleStagedPrefixes(StagedPrefixes& prefixes, InstallPlan& plan,
-                          const std::vector<ZipEntry>& entries, int stagingRoot);
+void settleStagedPrefixes(InstallPlan& plan, int stagingRoot);
 
 struct StoredEntryFetch {
     zip_t* archive;

@@ -85,8 +85,7 @@ bool stageArchive(const std::string& archivePath, const std::string& folder, int
         return false;
     }
     const auto recorded = readInstalledFiles(dataRoot);
-    journal = releaseJournal(archive.get(), *entries, std::vector<std::string>(entries->size()),
-                             std::vector<bool>(entries->size(), false),
+    journal = releaseJournal(archive.get(), entriesToPlan(archive.get(), *entries, {}),
                              recorded ? &*recorded : nullptr, versionText);
     return true;
 }

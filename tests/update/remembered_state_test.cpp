@@ -26,7 +26,8 @@ class RememberedStateTest : public LoggedTest {
         const auto entries = describeEntries(opened.get(), archive().string());
         const Descriptor root(open(data().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         const PlanSources sources{root.fd, -1, recorded};
-        const InstallPlan plan = planInstall(opened.get(), *entries, sources, {});
+        const InstallPlan plan =
+            planInstall(opened.get(), entriesToPlan(opened.get(), *entries, {}), sources);
         return plan.fetchedEntries > 0;
     }
 };

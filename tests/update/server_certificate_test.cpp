@@ -86,7 +86,7 @@ TEST_F(ServerCertificates, OffAsCompiledInEveryTransferTakesAnyCertificate) {
     EXPECT_EQ(readFile(folder / "game.zip"), archiveBytes);
 
     RangeReader ranges(https->url("/game.zip"), off);
-    EXPECT_EQ(ranges.open(), RangeReader::State::Ready) << ranges.failure() << ranges.refusal();
+    EXPECT_EQ(ranges.open(), RangeReader::State::Ready) << ranges.reason();
     EXPECT_EQ(ranges.size(), archiveBytes.size());
 }
 
@@ -110,7 +110,7 @@ TEST_F(ServerCertificates, OnEveryTransferRefusesACertificateNothingVouchesFor) 
     RangeReader ranges(https->url("/game.zip"), on);
     EXPECT_EQ(ranges.open(), RangeReader::State::Failed);
     rangeRetryBaseMilliseconds = savedDelay;
-    EXPECT_EQ(ranges.failure(), refusedText());
+    EXPECT_EQ(ranges.reason(), refusedText());
 }
 
 TEST(TransferOptions, TheCheckTrustsAChainToItsStoreForTheRightHostOnly) {

@@ -15,6 +15,8 @@ struct TransferSettings {
     // compiled in, any chain is accepted. The name in the certificate must match the host
     // either way.
     bool verifyServerCertificates = false;
+    // How many range requests of a content archive may be in flight at once (0 and 1: one).
+    int contentConnections = 1;
 };
 
 // One transfer's libcurl lifetime: the global set-up and clean-up pair around one easy handle,

@@ -52,6 +52,22 @@ RangeReader::RangeReader(const std::string& fileUrl, const TransferSettings& set
     }
 }
 
+RangeReader::RangeReader(const std::string& fileUrl, const TransferSettings& settings,
+                         const ReaderSeed& seed)
+    : RangeReader(fileUrl, settings) {
+    fileSize = seed.size;
+    seeded = seed.parsed;
+    validator = seed.validator;
+    if (!validator.empty() && session.handle() != nullptr) {
+        ifRangeHeader.reset(curl_slist_append(nullptr, ("If-Range: " + validator).c_str()));
+        curl_easy_setopt(session.handle(), CURLOPT_HTTPHEADER, ifRangeHeader.get());
+    }
+    if (session.handle() == nullptr || !multi) {
+        currentState = State::Failed;
+        reasonText = curl_easy_strerror(CURLE_FAILED_INIT);
+    }
+}
+
 RangeReader::~RangeReader() {
     if (attached) {
         curl_multi_remove_handle(multi.get(), session.handle());
@@ -76,13 +92,13 @@ bool RangeReader::answerIsPartial() {
     if (status == 200 && !validator.empty()) {
         // If-Range did not match: the server sends the whole file, which has changed.
         currentState = State::Changed;
-        refusalText = "the archive changed on the server since its first answer";
+        reasonText = "the archive changed on the server since its first answer";
         return false;
     }
     if (status != 206) {
         currentState = State::Refused;
-        refusalText = "the server answered a range request with status " + std::to_string(status) +
-                      " instead of 206";
+        reasonText = "the server answered a range request with status " + std::to_string(status) +
+                     " instead of 206";
         return false;
     }
     std::uint64_t start = 0;
@@ -95,7 +111,7 @@ bool RangeReader::answerIsPartial() {
     }
     if (!problem.empty()) {
         currentState = State::Refused;
-        refusalText = "the server answered a range request " + problem;
+        reasonText = "the server answered a range request " + problem;
         return false;
     }
     if (!answerIsTheSameFile(total)) {
@@ -107,7 +123,7 @@ bool RangeReader::answerIsPartial() {
         pendingStart = start;
     } else if (start != requestStart) {
         currentState = State::Refused;
-        refusalText = "the server answered a range request with other bytes";
+        reasonText = "the server answered a range request with other bytes";
         return false;
     }
     statusChecked = true;
@@ -122,7 +138,7 @@ bool RangeReader::answerIsTheSameFile(std::uint64_t total) {
     const bool sameValidator = validator.empty() || answered.empty() || answered == validator;
     if (!sameSize || !sameValidator) {
         currentState = State::Changed;
-        refusalText = "the archive changed on the server since its first answer";
+        reasonText = "the archive changed on the server since its first answer";
         return false;
     }
     if (validator.empty() && !answered.empty()) {
@@ -134,10 +150,11 @@ bool RangeReader::answerIsTheSameFile(std::uint64_t total) {
 }
 
 void RangeReader::reportProgress() const {
-    if (expected == 0) {
+    if (tally->expected == 0) {
         return;
     }
-    const std::uint64_t percent = std::min<std::uint64_t>(100, fetched * 100 / expected);
+    const std::uint64_t fetched = tally->fetched.load(std::memory_order_relaxed);
+    const std::uint64_t percent = std::min<std::uint64_t>(100, fetched * 100 / tally->expected);
     downloadProgressPercent.store(static_cast<std::int32_t>(percent), std::memory_order_relaxed);
 }
 
@@ -148,7 +165,7 @@ std::size_t RangeReader::receive(char* data, std::size_t size, std::size_t count
     }
     const std::size_t bytes = size * count;
     reader.keep(data, bytes);
-    reader.fetched += bytes;
+    reader.tally->fetched.fetch_add(bytes, std::memory_order_relaxed);
     reader.reportProgress();
     return bytes;
 }
@@ -256,7 +273,7 @@ bool RangeReader::fill(std::uint64_t wanted) {
             retry = 0;
         } else if (++withoutProgress >= triesWithoutProgress) {
             currentState = State::Failed;
-            failureText = curl_easy_strerror(shortBody ? CURLE_PARTIAL_FILE : result);
+            reasonText = curl_easy_strerror(shortBody ? CURLE_PARTIAL_FILE : result);
             return false;
         }
         waitBeforeRetry(retry++);
@@ -285,9 +302,19 @@ void RangeReader::dropBefore(std::uint64_t offset) {
 
 const RangeReader::Segment* RangeReader::cachedAt(std::uint64_t offset,
                                                   std::uint64_t length) const {
+    const auto covers = [&](const Segment& segment) {
+        return offset >= segment.start && offset + length <= segment.start + segment.bytes.size();
+    };
     for (const Segment& segment : cache) {
-        if (offset >= segment.start && offset + length <= segment.start + segment.bytes.size()) {
+        if (covers(segment)) {
             return &segment;
+        }
+    }
+    if (seeded) {
+        for (const Segment& segment : *seeded) {
+            if (covers(segment)) {
+                return &segment;
+            }
         }
     }
     return nullptr;
@@ -301,7 +328,9 @@ bool RangeReader::fetchBlock(std::uint64_t start, std::uint64_t end) {
     if (!fill(end)) {
         return false;
     }
-    cache.resize(std::min<std::size_t>(cache.size(), 1));
+    if (!keepingParsed) {
+        cache.resize(std::min<std::size_t>(cache.size(), 1));
+    }
     cache.push_back({start, takePending()});
     return true;
 }
@@ -360,7 +389,7 @@ std::int64_t RangeReader::read(std::uint64_t offset, char* data, std::uint64_t l
 RangeReader::State RangeReader::open() {
     if (session.handle() == nullptr || !multi) {
         currentState = State::Failed;
-        failureText = curl_easy_strerror(CURLE_FAILED_INIT);
+        reasonText = curl_easy_strerror(CURLE_FAILED_INIT);
         return currentState;
     }
     suffixRequest = true;
@@ -386,6 +415,21 @@ void RangeReader::endRun() {
 }
 
 void RangeReader::expectTotal(std::uint64_t bytes) {
-    expected = bytes;
-    fetched = 0;
+    tally->expected = bytes;
+    tally->fetched.store(0, std::memory_order_relaxed);
+}
+
+void RangeReader::countInto(TransferTally& shared) {
+    tally = &shared;
+}
+
+ReaderSeed RangeReader::seed() {
+    keepingParsed = false;
+    auto parsed = std::make_shared<std::vector<Segment>>(std::move(cache));
+    cache.clear();
+    if (seeded) {
+        parsed->insert(parsed->end(), seeded->begin(), seeded->end());
+    }
+    seeded = parsed;
+    return ReaderSeed{fileSize, validator, std::move(parsed)};
 }

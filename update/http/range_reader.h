@@ -1,11 +1,34 @@
 #pragma once
 #include "update/http/curl_session.h"
 
+#include <atomic>
 #include <cstdint>
 #include <curl/curl.h>
 #include <memory>
 #include <string>
 #include <vector>
+
+// Bytes of a file at an offset.
+struct FileSegment {
+    std::uint64_t start = 0;
+    std::string bytes;
+};
+
+// What a further connection to the same file starts from: its size, its validator and the bytes
+// read while the archive was parsed (shared and never changed, so several readers on several
+// threads can serve their own parsing from them without a request).
+struct ReaderSeed {
+    std::uint64_t size = 0;
+    std::string validator;
+    std::shared_ptr<const std::vector<FileSegment>> parsed;
+};
+
+// Bytes fetched by every reader of one install, for its one download percentage. Readers on
+// several threads add to it.
+struct TransferTally {
+    std::atomic<std::uint64_t> fetched{0};
+    std::uint64_t expected = 0; // set before the transfers start
+};
 
 // Delay before the first retry of a failed range request, doubled up to four times it; tests
 // lower it in-process.
@@ -23,6 +46,8 @@ class RangeReader {
 
     // Every request with the archives' transfer options for settings.
     RangeReader(const std::string& url, const TransferSettings& settings);
+    // A reader of the file another reader opened and parsed (its seed): open() is not called.
+    RangeReader(const std::string& url, const TransferSettings& settings, const ReaderSeed& seed);
     ~RangeReader();
     RangeReader(const RangeReader&) = delete;
     RangeReader& operator=(const RangeReader&) = delete;
@@ -44,17 +69,22 @@ class RangeReader {
     void endRun();
     // Bytes the runs will fetch in all, for the download percentage.
     void expectTotal(std::uint64_t bytes);
+    // From now on what arrives counts into tally (shared with other readers) rather than into
+    // this reader's own.
+    void countInto(TransferTally& tally);
+
+    // Blocks fetched outside runs are kept from now on (the archive's parsing), until seed()
+    // hands them over; otherwise only the tail and the latest block stay.
+    void keepParsedBlocks() { keepingParsed = true; }
+    ReaderSeed seed();
 
     std::uint64_t size() const { return fileSize; }
     State state() const { return currentState; }
-    const std::string& refusal() const { return refusalText; }
-    const std::string& failure() const { return failureText; }
+    // Why the reader is not Ready: the refusal (Refused, Changed) or libcurl's text (Failed).
+    const std::string& reason() const { return reasonText; }
 
   private:
-    struct Segment {
-        std::uint64_t start = 0;
-        std::string bytes;
-    };
+    using Segment = FileSegment;
     struct MultiCleanup {
         void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
     };
@@ -87,8 +117,7 @@ class RangeReader {
     std::unique_ptr<CURLM, MultiCleanup> multi{curl_multi_init()};
     bool attached = false;
     State currentState = State::Ready;
-    std::string refusalText;
-    std::string failureText;
+    std::string reasonText;
     std::uint64_t fileSize = 0;
     // The first answer's ETag (else Last-Modified), sent as If-Range with every later request.
     std::string validator;
@@ -108,10 +137,12 @@ class RangeReader {
     std::uint64_t skipTo = 0; // while a read in a run waits: arriving bytes before it are dropped
 
     std::vector<Segment> cache;
+    std::shared_ptr<const std::vector<Segment>> seeded; // another reader's parsing
+    bool keepingParsed = false;
     bool inRun = false;
     std::uint64_t runBudget = 0;
     std::uint64_t runEnd = 0;
 
-    std::uint64_t fetched = 0;
-    std::uint64_t expected = 0;
+    TransferTally ownTally;
+    TransferTally* tally = &ownTally;
 };
