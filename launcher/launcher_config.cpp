@@ -111,6 +111,7 @@ void loadSettings(const std::string& path, const std::string& code, bool withLau
     readSigningKey(file, c.releaseSigningPublicKey);
     c.releaseSigningThreshold = readConfigInt(file, "releaseSigningThreshold");
     c.verifyServerCertificates = readConfigInt(file, "verifyServerCertificates");
+    c.contentTransferConnections = readConfigInt(file, "contentTransferConnections");
     readGroup(file, c, code);
 }
 

@@ -20,6 +20,8 @@ struct LauncherConfig {
     std::int32_t releaseSigningThreshold = 0;
     // Not 0: every HTTPS transfer verifies the server's certificate chain and host name.
     std::int32_t verifyServerCertificates = 0;
+    // How many range requests fetch a release's entries at once; 0 and 1 both mean one.
+    std::int32_t contentTransferConnections = 0;
 
     // The splash: its size, its text (in the player's language) and the text's font, colour
     // and box, a value pair or triple to a line.

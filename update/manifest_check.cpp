@@ -1,8 +1,8 @@
 #include "update/manifest_check.h"
 
 #include "launcher/run_log.h"
-#include "update/release/signature_threshold.h"
 #include "update/http/manifest_download.h"
+#include "update/release/signature_threshold.h"
 
 CheckedManifest fetchCheckedManifest(const std::string& url, const ReleaseTrust& trust,
                                      const LatestVersionInfo& known,

@@ -51,16 +51,18 @@ std::size_t placeAfter(Shared& shared, std::size_t from, const std::string& why)
 }
 
 // A stored entry goes where a cut-off run can carry on from; others are unpacked as they arrive.
+// An entry tried again (at another place) carries on after what the try before staged.
 Problem stageEntry(const RunConnection& connection, const PlannedEntry& planned,
                    std::uint64_t runBytes, std::vector<char>& buffer, MadeLinks& madeLinks,
-                   int stagingRoot) {
+                   int stagingRoot, bool again) {
     const ZipEntry& entry = *planned.entry;
     if (!isStoredEntry(connection.archive, entry)) {
         return unpackEntry(connection.archive, entry, stagingRoot, buffer, madeLinks,
                            planned.requiredSha256);
     }
+    const std::uint64_t staged = again ? stagedPrefixOf(entry, stagingRoot) : planned.stagedBytes;
     return stageStoredEntry({connection.archive, entry, stagingRoot, madeLinks, *connection.reader,
-                             buffer, planned.requiredSha256, planned.stagedBytes, runBytes});
+                             buffer, planned.requiredSha256, staged, runBytes});
 }
 
 std::uint64_t bytesFrom(const RunTransfers& transfers, const PlannedRun& run, std::size_t from) {
@@ -74,9 +76,10 @@ std::uint64_t bytesFrom(const RunTransfers& transfers, const PlannedRun& run, st
     return bytes;
 }
 
-// Stages the run's entries from its from-th on, counting each staged one in from.
+// Stages the run's entries from its from-th on, counting each staged one in from; again: the
+// run was begun at another place.
 Ending stageRun(Shared& shared, const RunConnection& connection, const PlannedRun& run,
-                std::size_t& from, std::vector<char>& buffer, MadeLinks& madeLinks) {
+                std::size_t& from, bool again, std::vector<char>& buffer, MadeLinks& madeLinks) {
     const RunTransfers& transfers = shared.transfers;
     RangeReader& reader = *connection.reader;
     const std::uint64_t budget = bytesFrom(transfers, run, from);
@@ -87,7 +90,7 @@ Ending stageRun(Shared& shared, const RunConnection& connection, const PlannedRu
         Problem problem = link.empty() ? Problem() : "it would be written through the link " + link;
         if (problem.empty()) {
             problem = stageEntry(connection, planned, first ? budget : 0, buffer, madeLinks,
-                                 transfers.stagingRoot);
+                                 transfers.stagingRoot, again && first);
         }
         if (!problem.empty()) {
             reader.endRun();
@@ -120,7 +123,9 @@ void stageWithMirrors(Shared& shared, RunConnection& connection, const PlannedRu
                       std::vector<char>& buffer, MadeLinks& madeLinks) {
     const RunTransfers& transfers = shared.transfers;
     std::size_t from = 0;
+    bool again = false;
     Ending ending;
+    Ending cause; // what made the run leave its first place: the failure it ends with
     const std::size_t place = currentPlace(shared);
     if (connection.reader == nullptr || connection.place < place) {
         ending = connect(connection, transfers.places, std::max(connection.place, place),
@@ -128,17 +133,21 @@ void stageWithMirrors(Shared& shared, RunConnection& connection, const PlannedRu
     }
     while (!shared.stop.load()) {
         if (ending.step == Step::Done) {
-            ending = stageRun(shared, connection, run, from, buffer, madeLinks);
+            ending = stageRun(shared, connection, run, from, again, buffer, madeLinks);
+            again = true;
         }
         if (ending.step == Step::Done || shared.stop.load()) {
             return;
         }
+        if (cause.step == Step::Done) {
+            cause = ending;
+        }
         if (!nextPlaceMayHelp(ending, connection.place) ||
             connection.place + 1 >= transfers.places.size()) {
-            if (ending.step == Step::EntryRefused) {
-                logEntryProblem(transfers.label, ending.entry, ending.reason);
+            if (cause.step == Step::EntryRefused) {
+                logEntryProblem(transfers.label, cause.entry, cause.reason);
             }
-            fail(shared, ending);
+            fail(shared, cause);
             return;
         }
         const std::size_t next = placeAfter(shared, connection.place, ending.reason);

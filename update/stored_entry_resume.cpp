@@ -142,6 +142,19 @@ bool isStoredEntry(zip_t* archive, const ZipEntry& entry) {
            status.comp_size == entry.size;
 }
 
+std::uint64_t stagedPrefixOf(const ZipEntry& entry, int stagingRoot) {
+    const Descriptor folder =
+        openExistingFolder(stagingRoot, entry.components, entry.components.size() - 1);
+    const std::string name = resumablePartialName(entry.index);
+    struct stat status {};
+    if (!folder.valid() || fstatat(folder.fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode) || status.st_size <= 0 ||
+        static_cast<std::uint64_t>(status.st_size) > entry.size) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
 void findStagedPrefixes(zip_t* archive, InstallPlan& plan, int stagingRoot) {
     std::set<std::string> kept;
     for (PlannedEntry& planned : plan.entries) {
@@ -152,15 +165,9 @@ void findStagedPrefixes(zip_t* archive, InstallPlan& plan, int stagingRoot) {
         if (!fetched || !isStoredEntry(archive, entry)) {
             continue;
         }
-        const Descriptor folder =
-            openExistingFolder(stagingRoot, entry.components, entry.components.size() - 1);
-        const std::string name = resumablePartialName(entry.index);
-        struct stat status {};
-        if (folder.valid() && fstatat(folder.fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(status.st_mode) && status.st_size > 0 &&
-            static_cast<std::uint64_t>(status.st_size) <= entry.size) {
-            planned.stagedBytes = static_cast<std::uint64_t>(status.st_size);
-            kept.insert(name);
+        planned.stagedBytes = stagedPrefixOf(entry, stagingRoot);
+        if (planned.stagedBytes > 0) {
+            kept.insert(resumablePartialName(entry.index));
         }
     }
     removeFilesNamed(stagingRoot, [&](const std::string& name) {

@@ -18,6 +18,10 @@
 // any offset on.
 bool isStoredEntry(zip_t* archive, const ZipEntry& entry);
 
+// What the unfinished file of a stored entry below stagingRoot holds (0: none, or more than the
+// entry can have).
+std::uint64_t stagedPrefixOf(const ZipEntry& entry, int stagingRoot);
+
 // The staged beginnings of the stored entries the plan fetches, found below stagingRoot, into
 // their stagedBytes; the unfinished files of every other entry are removed. What they hold is
 // neither fetched nor needs room again: the plan's fetched bytes go down by it.

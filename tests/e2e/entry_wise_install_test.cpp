@@ -58,6 +58,54 @@ TEST_F(EntryWiseInstall, AnUpdateFetchesTheChangedFileAndDropsWhatOnlyTheOldRele
     EXPECT_EQ(installedTree(), plainUnpack(third));
 }
 
+// The longest time that any two of requests, on different connections, were in flight together.
+double longestOverlap(const std::vector<NginxServer::RangeRequest>& requests) {
+    double longest = 0;
+    for (const auto& one : requests) {
+        for (const auto& other : requests) {
+            if (one.connection != other.connection) {
+                longest = std::max(longest, std::min(one.ended, other.ended) -
+                                                std::max(one.started, other.started));
+            }
+        }
+    }
+    return longest;
+}
+
+TEST_F(EntryWiseInstall, OverFourConnectionsRunsAreFetchedAtOnceAndUnpackAsInfoZipDoes) {
+    SKIP_WITHOUT_DISPLAY();
+    // Slow enough that the requests are in flight together however busy the machine is.
+    serve({false, "limit_rate 96k;"});
+    const PlistEntries four = {{"contentTransferConnections", "<integer>4</integer>"}};
+    const struct {
+        const char* version;
+        std::set<int> changed;
+        std::size_t connections; // at least, carrying range requests for the archive
+        // An update's runs of a few KiB each leave in one write whatever the rate limit.
+        bool overlapping;
+    } releasesInTurn[] = {{"1.0", {}, 4, true}, {"2.0", {2, 13, 21}, 2, false}};
+    std::size_t run = 0;
+    for (const auto& release : releasesInTurn) {
+        const std::string archive = publishWithAssets(release.version, release.changed);
+        publishManifest(release.version, archive, "", "1.0");
+        configure("1.0", "/LatestVersion.ini", four);
+        const ChildResult result = runLauncher();
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+        ASSERT_EQ(gameStarts(++run).size(), run);
+        EXPECT_EQ(installedTree(), plainUnpack(archive)) << release.version;
+        const auto requests = server->rangeRequests(archive);
+        std::set<long> connections;
+        for (const auto& request : requests) {
+            connections.insert(request.connection);
+        }
+        EXPECT_GE(connections.size(), release.connections) << release.version;
+        if (release.overlapping) {
+            EXPECT_GT(longestOverlap(requests), 0.2);
+        }
+        started.stopAll();
+    }
+}
+
 TEST_F(EntryWiseInstall, AServerWithoutRangesARedirectAndAnErrorPageTakeTheWholeArchive) {
     SKIP_WITHOUT_DISPLAY();
     serve({.extraDirectives = "        max_ranges 0;\n"

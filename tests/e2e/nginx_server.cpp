@@ -79,7 +79,7 @@ std::string configuration(const fs::path& work, const fs::path& served, int port
          << "    log_format e2e '$request_method $uri $status \"$http_user_agent\" "
             "$body_bytes_sent';\n"
          << "    access_log " << quoted(work / "access.log") << " e2e;\n"
-         << "    log_format ranges '$uri $http_range';\n"
+         << "    log_format ranges '$uri $http_range $connection $msec $request_time';\n"
          << "    access_log " << quoted(work / "ranges.log") << " ranges;\n";
     for (const char* kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
         text << "    " << kind << "_temp_path " << quoted(work / kind) << ";\n";
@@ -214,6 +214,24 @@ std::vector<std::uint64_t> NginxServer::rangeStarts(const std::string& path) con
         }
     }
     return starts;
+}
+
+std::vector<NginxServer::RangeRequest> NginxServer::rangeRequests(const std::string& path) const {
+    std::vector<RangeRequest> requests;
+    std::ifstream log(work / "ranges.log");
+    for (std::string line; std::getline(log, line);) {
+        std::istringstream fields(line);
+        std::string uri;
+        std::string range;
+        RangeRequest request;
+        double seconds = 0;
+        if (fields >> uri >> range >> request.connection >> request.ended >> seconds &&
+            uri == path && range.starts_with("bytes=")) {
+            request.started = request.ended - seconds;
+            requests.push_back(request);
+        }
+    }
+    return requests;
 }
 
 std::vector<std::string> NginxServer::requests() const {

@@ -36,6 +36,14 @@ class NginxServer {
     // The first byte of each range request for path so far ("bytes=a-b"; suffix ranges left
     // out), in the order they were answered.
     std::vector<std::uint64_t> rangeStarts(const std::string& path) const;
+    // The range requests for path so far: the connection that carried each, and when it started
+    // and ended (seconds).
+    struct RangeRequest {
+        long connection = 0;
+        double started = 0;
+        double ended = 0;
+    };
+    std::vector<RangeRequest> rangeRequests(const std::string& path) const;
     // Stops the server now (the destructor does it otherwise); the port then refuses.
     void stop();
 

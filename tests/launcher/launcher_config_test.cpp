@@ -1,4 +1,5 @@
 #include "launcher/launcher_config.h"
+#include "launcher/transfer_settings.h"
 #include "platform/preferred_languages.h"
 #include "tests/support/plist_files.h"
 #include "tests/support/temp_folder.h"
@@ -165,12 +166,30 @@ TEST_P(LauncherConfigTest, ChoosesTheInstallFailedTextForTheLanguage) {
     EXPECT_EQ(launcherConfig.installFailedText, "");
 }
 
+TEST_P(LauncherConfigTest, ContentTransferConnectionsAreHeldBetweenOneAndSixteen) {
+    const std::pair<const char*, int> cases[] = {
+        {nullptr, 1}, {"<integer>0</integer>", 1}, {"<integer>1</integer>", 1},
+        {"<integer>4</integer>", 4}, {"<integer>-3</integer>", 1}, {"<integer>1000</integer>", 16},
+        {"<string>many</string>", 1}};
+    for (const auto& [value, connections] : cases) {
+        launcherConfig = LauncherConfig{};
+        PlistEntries entries;
+        if (value != nullptr) {
+            entries.push_back({"contentTransferConnections", value});
+        }
+        loadLauncherConfigFrom(configFile(entries), "en");
+        EXPECT_EQ(configuredTransferSettings(launcherConfig).contentConnections, connections)
+            << (value != nullptr ? value : "absent");
+    }
+}
+
 TEST(ShippedConfig, PlaysOfflineAndExplainsAFailedInstallInThreeLanguages) {
     launcherConfig = LauncherConfig{};
     const std::string shipped = LAUNCHER_SOURCE_DIR "/resources/config.plist";
     loadLauncherConfigFrom(shipped, "en");
     EXPECT_EQ(launcherConfig.startInstalledGameWhenOffline, 1);
     EXPECT_EQ(launcherConfig.verifyServerCertificates, 1);
+    EXPECT_EQ(configuredTransferSettings(launcherConfig).contentConnections, 4);
     std::vector<std::string> texts;
     for (const char* code : {"en", "de", "fr"}) {
         loadContentInstallerConfigFrom(shipped, code);

@@ -1,6 +1,7 @@
 // The plan's use of the record of installed files: a file still as it was installed, with the
 // hash now required, is not read again; any other is hashed as before.
 #include "update/install_plan.h"
+#include "update/run_cutting.h"
 #include "update/unpack/zip_extract.h"
 
 #include "tests/update/download_test_support.h"
@@ -70,3 +71,67 @@ TEST_F(RememberedStateTest, AFileStillAsRecordedIsNotReadAgainAnyOtherIsHashed) 
 }
 
 } // namespace
+
+namespace {
+
+// The entry positions of each run.
+std::vector<std::vector<std::size_t>> positionsOf(const std::vector<PlannedRun>& runs) {
+    std::vector<std::vector<std::size_t>> positions;
+    for (const PlannedRun& run : runs) {
+        positions.push_back(run.entries);
+    }
+    return positions;
+}
+
+} // namespace
+
+TEST(RunCutting, RunsAreCutAtEntryBoundariesIntoAboutEqualPartsUntilEachConnectionHasOne) {
+    using Positions = std::vector<std::vector<std::size_t>>;
+    const struct {
+        const char* what;
+        std::vector<std::uint64_t> spans; // per entry, all fetched unless in gaps
+        Positions runs;
+        std::size_t connections;
+        Positions expected;
+    } cases[] = {
+        {"one connection keeps the run", {10, 10, 10, 10}, {{0, 1, 2, 3}}, 1, {{0, 1, 2, 3}}},
+        {"a first install's run in four", {10, 10, 10, 10}, {{0, 1, 2, 3}}, 4, {{0}, {1}, {2}, {3}}},
+        {"equal bytes, not equal counts",
+         {40, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10},
+         {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
+         4,
+         {{0}, {1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}}},
+        {"a huge entry is never split", {1000, 1, 1}, {{0, 1, 2}}, 4, {{0}, {1}, {2}}},
+        {"more connections than entries", {5, 5}, {{0, 1}}, 8, {{0}, {1}}},
+        {"the largest run is cut, the others kept",
+         {10, 10, 10, 10, 10, 10},
+         {{0}, {2, 3, 4, 5}},
+         3,
+         {{0}, {2, 3}, {4, 5}}},
+        {"enough runs already", {10, 10, 10}, {{0}, {1}, {2}}, 2, {{0}, {1}, {2}}},
+        {"runs of one entry stay", {10, 10}, {{0}, {1}}, 4, {{0}, {1}}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        const ZipEntry entry;
+        std::vector<PlannedEntry> entries(test.spans.size());
+        for (std::size_t at = 0; at < entries.size(); ++at) {
+            entries[at].entry = &entry;
+            entries[at].span = test.spans[at];
+        }
+        std::vector<PlannedRun> runs;
+        std::uint64_t total = 0;
+        for (const auto& positions : test.runs) {
+            PlannedRun& run = runs.emplace_back();
+            run.entries = positions;
+            for (const std::size_t position : positions) {
+                run.bytes += test.spans[position];
+            }
+            total += run.bytes;
+        }
+        const std::vector<PlannedRun> spread = spreadRuns(runs, entries, test.connections);
+        EXPECT_EQ(positionsOf(spread), test.expected);
+        // Every byte is still fetched by one run or another.
+        EXPECT_EQ(runBytes(spread), total);
+    }
+}
