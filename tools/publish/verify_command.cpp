@@ -160,7 +160,7 @@ int runVerify(const ParsedArguments& parsed) {
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
     std::string contentArchive;
     for (std::size_t i = 1; i < parsed.positionals.size(); ++i) {
-        if (checkArchive(report, parsed.positionals[i], values)) {
+        if (checkArchive(report, parsed.positionals[i], values) && contentArchive.empty()) {
             contentArchive = parsed.positionals[i];
         }
     }
