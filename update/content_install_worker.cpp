@@ -3,6 +3,7 @@
 #include "launcher/run_log.h"
 #include "launcher/work_threads.h"
 #include "update/application_names.h"
+#include "update/archive_places.h"
 #include "update/download_and_launch.h"
 #include "update/entry_stream_install.h"
 #include "update/release/installed_version.h"
@@ -35,7 +36,7 @@ bool installRelease(const CheckedManifest& manifest, const std::string& folder,
         return entryWise == EntryWiseInstall::Installed;
     }
     return installContentWholeArchive(
-        url, folder, archiveName, bundleName,
+        archivePlaces(manifest), folder, archiveName, bundleName,
         requiredArchiveSha256(manifest, signedValues.ApplicationSha256), transfer, manifest.text);
 }
 

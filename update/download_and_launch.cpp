@@ -62,15 +62,24 @@ bool namesStayIn(const std::string& folder, const std::string& archiveName,
 
 bool downloadChecked(const std::string& url, const std::string& archivePath,
                      const std::optional<std::string>& requiredSha256,
-                     const TransferSettings& transfer) {
+                     const TransferSettings& transfer, DownloadAnswer* answer) {
     if (!requiredSha256) {
-        return downloadToFile(url, archivePath, transfer);
+        return downloadToFile(url, archivePath, transfer, {}, answer);
     }
     Sha256Stream hash;
-    const bool downloaded =
-        downloadToFile(url, archivePath, transfer,
-                       [&hash](const char* data, std::size_t size) { hash.update(data, size); });
-    return downloaded && archiveMatches(archivePath, *requiredSha256, hash.finishHex());
+    const bool downloaded = downloadToFile(
+        url, archivePath, transfer,
+        [&hash](const char* data, std::size_t size) { hash.update(data, size); }, answer);
+    if (!downloaded) {
+        return false;
+    }
+    if (!archiveMatches(archivePath, *requiredSha256, hash.finishHex())) {
+        if (answer != nullptr) {
+            answer->failure = "its SHA-256 differs from the manifest's";
+        }
+        return false;
+    }
+    return true;
 }
 
 void logInstallStart(const std::string& url, const std::string& folder,

@@ -1,5 +1,6 @@
 #pragma once
 #include "update/http/curl_session.h"
+#include "update/http/file_download.h"
 
 #include <optional>
 #include <string>
@@ -39,7 +40,8 @@ bool namesStayIn(const std::string& folder, const std::string& archiveName,
                  const std::string& executableName);
 
 // Downloads url to archivePath, hashed while it arrives when requiredSha256 is given (a download
-// that differs is deleted unopened). False after a run-log line.
+// that differs is deleted unopened). False after a run-log line; answer (when given) gets the
+// server's status and why the download failed.
 bool downloadChecked(const std::string& url, const std::string& archivePath,
                      const std::optional<std::string>& requiredSha256,
-                     const TransferSettings& transfer);
+                     const TransferSettings& transfer, DownloadAnswer* answer = nullptr);

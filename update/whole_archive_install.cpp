@@ -90,18 +90,62 @@ bool stageArchive(const std::string& archivePath, const std::string& folder, int
     return true;
 }
 
+// The size the first place that announces one gives: every place serves the same bytes.
+std::optional<std::uint64_t> announcedSize(const std::vector<std::string>& places,
+                                           const TransferSettings& transfer) {
+    for (const std::string& place : places) {
+        if (const auto size = remoteFileSize(place, transfer)) {
+            return size;
+        }
+    }
+    return std::nullopt;
+}
+
+// Why the download from a place failed; empty when the archive came. Only a 2xx answer brings
+// the archive: an error page or a redirect's page is no place's archive.
+std::string placeFailure(bool downloaded, const DownloadAnswer& answer) {
+    if (answer.httpStatus != 0 && (answer.httpStatus < 200 || answer.httpStatus > 299)) {
+        return "the server answered with HTTP status " + std::to_string(answer.httpStatus);
+    }
+    return downloaded ? "" : answer.failure;
+}
+
+// The archive from the first place that gives it. The last place's download is taken as it
+// comes, so that a lone URL's run log and result stay what they always were (an error page is
+// refused by the unpack).
+bool downloadFromPlaces(const std::vector<std::string>& places, const std::string& archivePath,
+                        const std::optional<std::string>& requiredSha256,
+                        const TransferSettings& transfer) {
+    for (std::size_t at = 0; at + 1 < places.size(); ++at) {
+        DownloadAnswer answer;
+        const bool downloaded =
+            downloadChecked(places[at], archivePath, requiredSha256, transfer, &answer);
+        const std::string why = placeFailure(downloaded, answer);
+        if (why.empty()) {
+            return true;
+        }
+        writeToLog("whole-archive download from " + places[at] + " failed: " + why + "; trying " +
+                   places[at + 1]);
+    }
+    return downloadChecked(places.back(), archivePath, requiredSha256, transfer);
+}
+
 } // namespace
 
-bool installContentWholeArchive(const std::string& url, const std::string& folder,
+bool installContentWholeArchive(const std::vector<std::string>& places, const std::string& folder,
                                 const std::string& archiveName, const std::string& executableName,
                                 const std::optional<std::string>& requiredSha256,
                                 const TransferSettings& transfer, const std::string& versionText) {
-    logInstallStart(url, folder, archiveName, executableName);
+    if (places.empty()) {
+        writeToLog("no place to download the content archive from");
+        return false;
+    }
+    logInstallStart(places.front(), folder, archiveName, executableName);
     const std::string folderText = withTrailingSlash(folder);
     if (!namesStayIn(folderText, archiveName, executableName)) {
         return false;
     }
-    const auto archiveSize = remoteFileSize(url, transfer);
+    const auto archiveSize = announcedSize(places, transfer);
     if (archiveSize && !roomForUpdate(folder, bytesOnDisk(*archiveSize))) {
         return false;
     }
@@ -111,7 +155,7 @@ bool installContentWholeArchive(const std::string& url, const std::string& folde
     // Staged files of an entry-wise attempt are of no use here: every entry is unpacked anew.
     discardStaging(root.fd);
     CommitJournal journal;
-    if (!downloadChecked(url, archivePath, requiredSha256, transfer) ||
+    if (!downloadFromPlaces(places, archivePath, requiredSha256, transfer) ||
         !stageArchive(archivePath, folder, root.fd, versionText, journal)) {
         return false;
     }

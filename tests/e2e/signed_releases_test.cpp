@@ -161,3 +161,104 @@ TEST_F(SignedReleases, WithoutAKeyASignedReleaseInstallsLikeAnyOther) {
     EXPECT_FALSE(lastRunMentions("refused"));
     EXPECT_EQ(readFile(dataFolder / "CurrentVersion.ini"), served);
 }
+
+// Mirrors on the whole-archive road: a primary URL that answers with an error sends the launcher
+// to the mirrors in order; a mirror that cannot be reached or serves another archive than the
+// signed one is skipped; only when every place failed does the install fail, with the last
+// place's own lines.
+TEST_F(SignedReleases, TheWholeArchiveComesFromTheFirstMirrorThatServesTheSignedOne) {
+    SKIP_WITHOUT_DISPLAY();
+    serve({.extraDirectives = "        location /broken/ { return 500; }\n"
+                              "        location /gone/ { return 404; }\n"});
+    const std::string installer = publishLauncherInstaller("1.0");
+    const std::string other = publishGame("0.9");
+    const std::string dead = "http://127.0.0.1:1/game.zip";
+    struct Case {
+        std::string what;
+        bool keyed;
+        std::string primary;              // folder whose URL answers for the archive
+        std::vector<std::string> mirrors; // "mirror" (serves it), "other", "dead" or a folder
+        bool installs;
+        std::vector<std::string> skipped; // why each place before the last good one failed
+    };
+    const std::vector<Case> cases = {
+        {"a missing primary, then the mirror",
+         true,
+         "gone",
+         {"mirror"},
+         true,
+         {"the server answered with HTTP status 404"}},
+        {"a broken primary, an unreachable mirror, another archive, then the mirror",
+         true,
+         "broken",
+         {"dead", "other", "mirror"},
+         true,
+         {"the server answered with HTTP status 500", "Couldn't connect to server",
+          "its SHA-256 differs from the manifest's"}},
+        {"an error page is no archive without a key either",
+         false,
+         "gone",
+         {"mirror"},
+         true,
+         {"the server answered with HTTP status 404"}},
+        {"no place serves the signed archive",
+         true,
+         "gone",
+         {"other"},
+         false,
+         {"the server answered with HTTP status 404"}},
+    };
+    int serial = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string version = "1." + std::to_string(serial);
+        const std::string archive = publishGame(version).substr(1);
+        for (const char* folder : {"gone", "broken", "mirror"}) {
+            fs::create_directories(releases / folder);
+            fs::copy_file(releases / archive, releases / folder / archive);
+        }
+        fs::remove(releases / archive);
+        std::vector<std::string> places = {server->url("/" + c.primary + "/" + archive)};
+        std::vector<std::string> extra;
+        for (const std::string& mirror : c.mirrors) {
+            places.push_back(mirror == "dead"    ? dead
+                             : mirror == "other" ? server->url(other)
+                                                 : server->url("/" + mirror + "/" + archive));
+            extra.insert(extra.end(), {"--mirror-url", places.back()});
+        }
+        publishSignedManifest(version, "/" + c.primary + "/" + archive, "1.0", installer, serial,
+                              privateKey, extra);
+        if (c.keyed) {
+            configureKey(publicKey);
+        } else {
+            configure("1.0", "/LatestVersion.ini");
+        }
+        const std::size_t startsBefore = readGameStarts(gameRecord).size();
+        const ChildResult result = runLauncher();
+        EXPECT_EQ(result.exitStatus, c.installs ? 0 : 1) << result.standardError;
+        for (std::size_t i = 0; i < c.skipped.size(); ++i) {
+            EXPECT_TRUE(lastRunHas("whole-archive download from " + places[i] +
+                                   " failed: " + c.skipped[i] + "; trying " + places[i + 1]))
+                << i;
+        }
+        EXPECT_EQ(lastRunMentions("whole-archive download from " + places[c.skipped.size()]),
+                  false);
+        EXPECT_FALSE(fs::exists(dataFolder / (displayName + ".zip")));
+        if (c.installs) {
+            const auto starts = gameStarts(startsBefore + 1);
+            ASSERT_EQ(starts.size(), startsBefore + 1);
+            EXPECT_EQ(starts.back().version, version);
+            EXPECT_EQ(requestsFor("GET /mirror/" + archive + " 200"), 1);
+        } else {
+            // The last place's own lines, as a lone URL's: its archive refused unopened.
+            EXPECT_TRUE(
+                lastRunMentions("Archive refused, its SHA-256 differs from the manifest's"));
+            EXPECT_FALSE(lastRunMentions("failed to unzip file"));
+            EXPECT_EQ(readGameStarts(gameRecord).size(), startsBefore);
+            EXPECT_NE(readFile(dataFolder / "CurrentVersion.ini").find("ApplicationVersion=1.3"),
+                      std::string::npos);
+        }
+        started.stopAll();
+        ++serial;
+    }
+}

@@ -98,6 +98,26 @@ std::vector<Trap> traps() {
          ":1: ApplicationVersion is empty"},
         {"NUL byte", kClean.substr(0, 30) + std::string(1, '\0') + kClean.substr(30),
          ":2: a NUL byte: the launcher reads nothing from here on"},
+        {"mirror that is no HTTP URL",
+         kClean +
+             "ApplicationDownloadMirrorUrls=https://cdn.example/g.zip ftp://old.example/g.zip\n",
+         ":7: the mirror \"ftp://old.example/g.zip\" is not an http:// or https:// URL; the "
+         "launcher leaves it out"},
+        {"mirror list under a named section",
+         kClean + "[Beta]\nApplicationDownloadMirrorUrls=https://cdn.example/g.zip\n",
+         ":8: ApplicationDownloadMirrorUrls is under the section [Beta]"},
+        {"mirror list in another letter case",
+         kClean + "ApplicationDownloadMirrorURLs=https://cdn.example/g.zip\n",
+         ":7: \"ApplicationDownloadMirrorURLs\" is not ApplicationDownloadMirrorUrls"},
+        {"mirror list given twice",
+         kClean + "ApplicationDownloadMirrorUrls=https://a.example/g.zip\n"
+                  "ApplicationDownloadMirrorUrls=https://b.example/g.zip\n",
+         ":8: ApplicationDownloadMirrorUrls is given again (first on line 7); the launcher keeps "
+         "the last value, \"https://b.example/g.zip\""},
+        {"mirror list cut by a comment",
+         kClean +
+             "ApplicationDownloadMirrorUrls=https://a.example/g.zip ;https://b.example/g.zip\n",
+         ":7: the value of ApplicationDownloadMirrorUrls ends at the \" ;\""},
     };
 }
 
@@ -175,6 +195,78 @@ TEST_F(ManifestLintTest, ExplainsEachTrapWhereItIsAndAgreesWithTheLauncher) {
         EXPECT_NE(result.standardOutput.find(trap.expected), std::string::npos)
             << result.standardOutput;
         EXPECT_EQ(lintReading(result.standardOutput), launcherReading(trap.text));
+    }
+}
+
+// --mirror-url: written in the order given as one line the launcher reads back, or refused
+// with a reason when the launcher would not fetch from it.
+TEST_F(ManifestLintTest, MirrorUrlsAreWrittenInOrderOrRefused) {
+    const std::string url = "http://127.0.0.1:8080/Game.zip";
+    const std::string longest = "https://" + std::string(199 - 30 - 8, 'm');
+    struct Case {
+        std::vector<std::string> mirrors;
+        int exitStatus;
+        std::string expected; // the written line, or the start of the refusal
+    };
+    const std::vector<Case> cases = {
+        {{}, 0, ""},
+        {{"https://cdn.example/Game.zip", "http://10.0.0.2/Game.zip"},
+         0,
+         "\nApplicationDownloadMirrorUrls=https://cdn.example/Game.zip "
+         "http://10.0.0.2/Game.zip\n"},
+        {{longest}, 0, "\nApplicationDownloadMirrorUrls=" + longest + "\n"},
+        {{"ftp://cdn.example/Game.zip"},
+         1,
+         "--mirror-url \"ftp://cdn.example/Game.zip\" is not an http:// or https:// URL"},
+        {{"file:///srv/Game.zip"}, 1, "is not an http:// or https:// URL"},
+        {{"cdn.example/Game.zip"}, 1, "is not an http:// or https:// URL"},
+        {{"https://a.example/x.zip https://b.example/x.zip"}, 1, "holds a blank or a line break"},
+        {{url}, 1, "is the same as ApplicationDownloadUrl"},
+        {{"https://a.example/x.zip", "https://a.example/x.zip"}, 1, "is named before in the list"},
+        {{longest + "m"}, 1, "line 200 bytes long; the launcher reads at most 199 (at most 169"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        fs::remove(folder / "LatestVersion.ini");
+        std::vector<std::string> arguments = {"manifest",
+                                              "--application-version",
+                                              "1.1",
+                                              "--application-url",
+                                              url,
+                                              "--executable-prefix",
+                                              "",
+                                              "--launcher-version",
+                                              "2.0",
+                                              "--launcher-url",
+                                              url,
+                                              "--output",
+                                              (folder / "LatestVersion.ini").string()};
+        for (const std::string& mirror : c.mirrors) {
+            arguments.insert(arguments.end(), {"--mirror-url", mirror});
+        }
+        const ChildResult result = publish(arguments);
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
+        if (c.exitStatus != 0) {
+            EXPECT_NE(result.standardError.find(c.expected), std::string::npos)
+                << result.standardError;
+            EXPECT_FALSE(fs::exists(folder / "LatestVersion.ini"));
+            continue;
+        }
+        const std::string text = readFile(folder / "LatestVersion.ini");
+        EXPECT_EQ(text.find("ApplicationDownloadMirrorUrls") != std::string::npos,
+                  !c.mirrors.empty())
+            << text;
+        EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+        // Linted clean, each mirror noted as a place after ApplicationDownloadUrl.
+        const ChildResult linted = publish({"lint", (folder / "LatestVersion.ini").string()});
+        EXPECT_EQ(linted.exitStatus, 0) << linted.standardOutput;
+        for (std::size_t i = 0; i < c.mirrors.size(); ++i) {
+            EXPECT_NE(linted.standardOutput.find(":6: note: the mirror \"" + c.mirrors[i] +
+                                                 "\" is place " + std::to_string(i + 2) +
+                                                 " of the content archive"),
+                      std::string::npos)
+                << linted.standardOutput;
+        }
     }
 }
 

@@ -127,6 +127,53 @@ TEST_F(SigningCommands, ASignedManifestAndItsArchivesVerify) {
               readFile(manifest).rfind("ManifestSignature="));
 }
 
+// Mirrors go inside the signed text; verify names each one, and a mirror added after signing is
+// refused by verify and flagged by lint.
+TEST_F(SigningCommands, MirrorUrlsAreSignedAndReported) {
+    const std::string cdn = "https://cdn.example/game.zip";
+    const std::string backup = "http://10.0.0.2/game.zip";
+    std::vector<std::string> options = signedOptions();
+    options.insert(options.end(), {"--mirror-url", cdn, "--mirror-url", backup});
+    const ChildResult written = writeManifest(options);
+    ASSERT_EQ(written.exitStatus, 0) << written.standardError;
+    const std::string text = readFile(manifest);
+    const std::size_t signature = text.find("ManifestSignature=");
+    EXPECT_LT(text.find("ApplicationDownloadMirrorUrls=" + cdn + " " + backup + "\n"), signature)
+        << text;
+    const ChildResult verified = verify();
+    EXPECT_EQ(verified.exitStatus, 0) << verified.standardOutput;
+    for (const std::string& mirror : {cdn, backup}) {
+        EXPECT_TRUE(says(verified, "mirror " + mirror + ": ok, must serve " + game.string() +
+                                       " byte for byte"))
+            << verified.standardOutput;
+    }
+    const ChildResult linted = publish({"lint", manifest.string()});
+    EXPECT_EQ(linted.exitStatus, 0) << linted.standardOutput;
+
+    // Added by hand below the signature: outside the signed text.
+    writeFile(manifest, text + "ApplicationDownloadMirrorUrls=http://elsewhere.example/g.zip\n");
+    EXPECT_EQ(verify().exitStatus, 1);
+    const ChildResult appended = publish({"lint", manifest.string()});
+    EXPECT_EQ(appended.exitStatus, 1);
+    EXPECT_NE(appended.standardOutput.find(":12: ApplicationDownloadMirrorUrls comes after a "
+                                           "ManifestSignature line, outside the text the "
+                                           "signature covers"),
+              std::string::npos)
+        << appended.standardOutput;
+
+    // Signed, but no URL a launcher fetches from: verify fails on it.
+    writeFile(manifest, text.substr(0, signature));
+    std::string withFtp = readFile(manifest);
+    withFtp.replace(withFtp.find(backup), backup.size(), "ftp://10.0.0.2/game.zip");
+    writeFile(manifest, withFtp);
+    ASSERT_EQ(publish({"sign", "--sign-with", key.string(), manifest.string()}).exitStatus, 0);
+    const ChildResult ftp = verify();
+    EXPECT_EQ(ftp.exitStatus, 1);
+    EXPECT_TRUE(says(ftp, "mirror ftp://10.0.0.2/game.zip: FAILED, not an http:// or https:// "
+                          "URL; the launcher leaves it out"))
+        << ftp.standardOutput;
+}
+
 TEST_F(SigningCommands, VerifyCatchesEveryTampering) {
     ASSERT_EQ(writeManifest(signedOptions()).exitStatus, 0);
     const std::string text = readFile(manifest);
@@ -372,10 +419,13 @@ TEST_F(SigningCommands, AnExpiredManifestIsReportedByEveryCommand) {
 
 TEST_F(SigningCommands, TheHelpOfEachCommandNamesItsNewOptions) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
-        {"manifest", {"--sign-with KEY", "--expires-in N{s,m,h,d}", "--expires-at TIME"}},
+        {"manifest",
+         {"--sign-with KEY", "--expires-in N{s,m,h,d}", "--expires-at TIME", "--mirror-url URL"}},
         {"sign", {"--sign-with FILE", "--expires-in N{s,m,h,d}", "--expires-at TIME"}},
-        {"verify", {"--public-key KEY [--public-key KEY ...]", "--threshold N"}},
-        {"lint", {"expires in less than a day"}}};
+        {"verify",
+         {"--public-key KEY [--public-key KEY ...]", "--threshold N",
+          "ApplicationDownloadMirrorUrls"}},
+        {"lint", {"expires in less than a day", "ApplicationDownloadMirrorUrls"}}};
     for (const auto& [command, parts] : expected) {
         const ChildResult help = publish({command, "--help"});
         EXPECT_EQ(help.exitStatus, 0);

@@ -4,6 +4,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "tests/update/test_signing_key.h"
+#include "update/archive_places.h"
 #include "update/manifest_check.h"
 #include "update/manifest_trust.h"
 #include "update/release/base64_text.h"
@@ -263,4 +264,81 @@ TEST_F(SignedFetch, TheKeyListAndTheThresholdComeFromTheSettings) {
     const std::string both = body + second.signatureLine(body) + key.signatureLine(body);
     EXPECT_EQ(fetch(both, info, raw), 0);
     EXPECT_EQ(raw, both);
+}
+
+// ApplicationDownloadMirrorUrls: the places of the content archive in order, what is left out
+// with one line each, and a checking launcher taking only mirrors its signatures cover.
+TEST_F(SignedFetch, ArchivePlacesAreTheDownloadUrlThenEachMirrorAnHttpUrlCovered) {
+    const std::string primary = "http://x/g.zip";
+    struct Case {
+        std::string what;
+        bool keyed;          // the launcher checks signatures
+        std::string mirrors; // the manifest's value; none when empty
+        std::string kept;    // mirrors known from an earlier manifest
+        std::vector<std::string> places;
+        std::vector<std::string> leftOut; // the run log's lines
+    };
+    const std::vector<Case> cases = {
+        {"no key in the manifest", false, "", "", {primary}, {}},
+        {"a good list, blanks between",
+         false,
+         "https://m1/g.zip \t http://m2/g.zip",
+         "",
+         {primary, "https://m1/g.zip", "http://m2/g.zip"},
+         {}},
+        {"other schemes, the primary again and a repeat left out",
+         false,
+         "ftp://m/g.zip file:///etc/passwd HTTPS://m3/g.zip " + primary +
+             " http:// https://m1/g.zip https://m1/g.zip",
+         "",
+         {primary, "HTTPS://m3/g.zip", "https://m1/g.zip"},
+         {"\"ftp://m/g.zip\": not an http:// or https:// URL",
+          "\"file:///etc/passwd\": not an http:// or https:// URL",
+          "\"" + primary + "\": the same as ApplicationDownloadUrl",
+          "\"http://\": not an http:// or https:// URL",
+          "\"https://m1/g.zip\": named before in the list"}},
+        {"signed mirrors for a checking launcher",
+         true,
+         "https://m1/g.zip",
+         "",
+         {primary, "https://m1/g.zip"},
+         {}},
+        {"mirrors the signature does not cover are no places",
+         true,
+         "",
+         "https://old/g.zip",
+         {primary},
+         {}},
+        {"without a key the kept value stands, as every key's does",
+         false,
+         "",
+         "https://old/g.zip",
+         {primary, "https://old/g.zip"},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        trust.publicKey = c.keyed ? key.publicBase64() : "";
+        const std::string text =
+            body + (c.mirrors.empty() ? "" : "ApplicationDownloadMirrorUrls=" + c.mirrors + "\n");
+        LatestVersionInfo info;
+        info.ApplicationDownloadMirrorUrls = c.kept;
+        std::string raw;
+        const std::size_t logBefore = log.contents().size();
+        ASSERT_EQ(fetch(c.keyed ? key.sign(text) : text, info, raw), 0) << log.contents();
+        EXPECT_EQ(archivePlaces(last), c.places);
+        const std::string lines = log.contents().substr(logBefore);
+        for (const std::string& leftOut : c.leftOut) {
+            EXPECT_NE(lines.find(":ApplicationDownloadMirrorUrls: leaving out " + leftOut + "\n"),
+                      std::string::npos)
+                << leftOut << "\n"
+                << lines;
+        }
+        std::size_t leavingOut = 0;
+        for (std::size_t at = lines.find("leaving out"); at != std::string::npos;
+             at = lines.find("leaving out", at + 1)) {
+            ++leavingOut;
+        }
+        EXPECT_EQ(leavingOut, c.leftOut.size()) << lines;
+    }
 }

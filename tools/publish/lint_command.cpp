@@ -4,9 +4,11 @@
 #include "tools/publish/commands.h"
 #include "tools/publish/expiry_findings.h"
 #include "tools/publish/manifest_analysis.h"
+#include "tools/publish/mirror_findings.h"
 #include "tools/publish/options.h"
 #include "update/http/curl_session.h"
 #include "update/release/manifest_expiry.h"
+#include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
 #include "update/release/sha256_stream.h"
 #include "update/release/signature_threshold.h"
@@ -35,7 +37,10 @@ const char* const kHelp =
     "ManifestSignature line that is not among the lines that end the manifest, a\n"
     "ManifestSerial that is not a number, hash values that are not 64 lower-case hex\n"
     "digits, a ManifestExpires that is not a UTC time or has passed, and (as a note) a\n"
-    "signed manifest that expires in less than a day. Then it shows the values the\n"
+    "signed manifest that expires in less than a day. Of ApplicationDownloadMirrorUrls it\n"
+    "notes each mirror the launcher fetches from and reports each URL it leaves out (not\n"
+    "http:// or https://, ApplicationDownloadUrl again, named twice) and a mirror line after\n"
+    "the ManifestSignature line, outside the signed text. Then it shows the values the\n"
     "launcher ends up with.\n"
     "\n"
     "A URL is fetched like the launcher fetches it: redirects followed, the server's\n"
@@ -205,7 +210,7 @@ bool sameValues(const LatestVersionInfo& a, const LatestVersionInfo& b) {
             return false;
         }
     }
-    return true;
+    return a.ApplicationDownloadMirrorUrls == b.ApplicationDownloadMirrorUrls;
 }
 
 void printFindings(const std::string& source, const std::vector<ManifestFinding>& findings) {
@@ -222,6 +227,10 @@ void printReading(const LatestVersionInfo& info, int parseResult) {
     std::cout << "The launcher reads:\n";
     for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
         std::cout << "  " << kManifestKeys[key] << " = \"" << manifestField(info, key) << "\"\n";
+    }
+    if (!info.ApplicationDownloadMirrorUrls.empty()) {
+        std::cout << "  " << mirrorUrlsKey << " = \"" << info.ApplicationDownloadMirrorUrls
+                  << "\"\n";
     }
     std::cout << "Parser result: " << parseResult
               << (parseResult == 0 ? " (no malformed line)\n"
@@ -265,6 +274,8 @@ int runLint(const ParsedArguments& parsed) {
     findings.insert(findings.end(), signing.begin(), signing.end());
     const auto expiry = expiryFindings(text, utcNow());
     findings.insert(findings.end(), expiry.begin(), expiry.end());
+    const auto mirrors = mirrorFindings(text, analysis);
+    findings.insert(findings.end(), mirrors.begin(), mirrors.end());
     printFindings(source, findings);
     std::size_t traps = 0;
     for (const auto& finding : findings) {

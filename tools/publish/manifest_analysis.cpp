@@ -1,5 +1,7 @@
 #include "tools/publish/manifest_analysis.h"
 
+#include "update/release/mirror_urls.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -73,16 +75,30 @@ std::optional<std::size_t> exactKey(std::string_view name) {
     return std::nullopt;
 }
 
+bool sameInAnyCase(std::string_view key, std::string_view name) {
+    return key.size() == name.size() &&
+           std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
 std::optional<std::size_t> keyInAnyCase(std::string_view name) {
     for (std::size_t i = 0; i < kManifestKeys.size(); ++i) {
-        const std::string_view key = kManifestKeys[i];
-        if (key.size() == name.size() &&
-            std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) ==
-                       std::tolower(static_cast<unsigned char>(b));
-            })) {
+        if (sameInAnyCase(kManifestKeys[i], name)) {
             return i;
         }
+    }
+    return std::nullopt;
+}
+
+// The optional key of further archive places: read like the five, never missing.
+std::optional<std::string_view> otherKeyInAnyCase(std::string_view name) {
+    if (sameInAnyCase(mirrorUrlsKey, name)) {
+        return mirrorUrlsKey;
+    }
+    if (const auto key = keyInAnyCase(name)) {
+        return kManifestKeys[*key];
     }
     return std::nullopt;
 }
@@ -136,8 +152,9 @@ class Walker {
                      int number);
     void deliver(std::string_view name, std::string_view value, std::size_t line,
                  bool continuation);
-    void checkValueText(std::size_t key, std::string_view rawValue, std::string_view value,
-                        std::size_t line);
+    void deliverMirrors(std::string_view value, std::size_t line, bool continuation);
+    void checkValueText(const std::string& name, std::optional<std::size_t> key,
+                        std::string_view rawValue, std::string_view value, std::size_t line);
     void reportMissingKeys();
     void reportSigningKeys();
     void malformed(std::size_t line, int number, const std::string& why);
@@ -253,22 +270,22 @@ void Walker::readKeyLine(std::string_view start, std::string_view rawLine, std::
         rawValue.remove_suffix(1);
     }
     const auto key = exactKey(name);
-    if (key && section.empty()) {
-        checkValueText(*key, rawValue, value, line);
+    if (section.empty() && (key || name == mirrorUrlsKey)) {
+        checkValueText(std::string(name), key, rawValue, value, line);
     }
     deliver(name, value, line, false);
 }
 
-void Walker::checkValueText(std::size_t key, std::string_view rawValue, std::string_view value,
-                            std::size_t line) {
-    const std::string name = kManifestKeys[key];
+// key: which of the five, none for the mirror list.
+void Walker::checkValueText(const std::string& name, std::optional<std::size_t> key,
+                            std::string_view rawValue, std::string_view value, std::size_t line) {
     const std::size_t comment = findCharsOrComment(rawValue, "");
     if (comment < rawValue.size()) {
         trap(line, "the value of " + name + " ends at the \" ;\": the launcher reads " +
                        quoted(value) + " and drops " + quoted(rawValue.substr(comment)));
         return;
     }
-    if (!isVersionKey(key) && key != 2) {
+    if (!key || (!isVersionKey(*key) && *key != 2)) {
         return; // blanks after a URL do no harm
     }
     if (!rawValue.empty() && isBlank(rawValue.back())) {
@@ -285,11 +302,15 @@ void Walker::checkValueText(std::size_t key, std::string_view rawValue, std::str
 void Walker::deliver(std::string_view name, std::string_view value, std::size_t line,
                      bool continuation) {
     if (!section.empty()) {
-        const auto key = keyInAnyCase(name);
+        const auto key = otherKeyInAnyCase(name);
         if (key && !continuation) {
-            trap(line, std::string(kManifestKeys[*key]) + " is under the section [" + section +
+            trap(line, std::string(*key) + " is under the section [" + section +
                            "]; the launcher ignores every key under a named section");
         }
+        return;
+    }
+    if (name == mirrorUrlsKey) {
+        deliverMirrors(value, line, continuation);
         return;
     }
     const auto key = exactKey(name);
@@ -301,9 +322,9 @@ void Walker::deliver(std::string_view name, std::string_view value, std::size_t 
         return;
     }
     if (!key) {
-        const auto similar = keyInAnyCase(name);
+        const auto similar = otherKeyInAnyCase(name);
         if (similar && !continuation) {
-            trap(line, quoted(name) + " is not " + kManifestKeys[*similar] +
+            trap(line, quoted(name) + " is not " + std::string(*similar) +
                            ": the launcher compares keys in their exact letter case and "
                            "ignores this one");
         } else if (!continuation && !isSigningKey(name)) {
@@ -321,6 +342,18 @@ void Walker::deliver(std::string_view name, std::string_view value, std::size_t 
         keyLine[*key] = line;
     }
     manifestField(result.values, *key) = std::string(value);
+}
+
+void Walker::deliverMirrors(std::string_view value, std::size_t line, bool continuation) {
+    if (result.mirrorLine != 0 && !continuation) {
+        trap(line, std::string(mirrorUrlsKey) + " is given again (first on line " +
+                       std::to_string(result.mirrorLine) +
+                       "); the launcher keeps the last value, " + quoted(value));
+    }
+    if (!continuation) {
+        result.mirrorLine = line;
+    }
+    result.values.ApplicationDownloadMirrorUrls = std::string(value);
 }
 
 void Walker::malformed(std::size_t line, int number, const std::string& why) {

@@ -30,6 +30,8 @@ struct ManifestAnalysis {
     // parser itself by the caller.
     LatestVersionInfo values;
     int firstMalformedLine = 0; // counted in the parser's pieces, as the parser reports it
+    // The line of the ApplicationDownloadMirrorUrls the launcher reads; 0 when there is none.
+    std::size_t mirrorLine = 0;
 };
 
 // Walks text (already cut at its first NUL) the way the launcher's INI parser does and

@@ -6,9 +6,11 @@
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/manifest_signing.h"
 #include "tools/publish/options.h"
+#include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
 #include "update/release/sha256_stream.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -33,6 +35,10 @@ const char* const kHelp =
     "  --launcher-version V      version of the launcher (LauncherVersion)\n"
     "  --launcher-url URL        URL of the launcher installer's ZIP archive\n"
     "                            (LauncherInstallerDownloadUrl)\n"
+    "  --mirror-url URL          another http:// or https:// URL serving the very same\n"
+    "                            content archive, tried in order when the one before it\n"
+    "                            fails (ApplicationDownloadMirrorUrls; repeatable; inside\n"
+    "                            the signed text when signed)\n"
     "  --output FILE             where to write (default: LatestVersion.ini)\n"
     "\n"
     "for a launcher that checks signatures (releaseSigningPublicKey in config.plist):\n"
@@ -96,7 +102,58 @@ std::string manifestText(const LatestVersionInfo& info) {
     for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
         text += std::string(kManifestKeys[key]) + "=" + manifestField(info, key) + "\n";
     }
+    if (!info.ApplicationDownloadMirrorUrls.empty()) {
+        text += std::string(mirrorUrlsKey) + "=" + info.ApplicationDownloadMirrorUrls + "\n";
+    }
     return text;
+}
+
+// Why a --mirror-url is refused; empty when the launcher would fetch from it.
+std::string mirrorProblem(const std::string& url, const LatestVersionInfo& info) {
+    if (std::any_of(url.begin(), url.end(), isBlank)) {
+        return "--mirror-url \"" + url + "\" holds a blank or a line break, which the launcher " +
+               "takes for the end of the URL";
+    }
+    if (!isHttpUrl(url)) {
+        return "--mirror-url \"" + url + "\" is not an http:// or https:// URL; the launcher " +
+               "fetches archives over HTTP and HTTPS only";
+    }
+    for (const MirrorUrl& mirror : readMirrorUrls(info.ApplicationDownloadMirrorUrls + " " + url,
+                                                  info.ApplicationDownloadUrl)) {
+        if (mirror.url == url && !mirror.leftOut.empty()) {
+            return "--mirror-url \"" + url + "\" is " + mirror.leftOut +
+                   "; the launcher would leave it out";
+        }
+    }
+    return {};
+}
+
+// The --mirror-url values into info's mirror list, in the order given; false with problem set
+// when one would not be fetched from, or the line would be too long for the launcher to read.
+bool readMirrorOptions(const ParsedArguments& parsed, LatestVersionInfo& info,
+                       std::string& problem) {
+    if (!parsed.has("--mirror-url")) {
+        return true;
+    }
+    for (const std::string& url : parsed.lists.at("--mirror-url")) {
+        problem = mirrorProblem(url, info);
+        if (!problem.empty()) {
+            return false;
+        }
+        info.ApplicationDownloadMirrorUrls +=
+            (info.ApplicationDownloadMirrorUrls.empty() ? "" : " ") + url;
+    }
+    const std::size_t line =
+        std::string(mirrorUrlsKey).size() + 1 + info.ApplicationDownloadMirrorUrls.size();
+    if (line > kLinePieceBytes) {
+        problem = "the --mirror-url values make the " + std::string(mirrorUrlsKey) + " line " +
+                  std::to_string(line) + " bytes long; the launcher reads at most " +
+                  std::to_string(kLinePieceBytes) + " (at most " +
+                  std::to_string(kLinePieceBytes - std::string(mirrorUrlsKey).size() - 1) +
+                  " bytes for the URLs and the blanks between them)";
+        return false;
+    }
+    return true;
 }
 
 // The lines a checking launcher needs after the five keys, from the archives and options given.
@@ -169,17 +226,18 @@ bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted
             return false;
         }
     }
-    return true;
+    return read.ApplicationDownloadMirrorUrls == wanted.ApplicationDownloadMirrorUrls;
 }
 
-// The five key options and the rest, all taking a value; --sign-with may be given again.
+// The five key options and the rest, all taking a value; --sign-with and --mirror-url may be
+// given again.
 AcceptedOptions manifestOptions() {
     AcceptedOptions accepted{.valued = {kKeyOptions.begin(), kKeyOptions.end()}};
     for (const char* option : {"--output", "--application-archive", "--launcher-archive",
                                "--serial", kExpiresIn, kExpiresAt}) {
         accepted.valued.push_back(option);
     }
-    accepted.repeated = {"--sign-with"};
+    accepted.repeated = {"--sign-with", "--mirror-url"};
     return accepted;
 }
 
@@ -201,6 +259,9 @@ int runManifest(const ParsedArguments& parsed) {
             return reportError("manifest", std::string(kKeyOptions[key]) + " " + problem, kFailure);
         }
         manifestField(info, key) = value;
+    }
+    if (!readMirrorOptions(parsed, info, error)) {
+        return reportError("manifest", error, kFailure);
     }
     const auto releaseLines = signedReleaseLines(parsed, error);
     if (!releaseLines) {

@@ -5,9 +5,11 @@
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/options.h"
 #include "update/release/manifest_expiry.h"
+#include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
 #include "update/release/sha256_stream.h"
 #include "update/release/signature_threshold.h"
+#include "update/release/version_manifest.h"
 
 #include <iostream>
 
@@ -26,7 +28,9 @@ const char* const kHelp =
     "(--installed-serial, default 0); ManifestExpires, when there is one, is a UTC time that\n"
     "has not passed; and ApplicationSha256 and LauncherInstallerSha256 are SHA-256 values.\n"
     "Each ARCHIVE must match ApplicationSha256 or LauncherInstallerSha256; a content\n"
-    "archive's ReleaseIndex.sha256 must match ApplicationIndexSha256.\n"
+    "archive's ReleaseIndex.sha256 must match ApplicationIndexSha256. Each mirror of\n"
+    "ApplicationDownloadMirrorUrls in the signed text gets a line; one that is not an\n"
+    "http:// or https:// URL fails.\n"
     "\n"
     "One line per check, and one saying when the manifest expires; exit status 0 only when\n"
     "every check passes.\n"
@@ -52,18 +56,19 @@ void checkHashValue(Report& report, const std::string& key, const std::string& v
                          : "\"" + value + "\" is not 64 lower-case hex digits");
 }
 
-void checkArchive(Report& report, const std::string& path, const SignedReleaseValues& values) {
+// Whether path is the content archive of the manifest.
+bool checkArchive(Report& report, const std::string& path, const SignedReleaseValues& values) {
     const auto hash = sha256FileHex(path);
     if (!hash) {
         report("archive " + path, false, "cannot be read");
-        return;
+        return false;
     }
     if (*hash != values.ApplicationSha256) {
         const bool installer = *hash == values.LauncherInstallerSha256;
         report("archive " + path, installer,
                "its SHA-256 " + *hash +
                    " matches neither ApplicationSha256 nor LauncherInstallerSha256");
-        return;
+        return false;
     }
     report("archive " + path, true, "");
     std::string problem;
@@ -71,6 +76,28 @@ void checkArchive(Report& report, const std::string& path, const SignedReleaseVa
     const std::string indexHash = index ? sha256Hex(*index) : "";
     report("index of " + path, index && indexHash == values.ApplicationIndexSha256,
            index ? "its SHA-256 " + indexHash + " differs from ApplicationIndexSha256" : problem);
+    return true;
+}
+
+// The mirrors a checking launcher fetches the content archive from (those in the signed bytes),
+// each of which must serve contentArchive (when given) byte for byte.
+void reportMirrors(Report& report, const std::string& signedBytes,
+                   const SignedReleaseValues& values, const std::string& contentArchive) {
+    LatestVersionInfo info;
+    parseLatestVersionInfo(signedBytes, info);
+    for (const MirrorUrl& mirror :
+         readMirrorUrls(values.ApplicationDownloadMirrorUrls, info.ApplicationDownloadUrl)) {
+        const std::string name = "mirror " + mirror.url;
+        if (!isHttpUrl(mirror.url)) {
+            report(name, false, mirror.leftOut + "; the launcher leaves it out");
+        } else if (!mirror.leftOut.empty()) {
+            std::cout << name << ": left out, " << mirror.leftOut << "\n";
+        } else if (contentArchive.empty()) {
+            report(name, true, "");
+        } else {
+            std::cout << name << ": ok, must serve " << contentArchive << " byte for byte\n";
+        }
+    }
 }
 
 // When the manifest stops being taken, for the publisher to plan the next signing by.
@@ -131,13 +158,19 @@ int runVerify(const ParsedArguments& parsed) {
     const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
     checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
+    std::string contentArchive;
     for (std::size_t i = 1; i < parsed.positionals.size(); ++i) {
-        checkArchive(report, parsed.positionals[i], values);
+        if (checkArchive(report, parsed.positionals[i], values) && contentArchive.empty()) {
+            contentArchive = parsed.positionals[i];
+        }
     }
+    reportMirrors(report, signedBytes, values, contentArchive);
     return report.failures == 0 ? kSuccess : kFailure;
 }
 
 } // namespace
 
 const Command verifyCommand{
-    {.valued = {"--threshold", "--installed-serial"}, .repeated = {"--public-key"}}, kHelp, runVerify};
+    {.valued = {"--threshold", "--installed-serial"}, .repeated = {"--public-key"}},
+    kHelp,
+    runVerify};

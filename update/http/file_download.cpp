@@ -70,6 +70,7 @@ CURLcode transferInto(CURL* curl, FileHandle file, const ReceivedBytes& received
 struct TransferOutcome {
     bool fileOpened = false;
     CURLcode result = CURLE_OK;
+    long httpStatus = 0;
 };
 
 TransferOutcome transferToFile(const std::string& url, const std::string& path,
@@ -86,26 +87,32 @@ TransferOutcome transferToFile(const std::string& url, const std::string& path,
     if (!file) {
         return {false, CURLE_OK};
     }
-    return {true, transferInto(curl, std::move(file), received)};
+    TransferOutcome outcome{true, transferInto(curl, std::move(file), received)};
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &outcome.httpStatus);
+    return outcome;
 }
 
 } // namespace
 
 bool downloadToFile(const std::string& url, const std::string& path,
-                    const TransferSettings& settings, const ReceivedBytes& received) {
+                    const TransferSettings& settings, const ReceivedBytes& received,
+                    DownloadAnswer* answer) {
     // The manifest fetch leaves its own 100 behind; this download has not moved yet.
     downloadProgressPercent.store(0, std::memory_order_relaxed);
     const TransferOutcome outcome = transferToFile(url, path, settings, received);
+    DownloadAnswer given{outcome.httpStatus, ""};
     if (!outcome.fileOpened) {
+        given.failure = "the archive file could not be opened";
         writeToLog("Failed to open file");
-        return false;
+    } else if (outcome.result != CURLE_OK) {
+        given.failure = curl_easy_strerror(outcome.result);
+        writeToLog("curl_easy_perform() failed: " + given.failure);
     }
-    if (outcome.result != CURLE_OK) {
-        writeToLog(std::string("curl_easy_perform() failed: ") +
-                   curl_easy_strerror(outcome.result));
-        return false;
+    const bool completed = given.failure.empty();
+    if (answer != nullptr) {
+        *answer = std::move(given);
     }
-    return true;
+    return completed;
 }
 
 std::size_t writeToFileCallback(char* data, std::size_t size, std::size_t count, void* file) {

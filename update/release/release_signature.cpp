@@ -29,7 +29,8 @@ int signedValueHandler(void* user, const char* section, const char* name, const 
         {"ApplicationSha256", &values.ApplicationSha256},
         {"LauncherInstallerSha256", &values.LauncherInstallerSha256},
         {"ApplicationIndexSha256", &values.ApplicationIndexSha256},
-        {"ManifestSerial", &values.ManifestSerial}};
+        {"ManifestSerial", &values.ManifestSerial},
+        {"ApplicationDownloadMirrorUrls", &values.ApplicationDownloadMirrorUrls}};
     for (const auto& [key, field] : fields) {
         if (std::strcmp(name, key) == 0) {
             *field = value;

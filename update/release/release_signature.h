@@ -12,6 +12,8 @@ struct SignedReleaseValues {
     std::string LauncherInstallerSha256;
     std::string ApplicationIndexSha256;
     std::string ManifestSerial;
+    // Only the mirrors the signatures cover are fetched from by a checking launcher.
+    std::string ApplicationDownloadMirrorUrls;
 };
 SignedReleaseValues readSignedReleaseValues(const std::string& manifestText);
 

@@ -15,12 +15,13 @@ int latestVersionKeyHandler(void* user, const char* section, const char* name, c
         return 1;
     }
     auto& info = *static_cast<LatestVersionInfo*>(user);
-    std::string* fields[] = {&info.ApplicationVersion, &info.ApplicationDownloadUrl,
-                             &info.ApplicationExecutablePrefix, &info.LauncherVersion,
-                             &info.LauncherInstallerDownloadUrl};
-    const char* keys[] = {"ApplicationVersion", "ApplicationDownloadUrl",
-                          "ApplicationExecutablePrefix", "LauncherVersion",
-                          "LauncherInstallerDownloadUrl"};
+    std::string* fields[] = {
+        &info.ApplicationVersion,           &info.ApplicationDownloadUrl,
+        &info.ApplicationExecutablePrefix,  &info.LauncherVersion,
+        &info.LauncherInstallerDownloadUrl, &info.ApplicationDownloadMirrorUrls};
+    const char* keys[] = {"ApplicationVersion",           "ApplicationDownloadUrl",
+                          "ApplicationExecutablePrefix",  "LauncherVersion",
+                          "LauncherInstallerDownloadUrl", "ApplicationDownloadMirrorUrls"};
     for (std::size_t i = 0; i < std::size(keys); ++i) {
         if (std::strcmp(name, keys[i]) == 0) {
             *fields[i] = value;

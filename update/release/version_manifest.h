@@ -1,13 +1,15 @@
 #pragma once
 #include <string>
 
-// The five values of LatestVersion.ini, byte strings as the manifest gives them.
+// The values of LatestVersion.ini, byte strings as the manifest gives them.
 struct LatestVersionInfo {
     std::string ApplicationVersion;
     std::string ApplicationDownloadUrl;
     std::string ApplicationExecutablePrefix;
     std::string LauncherVersion;
     std::string LauncherInstallerDownloadUrl;
+    // Further places of the same content archive, separated by blanks; optional.
+    std::string ApplicationDownloadMirrorUrls;
 };
 
 // The manifest the launcher goes by: the flow's check fills it, the content installer's check
@@ -18,6 +20,6 @@ extern LatestVersionInfo latestVersionInfo;
 // number of the first malformed line (the line kept in 199-byte pieces).
 int parseLatestVersionInfo(const std::string& text, LatestVersionInfo& info);
 
-// inih's key handler for the manifest: top-level keys only, the five names exactly. Returns 1
+// inih's key handler for the manifest: top-level keys only, the names above exactly. Returns 1
 // always, so that no line is malformed on its account.
 int latestVersionKeyHandler(void* info, const char* section, const char* name, const char* value);
