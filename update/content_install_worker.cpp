@@ -26,17 +26,18 @@ namespace {
 bool installRelease(const CheckedManifest& manifest, const std::string& folder,
                     const std::string& archiveName, const std::string& bundleName,
                     const TransferSettings& transfer) {
-    const std::string& url = manifest.info.ApplicationDownloadUrl;
+    const std::vector<std::string> places = archivePlaces(manifest);
+    const std::vector<std::string> mirrors(places.begin() + 1, places.end());
     const SignedReleaseValues& signedValues = manifest.signedValues;
     const EntryWiseInstall entryWise = installContentEntryWise(
-        url, folder, archiveName, bundleName,
+        places.front(), folder, archiveName, bundleName,
         requiredArchiveSha256(manifest, signedValues.ApplicationIndexSha256), transfer,
-        manifest.text);
+        manifest.text, mirrors);
     if (entryWise != EntryWiseInstall::NotPossible) {
         return entryWise == EntryWiseInstall::Installed;
     }
     return installContentWholeArchive(
-        archivePlaces(manifest), folder, archiveName, bundleName,
+        places, folder, archiveName, bundleName,
         requiredArchiveSha256(manifest, signedValues.ApplicationSha256), transfer, manifest.text);
 }
 

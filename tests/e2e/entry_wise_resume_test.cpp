@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <thread>
@@ -174,6 +175,30 @@ class BigStoredEntryResume : public EntryWiseResume,
 constexpr std::uintmax_t cutAfterBytes = 1024 * 1024;
 
 } // namespace
+
+TEST_F(EntryWiseResume, AnInstallWhoseServerStopsHalfWayFinishesFromTheMirrorKeepingWhatIsStaged) {
+    SKIP_WITHOUT_DISPLAY();
+    serve({.extraDirectives = slowly});
+    NginxServer mirror(releases);
+    const std::string archive = publishWithAssets("1.0");
+    const auto archiveBytes = static_cast<long long>(fs::file_size(releases / archive.substr(1)));
+    publishManifest("1.0", archive, "", "1.0");
+    std::ofstream(releases / "LatestVersion.ini", std::ios::app)
+        << "ApplicationDownloadMirrorUrls=" << mirror.url(archive) << "\n";
+    configure("1.0", "/LatestVersion.ini",
+              {{"contentTransferConnections", "<integer>4</integer>"}});
+    NginxServer* primary = server.get();
+    const ChildResult result = runCutAtHalf([&] { primary->stop(); });
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    EXPECT_EQ(installedTree(), plainUnpack(archive));
+    EXPECT_TRUE(lastRunMentions(server->url(archive) +
+                                " dropped (Couldn't connect to server), carrying on from " +
+                                mirror.url(archive)));
+    // The half staged from the first place stays: the mirror sends the rest, and the reads that
+    // parse the archive again.
+    EXPECT_LT(mirror.bytesSent(archive), archiveBytes * 3 / 4) << mirror.bytesSent(archive);
+}
 
 TEST_P(BigStoredEntryResume, CarriesOnFromTheStagedBytesOnlyWhenTheyCheckOut) {
     SKIP_WITHOUT_DISPLAY();
