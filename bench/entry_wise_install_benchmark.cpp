@@ -9,21 +9,26 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <sys/resource.h>
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s <url> <folder> <archive name> <bundle name>\n", argv[0]);
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr,
+                     "usage: %s <url> <folder> <archive name> <bundle name> [connections]\n",
+                     argv[0]);
         return 2;
     }
+    TransferSettings transfer;
+    transfer.contentConnections = argc == 6 ? std::atoi(argv[5]) : 1;
     const std::string folder = argv[2];
     setupLogFile(folder);
 
     const auto start = std::chrono::steady_clock::now();
     // The road, then the start of the game, as the worker takes them.
     const EntryWiseInstall road =
-        installContentEntryWise(argv[1], folder, argv[3], argv[4], std::nullopt, {});
+        installContentEntryWise(argv[1], folder, argv[3], argv[4], std::nullopt, transfer);
     int result = road == EntryWiseInstall::NotPossible ? 3 : 1;
     if (road == EntryWiseInstall::Installed) {
         result = launchUnpackedApplication(folder, argv[4]);

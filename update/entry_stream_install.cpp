@@ -30,7 +30,7 @@ namespace {
 constexpr int plansForAChangingArchive = 3;
 // Further connections each parse the archive again (libzip keeps its own copy of the central
 // directory per connection): they are only opened while all their copies stay below this.
-constexpr std::uint64_t parsedBytesForConnections = 16 * 1024 * 1024;
+constexpr std::uint64_t parsedBytesForConnections = 8 * 1024 * 1024;
 
 // The hash an entry's bytes must have: the index's (the index itself: the hash it was read
 // with). Empty when nothing is required of it, and none when a checked release does not cover it.
