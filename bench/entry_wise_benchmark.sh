@@ -86,7 +86,7 @@ mkdir -p "$work/ours"
 entry_wise /Content.zip "$work/ours"
 first_seconds="$seconds"
 echo "first install:      $seconds s, $memory_mib MiB peak memory, $((disk_kib / 1024)) MiB peak disk"
-commit_line() { grep -o 'Update put in place in .*' "$work/ours/out.log" | tail -n1; }
+commit_line() { grep -oE '(Update|First install) put in place in .*' "$work/ours/out.log" | tail -n1; }
 echo "  commit of the whole release: $(commit_line)"
 mkdir -p "$work/pair"
 read -r s1 k1 _ < <(measure curl -s -o "$work/pair/Content.zip" "$base/Content.zip")

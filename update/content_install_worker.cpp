@@ -6,7 +6,6 @@
 #include "update/archive_places.h"
 #include "update/download_and_launch.h"
 #include "update/entry_stream_install.h"
-#include "update/release/installed_version.h"
 #include "update/stage/staged_commit.h"
 #include "update/whole_archive_install.h"
 
@@ -55,13 +54,11 @@ int installContent(const ContentInstallRequest& request) {
     }
     // Installed is not started: the game is started here, once, whichever road brought it.
     // Recorded only once the game runs, so that an install whose game does not start is tried
-    // again. The commit's journal goes only now: a run killed before the record finishes the
-    // commit at its next start and records the version from the journal.
-    const int result = launchUnpackedApplication(request.dataFolder, bundleName) != 0
-                           ? 1
-                           : saveCurrentVersionIni(request.dataFolder, manifest.text);
-    forgetCommit(request.dataFolder);
-    return result;
+    // again. A first install's files are made durable only now, after the start; an update's
+    // journal goes only now: a run killed before the record finishes the commit at its next
+    // start and records the version from the journal.
+    const bool started = launchUnpackedApplication(request.dataFolder, bundleName) == 0;
+    return recordCommittedRelease(request.dataFolder, manifest.text, started);
 }
 
 } // namespace

@@ -27,7 +27,8 @@ struct ContentInstallRequest {
 };
 
 // Thread body of the content installer: downloads, unpacks and starts the game in the data
-// folder, then records the installed version once the game runs. The old record goes before
+// folder, then records the installed version once the game runs (a first install's files are
+// made durable between the two). The old record goes before
 // anything is downloaded, so that an installation that does not complete is never taken for an
 // installed version. On every path it stores installerResult, then makes finished (when given)
 // ready and raises installerDone last.

@@ -13,8 +13,8 @@ enum class EntryWiseInstall { Installed, Failed, NotPossible };
 // entries that neither the installed game nor the staging folder (an interrupted run for this
 // release) holds are fetched, each unpacked into the staging folder while its bytes arrive and
 // checked there; the installed game is touched only once every entry is staged, by a commit
-// (see update/stage/staged_commit.h) whose journal, naming versionText, stays until the caller
-// has recorded the version (forgetCommit). Refused before anything is fetched when the data
+// (see update/stage/staged_commit.h) that the caller finishes once the game is started
+// (recordCommittedRelease, with versionText). Refused before anything is fetched when the data
 // folder's file system lacks the room. Nothing is started: the caller starts
 // executableName (which, like archiveName, must be a single name in folder) once Installed.
 // Log lines as the whole-archive road's.

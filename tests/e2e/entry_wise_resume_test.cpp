@@ -1,5 +1,6 @@
 // Entry-wise installs cut off half way, by the server going away or by the launcher being killed:
-// the next run fetches only what the first did not put in place.
+// the next run fetches only what the first did not put in place. A first install killed after its
+// game's start, before the sync that makes it durable, is finished by the next run on either road.
 #include "tests/e2e/entry_wise_fixture.h"
 #include "tests/e2e/tcp_relay.h"
 
@@ -105,6 +106,30 @@ class EntryWiseResume : public EntryWiseInstall {
         return found;
     }
 
+    // Where the first of messages that mentions text stands; messages.size() when none does.
+    static std::size_t positionOf(const std::vector<std::string>& messages,
+                                  const std::string& text) {
+        const auto found = std::find_if(messages.begin(), messages.end(), [&](const auto& message) {
+            return message.find(text) != std::string::npos;
+        });
+        return static_cast<std::size_t>(found - messages.begin());
+    }
+
+    // The run log's messages after the first earlier ones, once one of them mentions text (at
+    // most a minute); empty when none comes.
+    std::vector<std::string> messagesOnceMentioned(std::size_t earlier,
+                                                   const std::string& text) const {
+        for (int i = 0; i < 1200; ++i) {
+            const auto all = sandbox.logMessages();
+            std::vector<std::string> since(all.begin() + std::min(earlier, all.size()), all.end());
+            if (positionOf(since, text) < since.size()) {
+                return since;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return {};
+    }
+
     // Slow enough that half an install takes seconds.
     static constexpr const char* slowly = "        limit_rate 384k;\n";
 };
@@ -158,6 +183,66 @@ TEST_F(EntryWiseResume, ALauncherKilledHalfWayIsResumedByTheNextRun) {
     EXPECT_EQ(installedTree(), plainUnpack(archive));
     const auto archiveBytes = static_cast<long long>(fs::file_size(releases / archive.substr(1)));
     EXPECT_LE(server->bytesSent(archive), archiveBytes * 11 / 10) << server->bytesSent(archive);
+}
+
+// A first install has no game to protect: its game starts before the one sync makes its files
+// durable, and nothing claims them (version, record, journal) until that sync. A run killed
+// there is finished by the next: nothing fetched again entry-wise, the version recorded once the
+// files are durable, the game started.
+TEST_F(EntryWiseResume, AFirstInstallKilledAfterItsGameStartedBeforeItsSyncIsFinishedByTheNextRun) {
+    SKIP_WITHOUT_DISPLAY();
+    const std::string putInPlace = "First install put in place in " + dataFolder.string() + ": ";
+    const std::string madeDurable = "First install made durable in " + dataFolder.string();
+    for (const bool ranges : {true, false}) {
+        SCOPED_TRACE(ranges ? "entry-wise" : "whole archive");
+        serve({.extraDirectives = ranges ? "" : "        max_ranges 0;\n"});
+        const std::string version = ranges ? "1.0a" : "1.0b";
+        const std::string archive = publishWithAssets(version);
+        const auto tree = plainUnpack(archive);
+        forgetTheInstall();
+        announce(version, archive);
+        extraEnvironment["LAUNCHER_TEST_PAUSE_BEFORE_FIRST_SYNC"] = "1";
+        const std::size_t earlier = sandbox.logMessages().size();
+        auto run = startLauncher();
+        const std::string pause = "test pause before the first install's sync";
+        const auto messages = messagesOnceMentioned(earlier, pause);
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(positionOf(messages, putInPlace) + 1, positionOf(messages, pause));
+        EXPECT_EQ(positionOf(messages, madeDurable), messages.size());
+        // The game runs, whole, and nothing claims its files yet.
+        ASSERT_EQ(gameStarts(1).size(), 1u);
+        EXPECT_EQ(gameStarts(1).back().version, version);
+        auto inPlace = installedTree();
+        EXPECT_EQ(inPlace.erase(".launcher-installed-files.unsynced"), 1u);
+        EXPECT_EQ(inPlace, tree);
+        EXPECT_FALSE(fs::exists(dataFolder / "CurrentVersion.ini"));
+        EXPECT_FALSE(fs::exists(dataFolder / ".launcher-installed-files"));
+        EXPECT_FALSE(fs::exists(dataFolder / ".launcher-commit"));
+        killLauncher();
+        EXPECT_NE(run.get().exitStatus, 0);
+        extraEnvironment.clear();
+        started.stopAll();
+
+        const long long sentBefore = server->bytesSent(archive);
+        const ChildResult next = runLauncher();
+        EXPECT_EQ(next.exitStatus, 0) << next.standardError;
+        if (ranges) {
+            const auto archiveBytes =
+                static_cast<long long>(fs::file_size(releases / archive.substr(1)));
+            EXPECT_LT(server->bytesSent(archive) - sentBefore, archiveBytes / 2);
+        }
+        EXPECT_LT(positionOf(lastRun(), putInPlace), positionOf(lastRun(), madeDurable));
+        EXPECT_LT(positionOf(lastRun(), madeDurable), lastRun().size());
+        EXPECT_NE(readFile(dataFolder / "CurrentVersion.ini").find("ApplicationVersion=" + version),
+                  std::string::npos);
+        EXPECT_TRUE(fs::exists(dataFolder / ".launcher-installed-files"));
+        EXPECT_FALSE(fs::exists(dataFolder / ".launcher-installed-files.unsynced"));
+        ASSERT_EQ(gameStarts(2).size(), 2u);
+        EXPECT_EQ(gameStarts(2).back().version, version);
+        EXPECT_EQ(installedTree(), tree);
+        started.stopAll();
+        fs::remove(gameRecord);
+    }
 }
 
 namespace {

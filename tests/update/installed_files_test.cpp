@@ -177,7 +177,8 @@ namespace {
 TEST(StagingRecordNames, NoArchiveMayTakeTheUpdatesRecordsWhateverTheirCase) {
     for (const std::string name :
          {".launcher-staging", ".LAUNCHER-STAGING", ".launcher-commit", ".Launcher-Commit.partial",
-          ".launcher-installed-files", ".launcher-installed-files.PARTIAL"}) {
+          ".launcher-installed-files", ".launcher-installed-files.PARTIAL",
+          ".launcher-installed-files.Unsynced"}) {
         EXPECT_TRUE(isLauncherRecordName(name)) << name;
     }
     EXPECT_FALSE(isLauncherRecordName(".launcher-staging-not"));

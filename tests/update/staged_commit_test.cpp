@@ -107,6 +107,66 @@ TEST_F(StagedCommitTest, ACommitPutsTheWholeReleaseInPlaceAndKeepsItsJournalUnti
     EXPECT_FALSE(fs::exists(data / commitJournalName));
 }
 
+// A first install (no CurrentVersion.ini the launcher reads) has no game to protect: it is put in
+// place with nothing claiming its files (no journal, no record, no version) until the sync that
+// comes after the game's start. An update keeps its journal, made durable before the moves.
+TEST_F(StagedCommitTest, AFirstInstallIsClaimedOnlyAfterTheSyncThatFollowsTheGamesStart) {
+    const fs::path unsynced = data / unsyncedInstalledFilesName;
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        bool firstInstall;
+        bool gameStarted;
+    };
+    const std::vector<Case> cases{
+        {"an update", {}, false, true},
+        {"an update after a first install cut off before its sync",
+         [&] { writeFile(unsynced, "launcher-installed-files 1\nend\n"); }, false, true},
+        {"a first install", [this] { fs::remove(data / "CurrentVersion.ini"); }, true, true},
+        {"a first install over a record the launcher cannot read",
+         [this] {
+             fs::remove(data / "CurrentVersion.ini");
+             fs::create_directories(data / "CurrentVersion.ini/left");
+         },
+         true, true},
+        {"a first install whose game does not start",
+         [this] { fs::remove(data / "CurrentVersion.ini"); }, true, false}};
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.what);
+        startAfresh();
+        if (testCase.change) {
+            testCase.change();
+        }
+        const std::size_t before = log().size();
+        const auto loggedSince = [&](const std::string& text) {
+            return log().find(text, before) != std::string::npos;
+        };
+        ASSERT_TRUE(commitStagedRelease(data.str(), journal, "Game.app"));
+        EXPECT_EQ(readFile(data / bundle / "MacOS/Game"), "game 1.1");
+        EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
+        EXPECT_EQ(fs::exists(data / commitJournalName), !testCase.firstInstall);
+        EXPECT_EQ(fs::exists(data / installedFilesName), !testCase.firstInstall);
+        EXPECT_EQ(fs::exists(unsynced), testCase.firstInstall);
+        EXPECT_EQ(loggedSince("First install put in place in " + data.str() + ": 4 files in "),
+                  testCase.firstInstall);
+        EXPECT_EQ(loggedSince(" s making the staged files and the journal durable"),
+                  !testCase.firstInstall);
+
+        EXPECT_EQ(recordCommittedRelease(data.str(), journal.versionText, testCase.gameStarted),
+                  testCase.gameStarted ? 0 : 1);
+        expectWholeNewRelease();
+        EXPECT_FALSE(fs::exists(unsynced));
+        EXPECT_FALSE(fs::exists(data / commitJournalName));
+        EXPECT_EQ(loggedSince("First install made durable in " + data.str() + " in "),
+                  testCase.firstInstall);
+        if (testCase.gameStarted) {
+            EXPECT_EQ(readFile(data / "CurrentVersion.ini"), journal.versionText);
+        } else {
+            EXPECT_FALSE(fs::exists(data / "CurrentVersion.ini"));
+        }
+    }
+}
+
 // A kill after the journal was made durable and after any number of the moves and removals:
 // the next start finishes it the same way and records the version the journal names.
 TEST_F(StagedCommitTest, AJournalLeftAfterAKillAtAnyStepIsFinishedTheSameWay) {

@@ -160,7 +160,8 @@ ReleasePaths releasePaths(const CommitJournal& journal) {
     return release;
 }
 
-Problem recordInstalled(int dataFolder, const CommitJournal& journal) {
+Problem recordInstalled(int dataFolder, const CommitJournal& journal,
+                        InstalledFilesWriter writeRecord) {
     InstalledFiles installed;
     for (const JournalFile& file : journal.files) {
         const auto described = describeInstalledFile(dataFolder, file.path, file.hash);
@@ -169,9 +170,9 @@ Problem recordInstalled(int dataFolder, const CommitJournal& journal) {
         }
         installed[file.path] = *described;
     }
-    return writeInstalledFiles(dataFolder, installed)
+    return writeRecord(dataFolder, installed)
                ? Problem()
-               : errorText(std::string("cannot write ") + installedFilesName);
+               : errorText("cannot write the record of installed files");
 }
 
 } // namespace
@@ -208,7 +209,8 @@ JournalPresence readCommitJournal(int dataFolder, CommitJournal& journal, Proble
     return JournalPresence::Readable;
 }
 
-Problem applyCommit(int dataFolder, const CommitJournal& journal) {
+Problem applyCommit(int dataFolder, const CommitJournal& journal,
+                    InstalledFilesWriter writeRecord) {
     Problem problem = removeEntirely(dataFolder, "CurrentVersion.ini");
     if (problem.empty()) {
         problem = makeFolders(dataFolder, journal.folders);
@@ -228,7 +230,7 @@ Problem applyCommit(int dataFolder, const CommitJournal& journal) {
     removeDroppedFiles(dataFolder, journal.removals, releasePaths(journal));
     problem = finishFolderAttributes(dataFolder, journal.folders);
     if (problem.empty()) {
-        problem = recordInstalled(dataFolder, journal);
+        problem = recordInstalled(dataFolder, journal, writeRecord);
     }
     if (problem.empty() && !discardStaging(dataFolder)) {
         problem = errorText(std::string("cannot remove ") + stagingFolderName);

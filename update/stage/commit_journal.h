@@ -39,11 +39,15 @@ enum class JournalPresence { Absent, Readable, Unreadable };
 // problem.
 JournalPresence readCommitJournal(int dataFolder, CommitJournal& journal, Problem& problem);
 
+// How the installed files are recorded: durably, or as a first install's unsynced copy.
+using InstalledFilesWriter = bool (*)(int dataFolder, const InstalledFiles& installed);
+
 // Carries out the journal: CurrentVersion.ini removed (it names the release being replaced),
 // staged files moved into place, dropped files removed with the folders that this empties, the
-// folders' attributes applied, the installed files recorded and the staging folder removed.
-// Steps already done are passed over. The journal itself stays.
-Problem applyCommit(int dataFolder, const CommitJournal& journal);
+// folders' attributes applied, the installed files recorded by writeRecord and the staging
+// folder removed. Steps already done are passed over. The journal itself stays.
+Problem applyCommit(int dataFolder, const CommitJournal& journal,
+                    InstalledFilesWriter writeRecord = writeInstalledFiles);
 
 // Removes the journal once the commit is finished and recorded.
 bool removeCommitJournal(int dataFolder);

@@ -103,13 +103,17 @@ std::optional<InstalledFiles> readInstalledFiles(int dataFolder) {
     return files;
 }
 
-bool writeInstalledFiles(int dataFolder, const InstalledFiles& files) {
+std::string installedFilesText(const InstalledFiles& files) {
     std::string text = std::string(installedFilesHeader) + "\n";
     for (const auto& [path, file] : files) {
         text += recordLine(installedFileFields(file));
     }
-    text += "end\n";
-    return writeRecordDurably(dataFolder, installedFilesName, installedFilesPartialName, text);
+    return text + "end\n";
+}
+
+bool writeInstalledFiles(int dataFolder, const InstalledFiles& files) {
+    return writeRecordDurably(dataFolder, installedFilesName, installedFilesPartialName,
+                              installedFilesText(files));
 }
 
 std::optional<InstalledFile> describeInstalledFile(int root, const std::string& path,

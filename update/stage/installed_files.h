@@ -31,6 +31,8 @@ std::string crc32Label(std::uint32_t crc);
 // hashed.
 std::optional<InstalledFiles> readInstalledFiles(int dataFolder);
 bool writeInstalledFiles(int dataFolder, const InstalledFiles& files);
+// The record's whole text, as writeInstalledFiles writes it.
+std::string installedFilesText(const InstalledFiles& files);
 
 // The record's text and its reading, shared with the commit journal.
 std::vector<std::string> installedFileFields(const InstalledFile& file);

@@ -2,8 +2,10 @@
 
 #include "launcher/run_log.h"
 #include "update/release/installed_version.h"
+#include "update/stage/first_install.h"
 #include "update/stage/release_application.h"
 #include "update/stage/staging_area.h"
+#include "update/stage/test_pause.h"
 #include "update/unpack/launcher_records.h"
 
 #include <chrono>
@@ -31,6 +33,38 @@ std::string secondsSince(std::chrono::steady_clock::time_point start) {
     return seconds;
 }
 
+// No game of the player's to protect: the files go in place now and are made durable after the
+// game's start (see first_install.h).
+bool commitFirstInstall(int folder, const std::string& dataFolder, const CommitJournal& journal) {
+    const auto moving = std::chrono::steady_clock::now();
+    const Problem problem = putFirstInstallInPlace(folder, journal);
+    if (!problem.empty()) {
+        dropUnfinishableCommit(folder, dataFolder, problem);
+        return false;
+    }
+    writeToLog("First install put in place in " + dataFolder + ": " +
+               std::to_string(journal.files.size()) + " files in " + secondsSince(moving) +
+               " s, before the sync");
+    return true;
+}
+
+// True when there is nothing left to make durable (an update synced before its journal) or it
+// has been made so.
+bool finishFirstInstall(const std::string& dataFolder) {
+    const Descriptor folder = openDataFolder(dataFolder);
+    if (!folder.valid() || !awaitsSync(folder.fd)) {
+        return folder.valid();
+    }
+    pauseBeforeFirstInstallSyncForTests();
+    const auto start = std::chrono::steady_clock::now();
+    if (!makeFirstInstallDurable(folder.fd)) {
+        writeToLog(errorText("cannot make the first install in " + dataFolder + " durable"));
+        return false;
+    }
+    writeToLog("First install made durable in " + dataFolder + " in " + secondsSince(start) + " s");
+    return true;
+}
+
 } // namespace
 
 bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& journal,
@@ -45,6 +79,12 @@ bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& jou
         writeToLog("Update refused, the installed game stays as it is: " + missing);
         discardStaging(folder.fd);
         return false;
+    }
+    if (folder.valid()) {
+        dropUnsyncedRecord(folder.fd);
+    }
+    if (folder.valid() && isFirstInstall(dataFolder)) {
+        return commitFirstInstall(folder.fd, dataFolder, journal);
     }
     if (!folder.valid() || !writeCommitJournal(folder.fd, journal)) {
         writeToLog(errorText("cannot write the update's commit journal in " + dataFolder));
@@ -63,6 +103,14 @@ bool commitStagedRelease(const std::string& dataFolder, const CommitJournal& jou
                std::to_string(journal.removals.size()) + " dropped, in " + secondsSince(moving) +
                " s after " + durable + " s making the staged files and the journal durable");
     return true;
+}
+
+int recordCommittedRelease(const std::string& dataFolder, const std::string& versionText,
+                           bool gameStarted) {
+    const bool durable = finishFirstInstall(dataFolder);
+    const int result = gameStarted && durable ? saveCurrentVersionIni(dataFolder, versionText) : 1;
+    forgetCommit(dataFolder);
+    return result;
 }
 
 void forgetCommit(const std::string& dataFolder) {

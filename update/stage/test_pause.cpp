@@ -15,6 +15,15 @@ void pauseInCommitForTests(std::size_t movedFiles) {
     writeToLog("test pause in the commit after " + std::to_string(movedFiles) + " moves");
     ::sleep(120);
 }
+
+void pauseBeforeFirstInstallSyncForTests() {
+    if (std::getenv("LAUNCHER_TEST_PAUSE_BEFORE_FIRST_SYNC") == nullptr) {
+        return;
+    }
+    writeToLog("test pause before the first install's sync");
+    ::sleep(120);
+}
 #else
 void pauseInCommitForTests(std::size_t) {}
+void pauseBeforeFirstInstallSyncForTests() {}
 #endif

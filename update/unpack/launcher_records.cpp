@@ -9,11 +9,11 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 11> recordNames{
-    "out.log",          "CurrentVersion.ini",     "CurrentVersion.ini.partial",
-    "launcher.lock",    highestSerialRecordName,  highestSerialPartialName,
-    stagingFolderName,  commitJournalName,        commitJournalPartialName,
-    installedFilesName, installedFilesPartialName};
+constexpr std::array<std::string_view, 12> recordNames{
+    "out.log",          "CurrentVersion.ini",      "CurrentVersion.ini.partial",
+    "launcher.lock",    highestSerialRecordName,   highestSerialPartialName,
+    stagingFolderName,  commitJournalName,         commitJournalPartialName,
+    installedFilesName, installedFilesPartialName, unsyncedInstalledFilesName};
 
 // The data folder of a Mac is usually on a volume that ignores letter case: "OUT.LOG" would
 // land on the run log there.

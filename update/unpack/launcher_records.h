@@ -9,11 +9,14 @@ constexpr char commitJournalName[] = ".launcher-commit";
 constexpr char commitJournalPartialName[] = ".launcher-commit.partial";
 constexpr char installedFilesName[] = ".launcher-installed-files";
 constexpr char installedFilesPartialName[] = ".launcher-installed-files.partial";
+// A first install's record of installed files until the sync after the game's start.
+constexpr char unsyncedInstalledFilesName[] = ".launcher-installed-files.unsynced";
 
 // Whether a top-level name in the data folder belongs to the launcher itself: its run log, its
 // installed-version record (and that record's temporary file), the highest accepted serial (and
 // its temporary file), its run lock, the update's staging folder, commit journal and record of
-// installed files (each with its temporary file) and the unpacker's unfinished files. An archive
+// installed files (each with its temporary file, the record with its unsynced copy too) and the
+// unpacker's unfinished files. An archive
 // never gets to write, replace or link these; the launcher would lock itself out with a record it
 // cannot use.
 bool isLauncherRecordName(const std::string& topLevelName);
