@@ -8,6 +8,12 @@
 #   the commit of the first install (every entry put in place), from the run log
 #   peak disk during the update vs installed game + changed entries
 #   peak disk use vs archive + unpacked size; peak memory         (target: under 64 MiB)
+# and with 4 connections (contentTransferConnections), the same run:
+#   first install, time until the game starts vs curl -o alone    (target: at most 1.2 x)
+#   2 % update vs curl -o alone                                    (target: at most 0.06)
+#   first install with nginx limit_rate 10m per connection vs curl -o at that limit
+#                                                                  (target: at most 0.3)
+#   peak memory                                                    (target: at most 64 MiB)
 # Everything lives in one work folder (BENCH_DIR, default /tmp), removed at the end.
 #   bench/entry_wise_benchmark.sh [build dir, default build]
 set -euo pipefail
@@ -47,7 +53,8 @@ archive_bytes="$(stat -c %s "$work/www/Content.zip")"
 echo "archive: $((archive_bytes / 1048576)) MiB, $(unzip -Z1 "$work/www/Content.zip" | wc -l) entries, unpacked $((unpacked_kib / 1024)) MiB"
 
 start_nginx "log_format sent '\$uri \$body_bytes_sent'; access_log $work/access.log sent;" \
-    "location /slow/ { alias $work/www/; limit_rate 40000000; }"
+    "location /slow/ { alias $work/www/; limit_rate 40000000; }
+     location /capped/ { alias $work/www/; limit_rate 10m; }"
 
 # Body bytes nginx sent for a path so far.
 sent_for() { awk -v p="$1" '$1 == p { s += $2 } END { print s + 0 }' "$work/access.log"; }
@@ -70,11 +77,13 @@ stop_game() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
 }
 
-# entry_wise <url path> <folder>: one install, its seconds, peak memory and peak disk.
+# entry_wise <url path> <folder> [connections]: one install, its seconds (to_game: until the
+# game started), peak memory and peak disk.
 entry_wise() {
     rm -f "$work/done"
     watch_disk "$2" & local watcher=$!
-    read -r seconds kib _ < <(measure "$program" "$base$1" "$2" Content.zip Game.app)
+    read -r seconds kib _ < <(measure "$program" "$base$1" "$2" Content.zip Game.app "${3:-1}")
+    to_game="$(grep -o 'seconds_to_game=[0-9.]*' "$work/stderr.txt" | cut -d= -f2)"
     touch "$work/done"; wait "$watcher"
     disk_kib="$(cat "$work/disk.txt")"
     memory_mib=$((kib / 1024))
@@ -85,7 +94,9 @@ echo "== load: $(cut -d' ' -f1-3 /proc/loadavg)"
 mkdir -p "$work/ours"
 entry_wise /Content.zip "$work/ours"
 first_seconds="$seconds"
+first_to_game="$to_game"
 echo "first install:      $seconds s, $memory_mib MiB peak memory, $((disk_kib / 1024)) MiB peak disk"
+echo "  one connection, until the game starts: $first_to_game s"
 commit_line() { grep -oE '(Update|First install) put in place in .*' "$work/ours/out.log" | tail -n1; }
 echo "  commit of the whole release: $(commit_line)"
 mkdir -p "$work/pair"
@@ -127,4 +138,23 @@ rm -rf "$work/ours"
 read -r s3 _ < <(measure curl -s -o "$work/slow.zip" "$base/slow/Content.zip")
 rm -f "$work/slow.zip"
 echo "first at 40 MB/s:   $slow_seconds s, $memory_mib MiB peak memory; curl -o alone $s3 s; ratio $(echo "scale=2; $slow_seconds / $s3" | bc) (target <= 1.1)"
+
+ratio() { echo "scale=3; $1 / $2" | bc | sed 's/^\./0./'; }
+echo "== 4 connections; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+mkdir -p "$work/ours"
+entry_wise /Content.zip "$work/ours" 4
+echo "first install, 4 connections: $to_game s until the game starts, $seconds s in all, $memory_mib MiB peak memory; curl -o alone $s1 s; one connection $first_to_game s"
+echo "time to play vs curl -o: $(ratio "$to_game" "$s1")"
+echo "peak memory, 4 connections: $memory_mib MiB (target <= 64)"
+entry_wise /Update.zip "$work/ours" 4
+echo "update (~2 %), 4 connections: $seconds s; curl -o alone $s1 s"
+echo "2 % update vs curl -o: $(ratio "$seconds" "$s1")"
+rm -rf "$work/ours" && mkdir -p "$work/ours"
+entry_wise /capped/Content.zip "$work/ours" 4
+capped_seconds="$seconds"
+rm -rf "$work/ours"
+read -r s4 _ < <(measure curl -s -o "$work/capped.zip" "$base/capped/Content.zip")
+rm -f "$work/capped.zip"
+echo "first at 10 MB/s per connection, 4 connections: $capped_seconds s ($to_game s until the game starts); curl -o at that limit $s4 s"
+echo "capped, 4 connections vs curl -o capped: $(ratio "$capped_seconds" "$s4")"
 echo "== load: $(cut -d' ' -f1-3 /proc/loadavg)"
