@@ -90,7 +90,7 @@ TEST_F(EntryWiseInstall, OverFourConnectionsRunsAreFetchedAtOnceAndUnpackAsInfoZ
         publishManifest(release.version, archive, "", "1.0");
         configure("1.0", "/LatestVersion.ini", four);
         const ChildResult result = runLauncher();
-        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+        ASSERT_EQ(result.exitStatus, 0) << testing::PrintToString(lastRun());
         ASSERT_EQ(gameStarts(++run).size(), run);
         EXPECT_EQ(installedTree(), plainUnpack(archive)) << release.version;
         const auto requests = server->rangeRequests(archive);

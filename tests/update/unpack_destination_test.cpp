@@ -2,13 +2,16 @@
 // an earlier install whose files, folders and links the new release arranges differently, the
 // unfinished files of a killed unpack, and the modes it leaves behind.
 #include "update/unpack/launcher_records.h"
+#include "update/unpack/unpack_paths.h"
 #include "update/unpack/zip_extract.h"
 
 #include "tests/support/file_modes.h"
 #include "tests/update/download_test_support.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -239,3 +242,40 @@ TEST_F(UnpackDestinationTest, TheNextUnpackRemovesWhatAKilledOneLeft) {
 }
 
 } // namespace
+
+// Connections stage entries of one release at once: each may be the first to need a folder,
+// or find a file of an earlier run where the folder belongs, while another is making it.
+TEST(UnpackPaths, WritersMakingTheSameFoldersAtOnceAllGetThem) {
+    constexpr int writers = 4;
+    for (const bool fileInTheWay : {false, true}) {
+        for (int round = 0; round < 200; ++round) {
+            const TempFolder root;
+            if (fileInTheWay) {
+                writeFile(root.path() / "a", "left by an earlier run");
+            }
+            const Descriptor rootFd(open(root.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            std::atomic<int> ready{0};
+            std::vector<Problem> problems(writers);
+            std::vector<std::thread> threads;
+            for (int writer = 0; writer < writers; ++writer) {
+                threads.emplace_back([&, writer] {
+                    ++ready;
+                    while (ready.load() < writers) {
+                    }
+                    const std::vector<std::string> path{"a", "b", "c", std::to_string(writer)};
+                    const Descriptor made =
+                        openFolder(rootFd.fd, path, path.size(), {}, problems[writer]);
+                    if (!made.valid() && problems[writer].empty()) {
+                        problems[writer] = "no folder";
+                    }
+                });
+            }
+            for (std::thread& thread : threads) {
+                thread.join();
+            }
+            for (const Problem& problem : problems) {
+                ASSERT_EQ(problem, "") << "round " << round << (fileInTheWay ? ", a file" : "");
+            }
+        }
+    }
+}

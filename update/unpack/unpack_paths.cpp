@@ -159,18 +159,22 @@ Problem replaceWithFolder(int folder, const std::string& name, const std::string
                           const MadeLinks& madeLinks) {
     const int openError = errno;
     struct stat status {};
-    if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        S_ISDIR(status.st_mode)) {
+    const bool found = fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found && errno != ENOENT) {
         errno = openError;
         return errorText("cannot open the folder " + shown);
+    }
+    if (!found || S_ISDIR(status.st_mode)) {
+        return {}; // another writer replaced it meanwhile: the caller tries again
     }
     if (S_ISLNK(status.st_mode) && madeLinks.contains(shown)) {
         return "it would be written through the link " + shown;
     }
-    if (unlinkat(folder, name.c_str(), 0) != 0) {
+    // Gone or a folder already: another writer replaced it meanwhile.
+    if (unlinkat(folder, name.c_str(), 0) != 0 && errno != ENOENT && errno != EISDIR) {
         return errorText("cannot remove " + shown + ", which stands where a folder belongs");
     }
-    if (mkdirat(folder, name.c_str(), 0755) != 0) {
+    if (mkdirat(folder, name.c_str(), 0755) != 0 && errno != EEXIST) {
         return errorText("cannot create the folder " + shown);
     }
     return {};
@@ -190,6 +194,39 @@ std::string joined(const std::vector<std::string>& components, std::size_t count
     return path;
 }
 
+namespace {
+
+// The folder name in current, made or replaced when needed. Several writers may fill one tree at
+// once: what another makes or removes meanwhile is met by trying again.
+Descriptor folderIn(int current, const char* name, const std::string& shown,
+                    const MadeLinks& madeLinks, Problem& problem) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Descriptor next(openat(current, name, folderFlags));
+        if (next.valid()) {
+            return next;
+        }
+        if (errno == ENOTDIR || errno == ELOOP) {
+            problem = replaceWithFolder(current, name, shown, madeLinks);
+        } else if (errno == ENOENT) {
+            if (mkdirat(current, name, 0755) != 0 && errno != EEXIST) {
+                problem = errorText("cannot create the folder " + shown);
+            }
+        } else {
+            problem = errorText("cannot open the folder " + shown);
+        }
+        if (!problem.empty()) {
+            return {};
+        }
+    }
+    Descriptor last(openat(current, name, folderFlags));
+    if (!last.valid()) {
+        problem = errorText("cannot open the folder " + shown);
+    }
+    return last;
+}
+
+} // namespace
+
 Descriptor openFolder(int root, const std::vector<std::string>& components, std::size_t count,
                       const MadeLinks& madeLinks, Problem& problem) {
     Descriptor current(fcntl(root, F_DUPFD_CLOEXEC, 0));
@@ -198,24 +235,9 @@ Descriptor openFolder(int root, const std::vector<std::string>& components, std:
         return {};
     }
     for (std::size_t i = 0; i < count; ++i) {
-        const char* name = components[i].c_str();
         const std::string shown = joined(components, i + 1);
-        Descriptor next(openat(current.fd, name, folderFlags));
+        Descriptor next = folderIn(current.fd, components[i].c_str(), shown, madeLinks, problem);
         if (!next.valid()) {
-            if (errno == ENOTDIR || errno == ELOOP) {
-                problem = replaceWithFolder(current.fd, name, shown, madeLinks);
-            } else if (errno == ENOENT && mkdirat(current.fd, name, 0755) != 0 && errno != EEXIST) {
-                problem = errorText("cannot create the folder " + shown);
-            } else if (errno != ENOENT) {
-                problem = errorText("cannot open the folder " + shown);
-            }
-            if (!problem.empty()) {
-                return {};
-            }
-            next = Descriptor(openat(current.fd, name, folderFlags));
-        }
-        if (!next.valid()) {
-            problem = errorText("cannot open the folder " + shown);
             return {};
         }
         problem = clearSharedWriteBits(next.fd, shown);
