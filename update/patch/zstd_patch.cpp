@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
@@ -196,6 +197,14 @@ bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, Followi
     return applying.failure.empty();
 }
 
+// The seconds since start, which moves on to now: one phase after another.
+double lap(std::chrono::steady_clock::time_point& start) {
+    const auto now = std::chrono::steady_clock::now();
+    const std::chrono::duration<double> took = now - start;
+    start = now;
+    return took.count();
+}
+
 PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd,
                    std::uint64_t expectedBytes) {
     PatchOutcome outcome;
@@ -212,10 +221,12 @@ PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd,
     Applying applying{readPatch, std::vector<char>(ZSTD_DStreamInSize()), {}, {}};
     const auto size = announcedSize(applying, expectedBytes);
     FileMapping result;
+    auto phase = std::chrono::steady_clock::now();
     if (!size || !prepareOutput(outputFd, *size, result, applying.failure)) {
         outcome.failure = applying.failure;
         return outcome;
     }
+    outcome.preparingSeconds = lap(phase);
     const Decoder decoder = makeDecoder(base, applying.failure);
     char nothing = 0; // where an empty result "goes": the decoder wants an address
     ZSTD_outBuffer out{*size > 0 ? result.address : &nothing, static_cast<std::size_t>(*size), 0};
@@ -224,7 +235,9 @@ PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd,
         outcome.failure = applying.failure;
         return outcome;
     }
+    outcome.decodingSeconds = lap(phase);
     outcome.sha256 = hash.finish(out.pos);
+    outcome.hashTailSeconds = lap(phase);
     outcome.bytes = out.pos;
     if (outcome.sha256.empty()) {
         outcome.failure = "cannot hash the result";
