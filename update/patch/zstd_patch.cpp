@@ -159,6 +159,17 @@ void populateAhead(const ZSTD_outBuffer& out, std::size_t& populated) {
     populated += length;
 }
 
+// Hands the decoder the patch a little at a time: a few bytes of it can make hundreds of MiB of
+// the result (a long stretch of the base), and between two calls the hash, the pages asked for
+// ahead and the writing behind all catch up with the decoder instead of waiting for it.
+std::size_t decodeStep(ZSTD_DCtx* decoder, ZSTD_outBuffer& out, ZSTD_inBuffer& in) {
+    constexpr std::size_t inputStep = 1024;
+    ZSTD_inBuffer piece{in.src, std::min(in.size, in.pos + inputStep), in.pos};
+    const std::size_t left = ZSTD_decompressStream(decoder, &out, &piece);
+    in.pos = piece.pos;
+    return left;
+}
+
 // Decodes the frame into out, reporting to the hash how far the result is made, then makes
 // sure that nothing follows the frame (reading to the end also lets libzip check the entry's
 // CRC-32).
@@ -167,7 +178,7 @@ bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, Followi
     while (true) {
         populateAhead(out, populated);
         const std::size_t before = applying.in.pos + out.pos;
-        const std::size_t left = ZSTD_decompressStream(decoder, &out, &applying.in);
+        const std::size_t left = decodeStep(decoder, out, applying.in);
         if (ZSTD_isError(left)) {
             applying.failure = std::string("the patch does not apply: ") + ZSTD_getErrorName(left);
             return false;
