@@ -33,6 +33,7 @@ using Decoder = std::unique_ptr<ZSTD_DCtx, DecoderFree>;
 
 struct Applying {
     const PatchReader& readPatch;
+    int outputFd;
     std::vector<char> input;
     ZSTD_inBuffer in{nullptr, 0, 0};
     std::string failure;
@@ -159,6 +160,19 @@ void populateAhead(const ZSTD_outBuffer& out, std::size_t& populated) {
     populated += length;
 }
 
+// Sends the made part of the result to the disk a stretch at a time, without waiting for it:
+// the result's pages are written while the decoder runs instead of all at once by the commit's
+// sync. The decoder never writes a made byte again, so no page is written twice.
+void writeBehind(int outputFd, std::size_t made, std::size_t& sent, bool last) {
+    constexpr std::size_t stretch = 32 << 20;
+    if (made < sent + stretch && !(last && made > sent)) {
+        return;
+    }
+    sync_file_range(outputFd, static_cast<off_t>(sent), static_cast<off_t>(made - sent),
+                    SYNC_FILE_RANGE_WRITE);
+    sent = made;
+}
+
 // Hands the decoder the patch a little at a time: a few bytes of it can make hundreds of MiB of
 // the result (a long stretch of the base), and between two calls the hash, the pages asked for
 // ahead and the writing behind all catch up with the decoder instead of waiting for it.
@@ -175,6 +189,7 @@ std::size_t decodeStep(ZSTD_DCtx* decoder, ZSTD_outBuffer& out, ZSTD_inBuffer& i
 // CRC-32).
 bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, FollowingHash& hash) {
     std::size_t populated = 0;
+    std::size_t sent = 0;
     while (true) {
         populateAhead(out, populated);
         const std::size_t before = applying.in.pos + out.pos;
@@ -184,6 +199,7 @@ bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, Followi
             return false;
         }
         hash.madeUpTo(out.pos);
+        writeBehind(applying.outputFd, out.pos, sent, left == 0);
         if (left == 0) {
             break;
         }
@@ -229,7 +245,7 @@ PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd,
         outcome.failure = errorText("cannot map the base");
         return outcome;
     }
-    Applying applying{readPatch, std::vector<char>(ZSTD_DStreamInSize()), {}, {}};
+    Applying applying{readPatch, outputFd, std::vector<char>(ZSTD_DStreamInSize()), {}, {}};
     const auto size = announcedSize(applying, expectedBytes);
     FileMapping result;
     auto phase = std::chrono::steady_clock::now();
