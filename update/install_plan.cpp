@@ -225,9 +225,12 @@ InstallPlan planInstall(zip_t* archive, const std::vector<ZipEntry>& entries,
         const ZipEntry& entry = entries[position];
         const auto hash = hashes.find(entry.name);
         const std::string sha256 = hash == hashes.end() ? std::string() : hash->second.sha256;
-        const bool installed = recordVouchesFor(archive, entry, sources, sha256) ||
-                               installedCopyMatches(archive, entry, sources.installedRoot, sha256,
-                                                    &plan.installedSha256[position]);
+        const std::string path = joined(entry.components, entry.components.size());
+        const bool installed =
+            recordVouchesFor(archive, entry, sources, sha256) ||
+            (!recordedWithOtherSha256(sources.recorded, sources.installedRoot, path, sha256) &&
+             installedCopyMatches(archive, entry, sources.installedRoot, sha256,
+                                  &plan.installedSha256[position]));
         plan.installed[position] = installed;
         const bool staged = !installed && sources.stagingRoot >= 0 &&
                             installedCopyMatches(archive, entry, sources.stagingRoot, sha256);
