@@ -162,7 +162,8 @@ void populateAhead(const ZSTD_outBuffer& out, std::size_t& populated) {
 
 // Sends the made part of the result to the disk a stretch at a time, without waiting for it:
 // the result's pages are written while the decoder runs instead of all at once by the commit's
-// sync. The decoder never writes a made byte again, so no page is written twice.
+// sync. The decoder only reads back what it made: no page but the one at a stretch's edge is
+// written to the disk twice.
 void writeBehind(int outputFd, std::size_t made, std::size_t& sent, bool last) {
     constexpr std::size_t stretch = 32 << 20;
     if (made < sent + stretch && !(last && made > sent)) {
