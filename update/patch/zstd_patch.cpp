@@ -147,28 +147,17 @@ Decoder makeDecoder(const FileMapping& base, std::string& failure) {
     return decoder;
 }
 
-// Makes the output's pages a stretch ahead of the decoder and maps them in one call, rather than
-// one fault at a time as it writes them. They are first written with zeros, 64 KiB at a time: a
-// page made by a write is not read, whereas a fault on a block not yet written reads ahead large
-// pages of zeros, and clearing that fresh memory took most of the decoder's time here. Nothing
-// below what the decoder has made is written: it writes over every later byte. Where the system
-// cannot, the pages fault in as before.
-void populateAhead(const ZSTD_outBuffer& out, std::size_t& populated, int outputFd) {
+// Asks for the output's pages a stretch ahead of the decoder, in one call each, rather than
+// one fault at a time as it writes them. Where the system cannot, the pages fault in as before.
+void populateAhead(const ZSTD_outBuffer& out, std::size_t& populated) {
     constexpr std::size_t margin = 16 << 20;
     constexpr std::size_t stretch = 64 << 20;
-    constexpr std::size_t piece = 64 << 10;
-    static const char zeros[piece] = {};
     if (out.pos + margin <= populated || populated >= out.size) {
         return;
     }
-    const std::size_t end = std::min(out.size, populated + stretch);
-    for (std::size_t at = std::max(populated, out.pos); at < end; at += piece) {
-        if (pwrite(outputFd, zeros, std::min(piece, end - at), static_cast<off_t>(at)) < 0) {
-            break;
-        }
-    }
-    madvise(static_cast<char*>(out.dst) + populated, end - populated, MADV_POPULATE_WRITE);
-    populated = end;
+    const std::size_t length = std::min(stretch, out.size - populated);
+    madvise(static_cast<char*>(out.dst) + populated, length, MADV_POPULATE_WRITE);
+    populated += length;
 }
 
 // Sends the made part of the result to the disk a stretch at a time, without waiting for it:
@@ -203,7 +192,7 @@ bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, Followi
     std::size_t populated = 0;
     std::size_t sent = 0;
     while (true) {
-        populateAhead(out, populated, applying.outputFd);
+        populateAhead(out, populated);
         const std::size_t before = applying.in.pos + out.pos;
         const std::size_t left = decodeStep(decoder, out, applying.in);
         if (ZSTD_isError(left)) {
