@@ -14,7 +14,9 @@
 #   a real launcher update from nginx on loopback (bench/entry_wise_install_benchmark, release 1
 #     installed entry-wise first): the body bytes nginx sent for the whole update, counted in its
 #     access log, against the file's size (target at most 1.5 %), against the same update of the
-#     release packed without patches (the whole entry) and against `zstd --patch-from`
+#     release packed without patches (the whole entry) and against `zstd --patch-from`; its wall
+#     time against that update's (target at most 0.6), with where each update's time went, from
+#     their run-log lines
 # Everything lives in one work folder (BENCH_DIR, default /tmp, about 8 GiB), removed at the end.
 #   bench/patch_benchmark.sh [build dir, default build]
 set -euo pipefail
@@ -36,7 +38,9 @@ def bundle(version):
     os.makedirs(f"{contents}/MacOS")
     os.makedirs(f"{contents}/Resources")
     with open(f"{contents}/MacOS/Game", "w") as f:
-        f.write("#!/bin/sh\nexit 0\n")
+        # Still running when the launcher checks that it started: a game gone at once counts as
+        # one that failed to start, and the update as failed.
+        f.write("#!/bin/sh\nsleep 2\n")
     os.chmod(f"{contents}/MacOS/Game", 0o755)
     return f"{contents}/Resources/levels.pak"
 old, new = bundle(1), bundle(2)
@@ -144,14 +148,31 @@ mkdir -p "$work/player"
 read -r first_sent first_seconds < <(update "$work/player" v1.zip)
 echo "first install of release 1: $first_sent bytes sent, $first_seconds s"
 cp -a "$work/player" "$work/player-plain"
+sync # the copy's writes are the benchmark's, not the next update's to make durable
 read -r patched_sent patched_seconds < <(update "$work/player" v2.zip)
 cmp -s "$work/player/Game.app/Contents/Resources/levels.pak" "$new" || {
     echo "the updated file differs from the new one"; exit 1; }
 grep -o 'fetching [0-9]* of .*' "$work/player/out.log" | tail -n1 | sed 's/^/  plan: /'
+read -r patch_fetch patch_reserve patch_make patch_hash patch_all < <(sed -n \
+    's/.* patched in \([0-9.]*\) s (patch fetched in \([0-9.]*\) s, result reserved in \([0-9.]*\) s, made in \([0-9.]*\) s, hashed \([0-9.]*\) s after)$/\2 \3 \4 \5 \1/p' \
+    "$work/player/out.log" | tail -n1) || true # no such line: the file came whole
 read -r plain_sent plain_seconds < <(update "$work/player-plain" v2-plain.zip)
 cmp -s "$work/player-plain/Game.app/Contents/Resources/levels.pak" "$new" || {
     echo "the whole-entry update's file differs from the new one"; exit 1; }
 echo "update by the launcher, counted at nginx: $patched_sent bytes, $(percent "$patched_sent" "$file_bytes") % of the file (target <= 1.5 %), $patched_seconds s"
 echo "  the same update without patches (whole entry): $plain_sent bytes, $plain_seconds s; the patched update moves $(percent "$patched_sent" "$plain_sent") % of it"
 echo "  zstd -$level --patch-from on the same pair: $anchor_bytes bytes; the update moves $(percent "$patched_sent" "$anchor_bytes") % of it"
+# commit_times <player folder>: the sync (staged files and journal made durable) and the moves of
+# the last update's commit, from its run-log line.
+commit_times() {
+    sed -n 's/.*Update put in place in .* in \([0-9.]*\) s after \([0-9.]*\) s making the staged files and the journal durable$/\2 \1/p' \
+        "$1/out.log" | tail -n1
+}
+read -r patched_sync patched_move < <(commit_times "$work/player") || true
+read -r plain_sync plain_move < <(commit_times "$work/player-plain") || true
+# figure <awk expression>: its value with two decimals (a missing figure counts as 0).
+figure() { awk "BEGIN { printf \"%.2f\", $1 }"; }
+echo "patched vs whole-entry update: $(figure "$patched_seconds / $plain_seconds")"
+echo "  patched update, $patched_seconds s: patch fetched ${patch_fetch:-?} s, result reserved ${patch_reserve:-?} s, made ${patch_make:-?} s, hashed ${patch_hash:-?} s after, staged in all ${patch_all:-?} s; sync ${patched_sync:-?} s, commit ${patched_move:-?} s; planning and the rest $(figure "$patched_seconds - 0${patch_all:-} - 0${patched_sync:-} - 0${patched_move:-}") s"
+echo "  whole-entry update, $plain_seconds s: fetched, hashed and staged $(figure "$plain_seconds - 0${plain_sync:-} - 0${plain_move:-}") s (planning included); sync ${plain_sync:-?} s, commit ${plain_move:-?} s"
 echo "== load: $(cut -d' ' -f1-3 /proc/loadavg)"

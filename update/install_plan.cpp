@@ -254,9 +254,11 @@ InstallPlan planInstall(zip_t* archive, std::vector<PlannedEntry> entries,
     for (PlannedEntry& planned : plan.entries) {
         const ZipEntry& entry = *planned.entry;
         const std::string& sha256 = planned.requiredSha256;
+        const std::string path = joined(entry.components, entry.components.size());
         if (recordVouchesFor(archive, entry, sources, sha256) ||
-            installedCopyMatches(archive, entry, sources.installedRoot, sha256,
-                                 &planned.installedSha256)) {
+            (!recordedWithOtherSha256(sources.recorded, sources.installedRoot, path, sha256) &&
+             installedCopyMatches(archive, entry, sources.installedRoot, sha256,
+                                  &planned.installedSha256))) {
             planned.source = EntrySource::Installed;
         } else if (sources.stagingRoot >= 0 &&
                    installedCopyMatches(archive, entry, sources.stagingRoot, sha256)) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
@@ -32,6 +33,7 @@ using Decoder = std::unique_ptr<ZSTD_DCtx, DecoderFree>;
 
 struct Applying {
     const PatchReader& readPatch;
+    int outputFd;
     std::vector<char> input;
     ZSTD_inBuffer in{nullptr, 0, 0};
     std::string failure;
@@ -158,20 +160,47 @@ void populateAhead(const ZSTD_outBuffer& out, std::size_t& populated) {
     populated += length;
 }
 
+// Sends the made part of the result to the disk a stretch at a time, without waiting for it:
+// the result's pages are written while the decoder runs instead of all at once by the commit's
+// sync. The decoder only reads back what it made: no page but the one at a stretch's edge is
+// written to the disk twice.
+void writeBehind(int outputFd, std::size_t made, std::size_t& sent, bool last) {
+    constexpr std::size_t stretch = 32 << 20;
+    if (made < sent + stretch && !(last && made > sent)) {
+        return;
+    }
+    sync_file_range(outputFd, static_cast<off_t>(sent), static_cast<off_t>(made - sent),
+                    SYNC_FILE_RANGE_WRITE);
+    sent = made;
+}
+
+// Hands the decoder the patch a little at a time: a few bytes of it can make hundreds of MiB of
+// the result (a long stretch of the base), and between two calls the hash, the pages asked for
+// ahead and the writing behind all catch up with the decoder instead of waiting for it.
+std::size_t decodeStep(ZSTD_DCtx* decoder, ZSTD_outBuffer& out, ZSTD_inBuffer& in) {
+    constexpr std::size_t inputStep = 1024;
+    ZSTD_inBuffer piece{in.src, std::min(in.size, in.pos + inputStep), in.pos};
+    const std::size_t left = ZSTD_decompressStream(decoder, &out, &piece);
+    in.pos = piece.pos;
+    return left;
+}
+
 // Decodes the frame into out, reporting to the hash how far the result is made, then makes
 // sure that nothing follows the frame (reading to the end also lets libzip check the entry's
 // CRC-32).
 bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, FollowingHash& hash) {
     std::size_t populated = 0;
+    std::size_t sent = 0;
     while (true) {
         populateAhead(out, populated);
         const std::size_t before = applying.in.pos + out.pos;
-        const std::size_t left = ZSTD_decompressStream(decoder, &out, &applying.in);
+        const std::size_t left = decodeStep(decoder, out, applying.in);
         if (ZSTD_isError(left)) {
             applying.failure = std::string("the patch does not apply: ") + ZSTD_getErrorName(left);
             return false;
         }
         hash.madeUpTo(out.pos);
+        writeBehind(applying.outputFd, out.pos, sent, left == 0);
         if (left == 0) {
             break;
         }
@@ -196,6 +225,14 @@ bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, Followi
     return applying.failure.empty();
 }
 
+// The seconds since start, which moves on to now: one phase after another.
+double lap(std::chrono::steady_clock::time_point& start) {
+    const auto now = std::chrono::steady_clock::now();
+    const std::chrono::duration<double> took = now - start;
+    start = now;
+    return took.count();
+}
+
 PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd,
                    std::uint64_t expectedBytes) {
     PatchOutcome outcome;
@@ -209,13 +246,15 @@ PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd,
         outcome.failure = errorText("cannot map the base");
         return outcome;
     }
-    Applying applying{readPatch, std::vector<char>(ZSTD_DStreamInSize()), {}, {}};
+    Applying applying{readPatch, outputFd, std::vector<char>(ZSTD_DStreamInSize()), {}, {}};
     const auto size = announcedSize(applying, expectedBytes);
     FileMapping result;
+    auto phase = std::chrono::steady_clock::now();
     if (!size || !prepareOutput(outputFd, *size, result, applying.failure)) {
         outcome.failure = applying.failure;
         return outcome;
     }
+    outcome.preparingSeconds = lap(phase);
     const Decoder decoder = makeDecoder(base, applying.failure);
     char nothing = 0; // where an empty result "goes": the decoder wants an address
     ZSTD_outBuffer out{*size > 0 ? result.address : &nothing, static_cast<std::size_t>(*size), 0};
@@ -224,7 +263,9 @@ PatchOutcome apply(int baseFd, const PatchReader& readPatch, int outputFd,
         outcome.failure = applying.failure;
         return outcome;
     }
+    outcome.decodingSeconds = lap(phase);
     outcome.sha256 = hash.finish(out.pos);
+    outcome.hashTailSeconds = lap(phase);
     outcome.bytes = out.pos;
     if (outcome.sha256.empty()) {
         outcome.failure = "cannot hash the result";

@@ -25,6 +25,11 @@ struct PatchOutcome {
     std::string sha256; // lower-case hex of the result; empty on failure
     std::uint64_t bytes = 0;
     std::string failure; // why the patch did not apply; empty on success
+    // Where the time went, for the run log: reserving and mapping the result, decoding it, and
+    // finishing its hash once the last byte was made.
+    double preparingSeconds = 0;
+    double decodingSeconds = 0;
+    double hashTailSeconds = 0;
     bool applied() const { return failure.empty(); }
 };
 

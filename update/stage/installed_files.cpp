@@ -139,3 +139,13 @@ bool stillAsInstalled(int root, const InstalledFile& recorded) {
     return now && now->size == recorded.size && now->modifiedNs == recorded.modifiedNs &&
            now->inode == recorded.inode && now->mode == recorded.mode;
 }
+
+bool recordedWithOtherSha256(const InstalledFiles* recorded, int root, const std::string& path,
+                             const std::string& sha256) {
+    if (recorded == nullptr || sha256.empty()) {
+        return false;
+    }
+    const auto found = recorded->find(path);
+    return found != recorded->end() && found->second.hash.starts_with("sha256:") &&
+           found->second.hash != sha256Label(sha256) && stillAsInstalled(root, found->second);
+}

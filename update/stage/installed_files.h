@@ -50,5 +50,11 @@ std::optional<InstalledFile> describeInstalledFile(int root, const std::string& 
 // and put its time back.
 bool stillAsInstalled(int root, const InstalledFile& recorded);
 
+// Whether the record holds path as still the very file it recorded (stillAsInstalled) with a
+// SHA-256 other than sha256 (hex; none given: false): the file then differs from it without
+// being read, which for a big file saves reading it whole.
+bool recordedWithOtherSha256(const InstalledFiles* recorded, int root, const std::string& path,
+                             const std::string& sha256);
+
 // The components of a recorded path.
 std::vector<std::string> pathComponents(const std::string& path);
