@@ -6,6 +6,7 @@
 #include "tests/update/download_test_support.h"
 #include "update/entry_stream_install.h"
 #include "update/http/range_reader.h"
+#include "update/stage/staged_commit.h"
 
 #include <fstream>
 #include <memory>
@@ -38,9 +39,12 @@ class PatchedEntry : public LoggedTest {
         });
     }
 
+    // The road, then the record as the worker makes it once the game runs: a first install's
+    // files are recorded only then.
     bool install(const fs::path& folder, const std::string& path, const std::string& version) {
         return installContentEntryWise(http.url(path), folder.string(), "Game.zip", "Game.app",
-                                       std::nullopt, {}, version) == EntryWiseInstall::Installed;
+                                       std::nullopt, {}, version) == EntryWiseInstall::Installed &&
+               recordCommittedRelease(folder.string(), version, true) == 0;
     }
 
     TempFolder work;
