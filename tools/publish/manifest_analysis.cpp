@@ -1,5 +1,7 @@
 #include "tools/publish/manifest_analysis.h"
 
+#include "tools/publish/manifest_pieces.h"
+
 #include "update/release/mirror_urls.h"
 
 #include <algorithm>
@@ -13,58 +15,6 @@ namespace {
 
 // The parser keeps a key name for continuation lines in a 50-byte buffer.
 constexpr std::size_t kKeptNameBytes = 49;
-
-struct Piece {
-    std::string text; // as the parser's reader hands it over, line end included
-    std::size_t line; // line of the file it comes from
-};
-
-bool isBlank(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-std::string_view stripRight(std::string_view s) {
-    while (!s.empty() && isBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
-std::string_view stripLeft(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    return s;
-}
-
-// Where the parser stops scanning: the first of chars, or a ";" right after white space.
-std::size_t findCharsOrComment(std::string_view s, std::string_view chars) {
-    bool afterBlank = false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (chars.find(s[i]) != std::string_view::npos || (afterBlank && s[i] == ';')) {
-            return i;
-        }
-        afterBlank = isBlank(s[i]);
-    }
-    return s.size();
-}
-
-std::vector<Piece> splitIntoPieces(const std::string& text) {
-    std::vector<Piece> pieces;
-    std::size_t line = 1;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t newline = text.find('\n', at);
-        const std::size_t lineEnd = newline == std::string::npos ? text.size() : newline + 1;
-        const std::size_t length = std::min(lineEnd - at, kLinePieceBytes);
-        pieces.push_back({text.substr(at, length), line});
-        at += length;
-        if (at == lineEnd && newline != std::string::npos) {
-            ++line;
-        }
-    }
-    return pieces;
-}
 
 std::optional<std::size_t> exactKey(std::string_view name) {
     for (std::size_t i = 0; i < kManifestKeys.size(); ++i) {
