@@ -264,9 +264,8 @@ Ending openFirstPlace(RangeReader*& opened, std::vector<std::unique_ptr<RangeRea
             opened = reader.get();
             return ending;
         }
-        writeToLog("entry-wise install of " + destination.places[0] + ": " +
-                   destination.places[place] + " dropped (" + ending.reason +
-                   "), carrying on from " + destination.places[place + 1]);
+        logPlaceDropped(destination.places[0], destination.places[place], ending.reason,
+                        destination.places[place + 1]);
     }
 }
 

@@ -16,6 +16,12 @@ Ending readerEnding(const RangeReader& reader) {
     return endingOf(Step::TransferFailed, reader.reason());
 }
 
+void logPlaceDropped(const std::string& url, const std::string& place, const std::string& why,
+                     const std::string& next) {
+    writeToLog("entry-wise install of " + url + ": " + place + " dropped (" + why +
+               "), carrying on from " + next);
+}
+
 void logFallback(const std::string& url, const std::string& why) {
     writeToLog("entry-wise install of " + url +
                " not possible, fetching the whole archive: " + why);

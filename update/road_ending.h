@@ -38,5 +38,9 @@ Ending readerEnding(const RangeReader& reader);
 // The road's result for an ending, after its run-log lines.
 EntryWiseInstall roadResult(const Ending& ending, const std::string& url);
 
+// The line that says a place of the archive failed and the install goes on from the next one.
+void logPlaceDropped(const std::string& url, const std::string& place, const std::string& why,
+                     const std::string& next);
+
 // The line that hands a release to the whole-archive road.
 void logFallback(const std::string& url, const std::string& why);

@@ -43,8 +43,7 @@ std::size_t placeAfter(Shared& shared, std::size_t from, const std::string& why)
     const std::lock_guard lock(shared.mutex);
     const auto& places = shared.transfers.places;
     if (shared.place == from && from + 1 < places.size()) {
-        writeToLog("entry-wise install of " + shared.transfers.url + ": " + places[from] +
-                   " dropped (" + why + "), carrying on from " + places[from + 1]);
+        logPlaceDropped(shared.transfers.url, places[from], why, places[from + 1]);
     }
     shared.place = std::max(shared.place, from + 1);
     return shared.place;
