@@ -15,8 +15,8 @@
 #     installed entry-wise first): the body bytes nginx sent for the whole update, counted in its
 #     access log, against the file's size (target at most 1.5 %), against the same update of the
 #     release packed without patches (the whole entry) and against `zstd --patch-from`; its wall
-#     time against that update's (target at most 0.6), with where each update's time went, from
-#     their run-log lines
+#     time against that update's (target at most 0.6; the median of three rounds, each round's
+#     pair printed), with where each update's time went, from their run-log lines
 # Everything lives in one work folder (BENCH_DIR, default /tmp, about 8 GiB), removed at the end.
 #   bench/patch_benchmark.sh [build dir, default build]
 set -euo pipefail
@@ -126,8 +126,8 @@ for run in 0 1 2 3; do
     echo "apply, run $run: $apply_seconds s vs cp $cp_seconds s, ratio $(echo "scale=2; $apply_seconds / $cp_seconds" | bc) (target <= 2); hashing the file alone $hash_seconds s; peak RssAnon $apply_anon KiB (target <= 65536)"
 done
 
-# The launcher's update against nginx: release 1 installed entry-wise, then release 2 with its
-# patch, and a copy of the same player updated to release 2 packed without patches.
+# The launcher's updates against nginx: two players with release 1 installed entry-wise, one
+# updated to release 2 with its patch, the other to release 2 packed without patches.
 mkdir -p "$work/www"
 mv "$work/v1.zip" "$work/v2.zip" "$work/www/"
 "$publish" pack "$work/v2/Game.app" --output "$work/www/v2-plain.zip" > /dev/null
@@ -144,35 +144,71 @@ update() {
     sleep 1 # nginx logs a request once it has closed it, which may be just after the client ends
     echo "$(( $(sent_in_all) - before )) $(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' "$work/update.txt")"
 }
-mkdir -p "$work/player"
-read -r first_sent first_seconds < <(update "$work/player" v1.zip)
-echo "first install of release 1: $first_sent bytes sent, $first_seconds s"
-cp -a "$work/player" "$work/player-plain"
-sync # the copy's writes are the benchmark's, not the next update's to make durable
-read -r patched_sent patched_seconds < <(update "$work/player" v2.zip)
-cmp -s "$work/player/Game.app/Contents/Resources/levels.pak" "$new" || {
-    echo "the updated file differs from the new one"; exit 1; }
-grep -o 'fetching [0-9]* of .*' "$work/player/out.log" | tail -n1 | sed 's/^/  plan: /'
-read -r patch_fetch patch_reserve patch_make patch_hash patch_all < <(sed -n \
-    's/.* patched in \([0-9.]*\) s (patch fetched in \([0-9.]*\) s, result reserved in \([0-9.]*\) s, made in \([0-9.]*\) s, hashed \([0-9.]*\) s after)$/\2 \3 \4 \5 \1/p' \
-    "$work/player/out.log" | tail -n1) || true # no such line: the file came whole
-read -r plain_sent plain_seconds < <(update "$work/player-plain" v2-plain.zip)
-cmp -s "$work/player-plain/Game.app/Contents/Resources/levels.pak" "$new" || {
-    echo "the whole-entry update's file differs from the new one"; exit 1; }
-echo "update by the launcher, counted at nginx: $patched_sent bytes, $(percent "$patched_sent" "$file_bytes") % of the file (target <= 1.5 %), $patched_seconds s"
-echo "  the same update without patches (whole entry): $plain_sent bytes, $plain_seconds s; the patched update moves $(percent "$patched_sent" "$plain_sent") % of it"
-echo "  zstd -$level --patch-from on the same pair: $anchor_bytes bytes; the update moves $(percent "$patched_sent" "$anchor_bytes") % of it"
 # commit_times <player folder>: the sync (staged files and journal made durable) and the moves of
 # the last update's commit, from its run-log line.
 commit_times() {
     sed -n 's/.*Update put in place in .* in \([0-9.]*\) s after \([0-9.]*\) s making the staged files and the journal durable$/\2 \1/p' \
         "$1/out.log" | tail -n1
 }
-read -r patched_sync patched_move < <(commit_times "$work/player") || true
-read -r plain_sync plain_move < <(commit_times "$work/player-plain") || true
+# patch_times <player folder>: the last patched entry's phases, from its run-log line.
+patch_times() {
+    sed -n 's/.* patched in \([0-9.]*\) s (patch fetched in \([0-9.]*\) s, result reserved in \([0-9.]*\) s, made in \([0-9.]*\) s, hashed \([0-9.]*\) s after)$/\2 \3 \4 \5 \1/p' \
+        "$1/out.log" | tail -n1
+}
 # figure <awk expression>: its value with two decimals (a missing figure counts as 0).
 figure() { awk "BEGIN { printf \"%.2f\", $1 }"; }
-echo "patched vs whole-entry update: $(figure "$patched_seconds / $plain_seconds")"
-echo "  patched update, $patched_seconds s: patch fetched ${patch_fetch:-?} s, result reserved ${patch_reserve:-?} s, made ${patch_make:-?} s, hashed ${patch_hash:-?} s after, staged in all ${patch_all:-?} s; sync ${patched_sync:-?} s, commit ${patched_move:-?} s; planning and the rest $(figure "$patched_seconds - 0${patch_all:-} - 0${patched_sync:-} - 0${patched_move:-}") s"
-echo "  whole-entry update, $plain_seconds s: fetched, hashed and staged $(figure "$plain_seconds - 0${plain_sync:-} - 0${plain_move:-}") s (planning included); sync ${plain_sync:-?} s, commit ${plain_move:-?} s"
+# fresh_player <folder>: release 1 installed into it by the launcher; prints the bytes and seconds.
+# Installed, not copied: a copy's files have other inodes, and the launcher hashes files it does
+# not recognise again before planning, which would burden one of the two updates alone.
+fresh_player() {
+    rm -rf "$1" && mkdir -p "$1"
+    update "$1" v1.zip
+}
+# check_updated <player folder>: its file is the new one, byte for byte.
+check_updated() {
+    cmp -s "$1/Game.app/Contents/Resources/levels.pak" "$new" || {
+        echo "the file updated in $1 differs from the new one"; exit 1; }
+}
+# Memory this machine has not touched for a while costs a lot to touch again (here 4 GiB took from
+# 3.4 to 9.5 s, one run after another): this virtual machine hands the memory freed to its host
+# within about two seconds, and either update makes a 1 GiB file's pages. So each update starts
+# after the same pause, neither inheriting the memory the other just freed; and there are three
+# rounds, each with two players freshly installed and the order of the two updates turned in the
+# middle one. The ratio is the median of the rounds' own ratios.
+settled_update() {
+    sync
+    sleep 3
+    update "$@"
+}
+ratios=()
+for round in 1 2 3; do
+    read -r first_sent first_seconds < <(fresh_player "$work/player")
+    [ "$round" = 1 ] && echo "first install of release 1: $first_sent bytes sent, $first_seconds s"
+    fresh_player "$work/player-plain" > /dev/null
+    if [ "$round" = 2 ]; then
+        read -r plain_sent plain_seconds < <(settled_update "$work/player-plain" v2-plain.zip)
+        read -r patched_sent patched_seconds < <(settled_update "$work/player" v2.zip)
+    else
+        read -r patched_sent patched_seconds < <(settled_update "$work/player" v2.zip)
+        read -r plain_sent plain_seconds < <(settled_update "$work/player-plain" v2-plain.zip)
+    fi
+    check_updated "$work/player"
+    check_updated "$work/player-plain"
+    read -r patch_fetch patch_reserve patch_make patch_hash patch_all < <(patch_times "$work/player") ||
+        true # no such line: the file came whole
+    read -r patched_sync patched_move < <(commit_times "$work/player") || true
+    read -r plain_sync plain_move < <(commit_times "$work/player-plain") || true
+    if [ "$round" = 1 ]; then
+        grep -o 'fetching [0-9]* of .*' "$work/player/out.log" | tail -n1 | sed 's/^/  plan: /'
+        echo "update by the launcher, counted at nginx: $patched_sent bytes, $(percent "$patched_sent" "$file_bytes") % of the file (target <= 1.5 %), $patched_seconds s"
+        echo "  the same update without patches (whole entry): $plain_sent bytes, $plain_seconds s; the patched update moves $(percent "$patched_sent" "$plain_sent") % of it"
+        echo "  zstd -$level --patch-from on the same pair: $anchor_bytes bytes; the update moves $(percent "$patched_sent" "$anchor_bytes") % of it"
+    fi
+    ratio="$(figure "$patched_seconds / $plain_seconds")"
+    ratios+=("$ratio")
+    echo "round $round ($([ "$round" = 2 ] && echo "whole entry first" || echo "patched first")): patched $patched_seconds s vs whole entry $plain_seconds s, ratio $ratio"
+    echo "  patched update, $patched_seconds s: patch fetched ${patch_fetch:-?} s, result reserved ${patch_reserve:-?} s, made ${patch_make:-?} s, hashed ${patch_hash:-?} s after, staged in all ${patch_all:-?} s; sync ${patched_sync:-?} s, commit ${patched_move:-?} s; planning and the rest $(figure "$patched_seconds - 0${patch_all:-} - 0${patched_sync:-} - 0${patched_move:-}") s"
+    echo "  whole-entry update, $plain_seconds s: fetched, hashed and staged $(figure "$plain_seconds - 0${plain_sync:-} - 0${plain_move:-}") s (planning included); sync ${plain_sync:-?} s, commit ${plain_move:-?} s"
+done
+echo "patched vs whole-entry update: $(printf '%s\n' "${ratios[@]}" | sort -n | sed -n 2p)"
 echo "== load: $(cut -d' ' -f1-3 /proc/loadavg)"

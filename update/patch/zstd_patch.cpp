@@ -3,6 +3,7 @@
 #include "platform/mapped_file.h"
 #include "platform/regular_file.h"
 #include "update/patch/following_hash.h"
+#include "update/patch/pages_ahead.h"
 #include "update/unpack/unpack_paths.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <optional>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -147,19 +147,6 @@ Decoder makeDecoder(const FileMapping& base, std::string& failure) {
     return decoder;
 }
 
-// Asks for the output's pages a stretch ahead of the decoder, in one call each, rather than
-// one fault at a time as it writes them. Where the system cannot, the pages fault in as before.
-void populateAhead(const ZSTD_outBuffer& out, std::size_t& populated) {
-    constexpr std::size_t margin = 16 << 20;
-    constexpr std::size_t stretch = 64 << 20;
-    if (out.pos + margin <= populated || populated >= out.size) {
-        return;
-    }
-    const std::size_t length = std::min(stretch, out.size - populated);
-    madvise(static_cast<char*>(out.dst) + populated, length, MADV_POPULATE_WRITE);
-    populated += length;
-}
-
 // Sends the made part of the result to the disk a stretch at a time, without waiting for it:
 // the result's pages are written while the decoder runs instead of all at once by the commit's
 // sync. The decoder only reads back what it made: no page but the one at a stretch's edge is
@@ -175,7 +162,7 @@ void writeBehind(int outputFd, std::size_t made, std::size_t& sent, bool last) {
 }
 
 // Hands the decoder the patch a little at a time: a few bytes of it can make hundreds of MiB of
-// the result (a long stretch of the base), and between two calls the hash, the pages asked for
+// the result (a long stretch of the base), and between two calls the hash, the pages made
 // ahead and the writing behind all catch up with the decoder instead of waiting for it.
 std::size_t decodeStep(ZSTD_DCtx* decoder, ZSTD_outBuffer& out, ZSTD_inBuffer& in) {
     constexpr std::size_t inputStep = 1024;
@@ -189,10 +176,10 @@ std::size_t decodeStep(ZSTD_DCtx* decoder, ZSTD_outBuffer& out, ZSTD_inBuffer& i
 // sure that nothing follows the frame (reading to the end also lets libzip check the entry's
 // CRC-32).
 bool decode(Applying& applying, ZSTD_DCtx* decoder, ZSTD_outBuffer& out, FollowingHash& hash) {
-    std::size_t populated = 0;
+    PagesAhead pages(static_cast<char*>(out.dst), out.size);
     std::size_t sent = 0;
     while (true) {
-        populateAhead(out, populated);
+        pages.writerAt(out.pos);
         const std::size_t before = applying.in.pos + out.pos;
         const std::size_t left = decodeStep(decoder, out, applying.in);
         if (ZSTD_isError(left)) {
