@@ -83,17 +83,27 @@ std::optional<PropertyList> loadPropertyListDictionary(const std::string& path,
         problem = "cannot read " + path;
         return std::nullopt;
     }
+    return propertyListDictionaryFromBytes(data, path, problem);
+}
+
+std::optional<PropertyList> propertyListDictionaryFromBytes(const std::string& data,
+                                                            const std::string& name,
+                                                            std::string& problem) {
+    if (data.size() > maxPropertyListBytes) {
+        problem = name + " is too large to be a settings file";
+        return std::nullopt;
+    }
     plist_t root = nullptr;
     if (!data.empty()) {
         plist_from_memory(data.data(), static_cast<std::uint32_t>(data.size()), &root);
     }
     PropertyList list(root);
     if (!list) {
-        problem = path + " is not a property list";
+        problem = name + " is not a property list";
         return std::nullopt;
     }
     if (plist_get_node_type(root) != PLIST_DICT) {
-        problem = path + " does not hold a dictionary at its root";
+        problem = name + " does not hold a dictionary at its root";
         return std::nullopt;
     }
     return list;

@@ -17,6 +17,11 @@ enum class PropertyListValueKind { Absent, String, Integer, Real, Boolean, Other
 std::optional<PropertyList> loadPropertyListDictionary(const std::string& path,
                                                        std::string& problem);
 
+// The same from bytes already read (an archive's entry); name stands for the file in problem.
+std::optional<PropertyList> propertyListDictionaryFromBytes(const std::string& data,
+                                                            const std::string& name,
+                                                            std::string& problem);
+
 PropertyListValueKind propertyListValueKind(const PropertyList& dictionary, const std::string& key);
 
 // The value under key, or none when it is absent or of another kind.

@@ -2,6 +2,7 @@
 // <prefix><name>.app/Contents/{Info.plist, MacOS/<executable>, Resources/}.
 #include "tools/publish/commands.h"
 #include "tools/publish/options.h"
+#include "tools/publish/resource_folder.h"
 
 #include <cctype>
 #include <filesystem>
@@ -31,7 +32,9 @@ const char* const kHelp =
     "  --version V             the version the bundle carries\n"
     "  --prefix P              ApplicationExecutablePrefix (default: none)\n"
     "  --identifier ID         CFBundleIdentifier (default: com.example.<executable name>)\n"
-    "  --resource FILE         copy FILE into Contents/Resources (may be repeated)\n"
+    "  --resource PATH         copy PATH, a file or a folder (whole, its symbolic links\n"
+    "                          as links; none may point outside it), into\n"
+    "                          Contents/Resources (may be repeated)\n"
     "  --output-folder DIR     where to make the bundle (created when missing)\n"
     "  --replace               replace a bundle of that name that is already there\n"
     "  -h, --help              show this help\n";
@@ -106,8 +109,13 @@ std::string checkRequest(const BundleRequest& request, bool replace) {
         return "--prefix and --name must not hold \"/\"";
     }
     for (const auto& resource : request.resources) {
-        if (!fs::is_regular_file(resource, error)) {
-            return "--resource " + resource.string() + " is not a file";
+        if (fs::is_directory(resource, error)) {
+            const std::string problem = resourceFolderProblem(resource, request.bundle);
+            if (!problem.empty()) {
+                return problem;
+            }
+        } else if (!fs::is_regular_file(resource, error)) {
+            return "--resource " + resource.string() + " is neither a file nor a folder";
         }
     }
     if (fs::symlink_status(request.bundle, error).type() != fs::file_type::not_found && !replace) {
@@ -127,8 +135,12 @@ void makeBundle(const BundleRequest& request) {
                                     fs::perms::group_exec | fs::perms::others_read |
                                     fs::perms::others_exec);
     for (const auto& resource : request.resources) {
-        fs::copy_file(resource, contents / "Resources" / resource.filename(),
-                      fs::copy_options::overwrite_existing);
+        if (fs::is_directory(resource)) {
+            copyResourceFolder(resource, contents / "Resources");
+        } else {
+            fs::copy_file(resource, contents / "Resources" / resource.filename(),
+                          fs::copy_options::overwrite_existing);
+        }
     }
     writeText(contents / "Info.plist", infoPlistXml(request.executableName, request.name,
                                                     request.version, request.identifier));

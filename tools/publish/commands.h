@@ -24,6 +24,7 @@ extern const Command lintCommand;
 extern const Command keygenCommand;
 extern const Command signCommand;
 extern const Command verifyCommand;
+extern const Command launcherCommand;
 
 // "launcher-publish <command>: <message>" on standard error; returns status for chaining.
 int reportError(const std::string& command, const std::string& message, int status);

@@ -23,8 +23,11 @@ const char* const kUsage =
     "  keygen    make a release signing key (Ed25519) and print its public key\n"
     "  sign      (re)sign a manifest edited by hand, or with a new expiry, by one or more keys\n"
     "  verify    check a signed manifest and its archives as a launcher with the keys will\n"
+    "  launcher  make the studio's launcher bundle (config.plist, Info.plist) and its\n"
+    "            installer archive\n"
     "\n"
-    "Run 'launcher-publish <command> --help' for the options of a command.\n";
+    "Run 'launcher-publish <command> --help' for the options of a command;\n"
+    "'launcher-publish --version' prints the tool's version.\n";
 
 } // namespace
 
@@ -58,10 +61,14 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return kSuccess;
     }
+    if (command == "--version") {
+        std::cout << "launcher-publish " << LAUNCHER_PUBLISH_VERSION << "\n";
+        return kSuccess;
+    }
     const std::map<std::string, const Command*> commands = {
-        {"bundle", &bundleCommand}, {"pack", &packCommand},     {"manifest", &manifestCommand},
-        {"lint", &lintCommand},     {"keygen", &keygenCommand}, {"sign", &signCommand},
-        {"verify", &verifyCommand}};
+        {"bundle", &bundleCommand}, {"pack", &packCommand},        {"manifest", &manifestCommand},
+        {"lint", &lintCommand},     {"keygen", &keygenCommand},    {"sign", &signCommand},
+        {"verify", &verifyCommand}, {"launcher", &launcherCommand}};
     const auto found = commands.find(command);
     if (found == commands.end()) {
         std::cerr << "launcher-publish: unknown command '" << command << "'\n\n" << kUsage;

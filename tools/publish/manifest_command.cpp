@@ -1,4 +1,5 @@
 // manifest: writes LatestVersion.ini so that the launcher reads exactly the values given.
+#include "tools/publish/archive_checks.h"
 #include "tools/publish/archive_index.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/expiry_options.h"
@@ -47,6 +48,8 @@ const char* const kHelp =
     "                            (ApplicationIndexSha256)\n"
     "  --launcher-archive F      the launcher installer's archive: writes its SHA-256\n"
     "                            (LauncherInstallerSha256)\n"
+    "  --app-name NAME           appDisplayName, for the check of the content archive\n"
+    "                            when no --launcher-archive names it\n"
     "  --serial N                ManifestSerial: raise it with every manifest published;\n"
     "                            a launcher refuses a serial below the installed one\n"
     "  --sign-with KEY           sign with the private key made by keygen: appends the\n"
@@ -60,7 +63,11 @@ const char* const kHelp =
     "  -h, --help                show this help\n"
     "\n"
     "A value is refused when the launcher would read it otherwise: a line longer than\n"
-    "199 bytes, blanks at either end, a line break, or a \" ;\" that starts a comment.\n";
+    "199 bytes, blanks at either end, a line break, or a \" ;\" that starts a comment.\n"
+    "Archives are refused when launchers could not use them: a launcher installer\n"
+    "without <appDisplayName>.app (the name its config.plist gives) and its executable,\n"
+    "a content archive without <prefix><appDisplayName>.app and its executable. Without\n"
+    "--launcher-archive or --app-name the content archive's check is skipped.\n";
 
 // Option name for each manifest key, in the order of kManifestKeys.
 const std::array<const char*, 5> kKeyOptions = {"--application-version", "--application-url",
@@ -229,12 +236,29 @@ bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted
     return read.ApplicationDownloadMirrorUrls == wanted.ApplicationDownloadMirrorUrls;
 }
 
+// Refuses archives that launchers could not use, before any manifest names them.
+bool archivesHoldTheirBundles(const ParsedArguments& parsed, const LatestVersionInfo& info,
+                              std::string& problem) {
+    const ReleaseArchives archives{parsed.value("--application-archive"),
+                                   parsed.value("--launcher-archive"),
+                                   info.ApplicationExecutablePrefix, parsed.value("--app-name")};
+    for (const ArchiveCheckLine& line : checkReleaseArchives(archives)) {
+        if (line.skipped) {
+            std::cout << line.name << ": skipped, " << line.problem << " or --app-name\n";
+        } else if (!line.problem.empty()) {
+            problem = line.problem;
+            return false;
+        }
+    }
+    return true;
+}
+
 // The five key options and the rest, all taking a value; --sign-with and --mirror-url may be
 // given again.
 AcceptedOptions manifestOptions() {
     AcceptedOptions accepted{.valued = {kKeyOptions.begin(), kKeyOptions.end()}};
     for (const char* option : {"--output", "--application-archive", "--launcher-archive",
-                               "--serial", kExpiresIn, kExpiresAt}) {
+                               "--serial", "--app-name", kExpiresIn, kExpiresAt}) {
         accepted.valued.push_back(option);
     }
     accepted.repeated = {"--sign-with", "--mirror-url"};
@@ -264,7 +288,7 @@ int runManifest(const ParsedArguments& parsed) {
         return reportError("manifest", error, kFailure);
     }
     const auto releaseLines = signedReleaseLines(parsed, error);
-    if (!releaseLines) {
+    if (!releaseLines || !archivesHoldTheirBundles(parsed, info, error)) {
         return reportError("manifest", error, kFailure);
     }
     const std::string text = manifestText(info) + *releaseLines;

@@ -24,3 +24,11 @@ std::optional<std::string> unsignedManifestText(const std::string& manifestText,
 std::optional<std::string> signedManifestText(const std::vector<SigningKey>& keys,
                                               const std::string& unsignedText,
                                               std::string& problem);
+
+// The manifest with one more ManifestSignature line per key after those that end it, each over
+// the bytes they sign (all before the first of them), which stay as they are. None, with problem
+// set, when a key has a signature there already (a second one counts nothing), or when
+// signature lines stand elsewhere than at the end (the launcher would not read them as such).
+std::optional<std::string> withAddedSignatures(const std::vector<SigningKey>& keys,
+                                               const std::string& manifestText,
+                                               std::string& problem);

@@ -12,7 +12,8 @@ namespace {
 
 const char* const kHelp =
     "usage: launcher-publish sign --sign-with FILE [--sign-with FILE ...]\n"
-    "                             [--expires-in N{s,m,h,d} | --expires-at TIME] MANIFEST\n"
+    "                             [--expires-in N{s,m,h,d} | --expires-at TIME | --add]\n"
+    "                             MANIFEST\n"
     "\n"
     "Signs MANIFEST in place with the Ed25519 private key in each FILE (as made by keygen):\n"
     "every ManifestSignature line is removed, and one new line per key, each over all bytes\n"
@@ -28,9 +29,22 @@ const char* const kHelp =
     "                        or days from now (such as 7d)\n"
     "  --expires-at TIME     replace ManifestExpires with TIME, a UTC time written as\n"
     "                        YYYY-MM-DDTHH:MM:SSZ\n"
+    "  --add                 keep the signatures already there and add these keys' ones\n"
     "  -h, --help            show this help\n"
     "\n"
-    "Without an expiry option an existing ManifestExpires line stays as it is.\n";
+    "Without an expiry option an existing ManifestExpires line stays as it is.\n"
+    "\n"
+    "With --add, the signatures already there stay, and each key adds one over the same\n"
+    "bytes: two people, or two machines, each add their own for a launcher whose\n"
+    "releaseSigningThreshold is 2. A key that has signed the manifest already is refused,\n"
+    "and so are the expiry options, which would change the signed text.\n";
+
+std::optional<std::string> resigned(const std::vector<SigningKey>& keys, const std::string& text,
+                                    const std::optional<std::string>& expires,
+                                    std::string& problem) {
+    const auto unsignedText = unsignedManifestText(text, expires, problem);
+    return unsignedText ? signedManifestText(keys, *unsignedText, problem) : std::nullopt;
+}
 
 int runSign(const ParsedArguments& parsed) {
     std::string problem;
@@ -50,12 +64,20 @@ int runSign(const ParsedArguments& parsed) {
     if (!readExpiryOptions(parsed, now, expires, problem)) {
         return reportError("sign", problem + " (see --help)", kUsageError);
     }
+    const bool add = parsed.hasSwitch("--add");
+    if (add && expires) {
+        return reportError("sign",
+                           "--add keeps the signed text as it is, so that the signatures there "
+                           "stay good; an expiry option would change it: sign with every key "
+                           "again instead",
+                           kUsageError);
+    }
     const std::string& path = parsed.positionals.front();
     const std::vector<SigningKey> keys = readSigningKeys(keyFiles, problem);
     const auto text = keys.empty() ? std::nullopt : readManifestFile(path, problem);
-    const auto unsignedText = text ? unsignedManifestText(*text, expires, problem) : std::nullopt;
-    const auto signedText =
-        unsignedText ? signedManifestText(keys, *unsignedText, problem) : std::nullopt;
+    const auto signedText = !text ? std::nullopt
+                            : add ? withAddedSignatures(keys, *text, problem)
+                                  : resigned(keys, *text, expires, problem);
     if (!signedText || !writeFileAtomically(path, *signedText, problem)) {
         return reportError("sign", problem, kFailure);
     }
@@ -63,11 +85,17 @@ int runSign(const ParsedArguments& parsed) {
     if (!warning.empty()) {
         std::cerr << "launcher-publish sign: " << warning << "\n";
     }
-    std::cout << "signed " << path << (expires ? ", expiring at " + *expires : "") << "\n";
+    std::cout << (add ? "added " + std::to_string(keys.size()) + " signature" +
+                            (keys.size() == 1 ? "" : "s") + " to "
+                      : "signed ")
+              << path << (expires ? ", expiring at " + *expires : "") << "\n";
     return kSuccess;
 }
 
 } // namespace
 
-const Command signCommand{
-    {.valued = {kExpiresIn, kExpiresAt}, .repeated = {"--key", "--sign-with"}}, kHelp, runSign};
+const Command signCommand{{.valued = {kExpiresIn, kExpiresAt},
+                           .repeated = {"--key", "--sign-with"},
+                           .switches = {"--add"}},
+                          kHelp,
+                          runSign};

@@ -1,4 +1,5 @@
 // verify: checks a signed manifest and its archives the way a launcher with the key will.
+#include "tools/publish/archive_checks.h"
 #include "tools/publish/archive_index.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/expiry_options.h"
@@ -56,8 +57,9 @@ void checkHashValue(Report& report, const std::string& key, const std::string& v
                          : "\"" + value + "\" is not 64 lower-case hex digits");
 }
 
-// Whether path is the content archive of the manifest.
-bool checkArchive(Report& report, const std::string& path, const SignedReleaseValues& values) {
+// Whether path is the content archive of the manifest; archives learns which is which.
+bool checkArchive(Report& report, const std::string& path, const SignedReleaseValues& values,
+                  ReleaseArchives& archives) {
     const auto hash = sha256FileHex(path);
     if (!hash) {
         report("archive " + path, false, "cannot be read");
@@ -68,8 +70,10 @@ bool checkArchive(Report& report, const std::string& path, const SignedReleaseVa
         report("archive " + path, installer,
                "its SHA-256 " + *hash +
                    " matches neither ApplicationSha256 nor LauncherInstallerSha256");
+        archives.launcherArchive = installer ? path : archives.launcherArchive;
         return false;
     }
+    archives.contentArchive = archives.contentArchive.empty() ? path : archives.contentArchive;
     report("archive " + path, true, "");
     std::string problem;
     const auto index = readArchiveIndex(path, problem);
@@ -158,13 +162,17 @@ int runVerify(const ParsedArguments& parsed) {
     const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
     checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
-    std::string contentArchive;
+    LatestVersionInfo info;
+    parseLatestVersionInfo(signedBytes, info);
+    ReleaseArchives archives{.executablePrefix = info.ApplicationExecutablePrefix};
     for (std::size_t i = 1; i < parsed.positionals.size(); ++i) {
-        if (checkArchive(report, parsed.positionals[i], values) && contentArchive.empty()) {
-            contentArchive = parsed.positionals[i];
-        }
+        checkArchive(report, parsed.positionals[i], values, archives);
     }
-    reportMirrors(report, signedBytes, values, contentArchive);
+    for (const ArchiveCheckLine& line : checkReleaseArchives(archives)) {
+        line.skipped ? void(std::cout << line.name << ": skipped, " << line.problem << "\n")
+                     : report(line.name, line.problem.empty(), line.problem);
+    }
+    reportMirrors(report, signedBytes, values, archives.contentArchive);
     return report.failures == 0 ? kSuccess : kFailure;
 }
 
