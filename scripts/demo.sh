@@ -27,7 +27,7 @@ readonly PUBLISH="$PWD/build/launcher-publish"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/launcher-demo.XXXXXX")"
 readonly WORK
 readonly RELEASES="$WORK/releases"
-readonly BUNDLE="$WORK/Applications/Launcher.app"
+readonly BUNDLE="$WORK/Applications/$GAME_NAME.app"
 readonly LAUNCHER="$BUNDLE/Contents/MacOS/launcher"
 readonly DATA_FOLDER="$WORK/data/Quillmere/Driftmoor"
 readonly GAME_RECORD="$WORK/game-starts.txt"
@@ -238,13 +238,11 @@ archive_size() {
 
 prepare_launcher() {
     mkdir -p "$(dirname "$BUNDLE")" "$WORK/home" "$WORK/data" "$WORK/tmp"
-    cp -R build/Launcher.app "$BUNDLE"
-    local config="$BUNDLE/Contents/Resources/config.plist"
-    set_plist_string latestVersionEndpoint "$(url LatestVersion.ini)" "$config"
-    set_plist_string appDisplayName "$GAME_NAME" "$config"
     PUBLIC_KEY="$("$PUBLISH" keygen --output "$WORK/release.pem")"
-    set_plist_string releaseSigningPublicKey "$PUBLIC_KEY" "$config"
-    "$PUBLISH" pack "$BUNDLE" --output "$RELEASES/launcher.zip" >/dev/null
+    "$PUBLISH" launcher --bundle build/Launcher.app --output-folder "$(dirname "$BUNDLE")" \
+        --name "$GAME_NAME" --endpoint "$(url LatestVersion.ini)" --company Quillmere \
+        --app-folder Driftmoor --launcher-version 1.0 --public-key "$PUBLIC_KEY" \
+        --installer "$RELEASES/launcher.zip" >/dev/null
 }
 
 game_starts() {

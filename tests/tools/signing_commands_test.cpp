@@ -3,6 +3,7 @@
 // line alone.
 #include "tests/support/temp_folder.h"
 #include "tests/tools/publish_tool.h"
+#include "update/release/sha256_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -457,5 +458,162 @@ TEST_F(SigningCommands, LintCallsNoKeyOfASignedManifestIgnored) {
                   std::string::npos)
             << key << "\n"
             << result.standardOutput;
+    }
+}
+
+// Two signers each add their own signature to the manifest, one after the other, as two people
+// or two machines would; the first signature must stay good for the second to count with it.
+TEST_F(SigningCommands, SignAddGivesAManifestThatTwoKeysSign) {
+    const fs::path second = folder / "second.pem";
+    const ChildResult made = publish({"keygen", "--output", second.string()});
+    ASSERT_EQ(made.exitStatus, 0) << made.standardError;
+    const std::string secondKey = made.standardOutput.substr(0, made.standardOutput.find('\n'));
+    std::vector<std::string> options = signedOptions();
+    options.insert(options.end(), {"--expires-in", "7d"});
+    ASSERT_EQ(writeManifest(options).exitStatus, 0);
+
+    const ChildResult added =
+        publish({"sign", "--add", "--sign-with", second.string(), manifest.string()});
+    ASSERT_EQ(added.exitStatus, 0) << added.standardError;
+    EXPECT_EQ(added.standardOutput, "added 1 signature to " + manifest.string() + "\n");
+    const std::string text = readFile(manifest);
+    EXPECT_EQ(countOf(text, "\nManifestSignature="), 2u);
+    const ChildResult both = verify({"--public-key", secondKey, "--threshold", "2"});
+    EXPECT_EQ(both.exitStatus, 0) << both.standardOutput;
+
+    struct Refusal {
+        std::vector<std::string> options;
+        int status;
+        std::string message;
+    };
+    const Refusal refusals[] = {
+        {{"--sign-with", key.string()}, 1, "a second one by the same key counts nothing"},
+        {{"--sign-with", second.string()}, 1, "a second one by the same key counts nothing"},
+        {{"--sign-with", second.string(), "--expires-in", "7d"},
+         2,
+         "an expiry option would change it"},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.message);
+        std::vector<std::string> arguments = {"sign", "--add"};
+        arguments.insert(arguments.end(), refusal.options.begin(), refusal.options.end());
+        arguments.push_back(manifest.string());
+        const ChildResult result = publish(arguments);
+        EXPECT_EQ(result.exitStatus, refusal.status);
+        EXPECT_NE(result.standardError.find(refusal.message), std::string::npos)
+            << result.standardError;
+        EXPECT_EQ(readFile(manifest), text);
+    }
+}
+
+// A release whose archives launchers could not use is refused by manifest and verify, with one
+// line saying what players would suffer; an archive that holds what they start passes.
+TEST_F(SigningCommands, ArchivesWithoutTheBundleTheLauncherStartsAreRefused) {
+    const fs::path launcherFolder = folder / "launcher";
+    const fs::path studioInstaller = folder / "studio-installer.zip";
+    const ChildResult made =
+        publish({"launcher", "--bundle", LAUNCHER_BUNDLE_DIR, "--output-folder",
+                 launcherFolder.string(), "--name", "Game", "--endpoint",
+                 "http://127.0.0.1/LatestVersion.ini", "--company", "Q", "--app-folder", "G",
+                 "--launcher-version", "1.0", "--installer", studioInstaller.string()});
+    ASSERT_EQ(made.exitStatus, 0) << made.standardError;
+    // The built bundle packed as it is: Launcher.app, whose config.plist names "Drift Moor".
+    const fs::path builtInstaller = folder / "built-installer.zip";
+    ASSERT_EQ(
+        publish({"pack", LAUNCHER_BUNDLE_DIR, "--output", builtInstaller.string()}).exitStatus, 0);
+    // The game under another name, and the game without its executable's x bit (zip, since pack
+    // refuses such a bundle).
+    ASSERT_EQ(publish({"bundle", "--executable", SAMPLE_GAME, "--name", "Other", "--version", "1.0",
+                       "--output-folder", (folder / "other").string()})
+                  .exitStatus,
+              0);
+    const fs::path otherGame = folder / "other.zip";
+    ASSERT_EQ(
+        publish({"pack", (folder / "other" / "Other.app").string(), "--output", otherGame.string()})
+            .exitStatus,
+        0);
+    fs::permissions(folder / "staging" / "Game.app" / "Contents" / "MacOS" / "sample_game",
+                    fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                    fs::perm_options::remove);
+    const fs::path notExecutable = folder / "not-executable.zip";
+    writeFile(folder / "staging" / "ReleaseIndex.sha256", "");
+    ASSERT_EQ(
+        runChild("/usr/bin/zip",
+                 {"-q", "-r", "-y", notExecutable.string(), "Game.app", "ReleaseIndex.sha256"}, {},
+                 std::chrono::seconds(60), (folder / "staging").string())
+            .exitStatus,
+        0);
+
+    struct Case {
+        fs::path content;
+        fs::path installer;
+        std::vector<std::string> extra;
+        std::string line; // empty: accepted
+    };
+    const Case cases[] = {
+        {game, studioInstaller, {}, ""},
+        {game, installer, {"--app-name", "Game"}, ""},
+        {game,
+         builtInstaller,
+         {},
+         "the launcher installer " + builtInstaller.string() + ": it holds no Drift Moor.app"},
+        {otherGame,
+         studioInstaller,
+         {},
+         "the content archive " + otherGame.string() +
+             ": it holds no Game.app: every launcher "
+             "would refuse the release"},
+        {otherGame,
+         installer,
+         {"--app-name", "Game"},
+         "the content archive " + otherGame.string() + ": it holds no Game.app"},
+        {notExecutable,
+         studioInstaller,
+         {},
+         "the content archive " + notExecutable.string() +
+             ": its Game.app/Contents/MacOS/sample_game is not an executable file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content.filename().string() + " with " + c.installer.filename().string());
+        fs::remove(manifest);
+        std::vector<std::string> options = {
+            "--application-archive", c.content.string(), "--launcher-archive",
+            c.installer.string(),    "--serial",         "7",
+            "--sign-with",           key.string()};
+        options.insert(options.end(), c.extra.begin(), c.extra.end());
+        const ChildResult written = writeManifest(options);
+        EXPECT_EQ(written.exitStatus, c.line.empty() ? 0 : 1) << written.standardError;
+        EXPECT_NE(written.standardError.find(c.line), std::string::npos) << written.standardError;
+        EXPECT_EQ(fs::exists(manifest), c.line.empty());
+        if (!c.extra.empty()) {
+            continue; // verify has no --app-name: it reads the name from a launcher installer
+        }
+        // verify, given the archives and a manifest signed over their hashes (one written by
+        // hand where manifest refused to write it).
+        if (!c.line.empty()) {
+            writeFile(manifest,
+                      "ApplicationVersion=1.0\nApplicationDownloadUrl=http://127.0.0.1/g.zip\n"
+                      "ApplicationExecutablePrefix=\nLauncherVersion=1.0\n"
+                      "LauncherInstallerDownloadUrl=http://127.0.0.1/l.zip\nApplicationSha256=" +
+                          *sha256FileHex(c.content.string()) + "\nLauncherInstallerSha256=" +
+                          *sha256FileHex(c.installer.string()) + "\nManifestSerial=7\n");
+            ASSERT_EQ(publish({"sign", "--sign-with", key.string(), manifest.string()}).exitStatus,
+                      0);
+        }
+        const ChildResult verified =
+            publish({"verify", "--public-key", publicKey, manifest.string(), c.content.string(),
+                     c.installer.string()});
+        if (c.line.empty()) {
+            EXPECT_EQ(verified.exitStatus, 0) << verified.standardOutput;
+            EXPECT_TRUE(says(verified, "contents of " + c.content.string() + ": ok"))
+                << verified.standardOutput;
+            continue;
+        }
+        const fs::path faulty = c.line.starts_with("the content") ? c.content : c.installer;
+        EXPECT_EQ(verified.exitStatus, 1);
+        EXPECT_NE(
+            verified.standardOutput.find("contents of " + faulty.string() + ": FAILED, " + c.line),
+            std::string::npos)
+            << verified.standardOutput;
     }
 }

@@ -169,45 +169,56 @@ std::optional<std::string> launcherBundleIn(const ArchiveListing& listing) {
     return std::nullopt;
 }
 
+// appDisplayName as the config.plist of the launcher bundle in the archive names it; none when
+// there is no such bundle.
+std::optional<std::string> configuredAppName(const ArchiveListing& listing,
+                                             const std::string& bundle, std::string& problem) {
+    std::vector<std::string> problems;
+    const ConfigFile config{dictionaryAt(listing, bundle + "/Contents/Resources/config.plist"),
+                            &problems};
+    if (!config.dictionary) {
+        problem = "the config.plist of " + bundle + " is no property list";
+        return std::nullopt;
+    }
+    std::string name = LauncherConfig().appDisplayName;
+    readConfigString(config, "appDisplayName", name);
+    return name;
+}
+
 } // namespace
 
-LauncherInstallerCheck checkLauncherInstaller(const std::string& archivePath) {
-    const std::string label = "the launcher installer " + archivePath;
+LauncherInstallerCheck checkLauncherInstaller(const std::string& archivePath,
+                                              const std::string& knownAppName) {
+    const std::string label = "the launcher installer " + archivePath + ": ";
     const std::string suffering = ": players' launchers would fetch it again on every run and "
                                   "never update themselves";
     const auto listing = listArchive(archivePath);
     if (!listing) {
-        return {label + " is no ZIP archive that can be read" + suffering, ""};
+        return {label + "no ZIP archive that can be read" + suffering};
     }
-    const auto bundle = launcherBundleIn(*listing);
-    if (!bundle) {
-        return {label +
-                    " holds no launcher bundle (<name>.app/Contents/Resources/config.plist "
-                    "at its top)" +
-                    suffering,
-                ""};
-    }
-    std::vector<std::string> problems;
-    const ConfigFile config{dictionaryAt(*listing, *bundle + "/Contents/Resources/config.plist"),
-                            &problems};
-    if (!config.dictionary) {
-        return {label + ": the config.plist of " + *bundle + " is no property list" + suffering,
-                ""};
-    }
-    LauncherInstallerCheck check;
-    check.appDisplayName = LauncherConfig().appDisplayName;
-    readConfigString(config, "appDisplayName", check.appDisplayName);
-    const std::string wanted = check.appDisplayName + ".app";
-    if (!isSingleFolderName(check.appDisplayName)) {
-        check.problem = label + ": its appDisplayName \"" + check.appDisplayName +
-                        "\" is not a single name" + suffering;
+    LauncherInstallerCheck check{{}, knownAppName};
+    std::string source = "the name given";
+    if (const auto bundle = launcherBundleIn(*listing)) {
+        const auto name = configuredAppName(*listing, *bundle, check.problem);
+        if (!name) {
+            check.problem = label + check.problem + suffering;
+            return check;
+        }
+        check.appDisplayName = *name;
+        source =
+            *bundle + "/Contents/Resources/config.plist names appDisplayName \"" + *name + "\"";
+    } else if (knownAppName.empty()) {
+        check.skipped = true;
+        check.problem = "it holds no launcher bundle whose config.plist names appDisplayName";
         return check;
     }
-    const std::string missing = missingApplication(*listing, wanted);
+    const std::string wanted = check.appDisplayName + ".app";
+    const std::string missing = isSingleFolderName(check.appDisplayName)
+                                    ? missingApplication(*listing, wanted)
+                                    : "appDisplayName is not a single name";
     if (!missing.empty()) {
-        check.problem = label + ": " + missing + ", the bundle the self-update starts (" + *bundle +
-                        "/Contents/Resources/config.plist names appDisplayName \"" +
-                        check.appDisplayName + "\")" + suffering;
+        check.problem =
+            label + missing + ", the bundle the self-update starts (" + source + ")" + suffering;
     }
     return check;
 }
@@ -229,8 +240,9 @@ std::vector<ArchiveCheckLine> checkReleaseArchives(const ReleaseArchives& archiv
     std::vector<ArchiveCheckLine> lines;
     std::string appDisplayName = archives.appDisplayName;
     if (!archives.launcherArchive.empty()) {
-        const LauncherInstallerCheck check = checkLauncherInstaller(archives.launcherArchive);
-        lines.push_back({"contents of " + archives.launcherArchive, check.problem});
+        const LauncherInstallerCheck check =
+            checkLauncherInstaller(archives.launcherArchive, archives.appDisplayName);
+        lines.push_back({"contents of " + archives.launcherArchive, check.problem, check.skipped});
         if (appDisplayName.empty()) {
             appDisplayName = check.appDisplayName;
         }
@@ -242,7 +254,7 @@ std::vector<ArchiveCheckLine> checkReleaseArchives(const ReleaseArchives& archiv
     if (appDisplayName.empty()) {
         lines.push_back({name,
                          "the game's bundle was not looked for: appDisplayName is not known "
-                         "without the launcher's installer archive",
+                         "without a launcher installer that names it",
                          true});
         return lines;
     }

@@ -8,14 +8,17 @@
 // line saying what is missing and what players would suffer.
 
 // The launcher's installer at archivePath: the self-update unpacks it and starts
-// <appDisplayName>.app, appDisplayName being what the config.plist of the bundle in it names
-// (the compiled-in name when it names none). That bundle must be there with its executable,
-// Contents/MacOS/<CFBundleExecutable of its Info.plist, else the bundle's own name>.
+// <appDisplayName>.app, which must be there with its executable, Contents/MacOS/<CFBundleExecutable
+// of its Info.plist, else the bundle's own name>. appDisplayName is what the config.plist of the
+// launcher bundle in it names (the compiled-in name when it names none); an installer that is no
+// launcher bundle is looked at for knownAppName, and skipped without one.
 struct LauncherInstallerCheck {
-    std::string problem;
-    std::string appDisplayName; // empty when no config.plist could be read
+    std::string problem = {};
+    std::string appDisplayName = {}; // empty when not known
+    bool skipped = false;            // problem says why
 };
-LauncherInstallerCheck checkLauncherInstaller(const std::string& archivePath);
+LauncherInstallerCheck checkLauncherInstaller(const std::string& archivePath,
+                                              const std::string& knownAppName = "");
 
 // The content archive at archivePath: every launcher refuses a release without bundleName
 // (ApplicationExecutablePrefix + appDisplayName + ".app") and its executable, by the same rules.

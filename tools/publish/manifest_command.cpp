@@ -244,7 +244,7 @@ bool archivesHoldTheirBundles(const ParsedArguments& parsed, const LatestVersion
                                    info.ApplicationExecutablePrefix, parsed.value("--app-name")};
     for (const ArchiveCheckLine& line : checkReleaseArchives(archives)) {
         if (line.skipped) {
-            std::cout << line.name << ": skipped, " << line.problem << " or --app-name\n";
+            std::cout << line.name << ": skipped, " << line.problem << " (--app-name names it)\n";
         } else if (!line.problem.empty()) {
             problem = line.problem;
             return false;
