@@ -256,7 +256,13 @@ TEST_F(BundleTest, LauncherCommandMakesTheBundleTheLauncherReads) {
     EXPECT_EQ(launcherConfig.releaseSigningThreshold, 2);
     EXPECT_EQ(launcherConfig.startInstalledGameWhenOffline, 0);
     EXPECT_EQ(launcherConfig.contentTransferConnections, 4); // the built bundle's keys stay
-    EXPECT_EQ(bundleDisplayName(app.string()), "Moor Game");
+    std::string problem;
+    const auto info =
+        loadPropertyListDictionary((app / "Contents" / "Info.plist").string(), problem);
+    ASSERT_TRUE(info) << problem;
+    EXPECT_EQ(propertyListString(*info, "CFBundleName"), "Moor Game");
+    EXPECT_EQ(propertyListString(*info, "CFBundleDisplayName"), "Moor Game");
+    EXPECT_EQ(propertyListString(*info, "CFBundleShortVersionString"), "2.5");
     EXPECT_EQ(applicationExecutablePath(app.string()),
               (app / "Contents" / "MacOS" / "launcher").string());
 
