@@ -369,16 +369,16 @@ TEST_F(ManifestLintTest, LintReadsNoMoreOfAUrlThanTheLauncher) {
     std::string body;
     HttpTestServer http;
     http.server().Get("/LatestVersion.ini", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("text/plain", [&](std::size_t offset,
-                                                           httplib::DataSink& sink) {
-            if (offset == 0) {
-                return sink.write(body.data(), body.size());
-            }
-            std::unique_lock lock(heldMutex);
-            heldChanged.wait(lock, [&] { return released || body.size() <= 65536; });
-            sink.done();
-            return true;
-        });
+        res.set_chunked_content_provider(
+            "text/plain", [&](std::size_t offset, httplib::DataSink& sink) {
+                if (offset == 0) {
+                    return sink.write(body.data(), body.size());
+                }
+                std::unique_lock lock(heldMutex);
+                heldChanged.wait(lock, [&] { return released || body.size() <= 65536; });
+                sink.done();
+                return true;
+            });
     });
     http.start();
     for (const auto& [bytes, exitStatus] : {std::pair{65536u, 0}, {65537u, 2}, {1u << 20, 2}}) {

@@ -61,7 +61,8 @@ TEST_F(SigningCommands, ManifestRefusesWhatEveryPlayerWouldSuffer) {
          "ApplicationVersion 1.0 is the live manifest's, but ApplicationSha256 differs: players "
          "who installed 1.0 never get this content"},
         {"the live release signed again", signedOptions("8"), ""},
-        {"unsigned after a signed one", {},
+        {"unsigned after a signed one",
+         {},
          "ManifestSerial is missing or not a number while the live manifest has 7: every "
          "launcher that checks signatures refuses this manifest"},
     };
