@@ -9,6 +9,8 @@ PACKAGES=(
     # libraries the launcher calls
     libcurl4-openssl-dev libinih-dev libplist-dev libzip-dev zlib1g-dev libgif-dev libssl-dev
     libsdl2-dev libsdl2-image-dev libsdl2-ttf-dev libglib2.0-dev libzstd-dev
+    # launcher-publish's --json output
+    nlohmann-json3-dev
     # tests
     libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl
     xvfb xauth x11-utils libx11-dev libgl1-mesa-dri libegl-mesa0 mesa-utils

@@ -86,8 +86,11 @@ TEST_F(SignedReleaseRules, AnExpiredManifestStartsTheInstalledGameOnlyWithOfflin
     SKIP_WITHOUT_DISPLAY();
     installAndQuit("1.0", 1, offlinePlay);
     const std::string record = readFile(dataFolder / "CurrentVersion.ini");
-    // Release 2.0 is published, but what arrives is a manifest that has expired.
-    signedRelease("2.0", 2, "1.0", {"--expires-at", longAgo});
+    // Release 2.0 is published, but what arrives is a manifest that has expired: re-signed with a
+    // past expiry, which manifest itself refuses to write.
+    signedRelease("2.0", 2, "1.0");
+    runPublish({"sign", "--sign-with", privateKey.string(), "--expires-at", longAgo,
+                manifestPath().string()});
 
     const ChildResult offline = runLauncher();
     EXPECT_EQ(offline.exitStatus, 0) << offline.standardError;

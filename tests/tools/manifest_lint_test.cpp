@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ini.h>
 #include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -325,6 +328,82 @@ TEST_F(ManifestLintTest, LintsAUrlLikeTheLauncherFetchesIt) {
     result = publish({"lint", "http://127.0.0.1:1/LatestVersion.ini"});
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_NE(result.standardError.find("cannot fetch"), std::string::npos);
+}
+
+// --json carries the same findings and verdict as the text, for the clean manifest and each trap.
+TEST_F(ManifestLintTest, JsonSaysWhatTheTextSays) {
+    std::vector<Trap> cases = traps();
+    cases.push_back({"clean", kClean, ""});
+    const std::string path = (folder / "LatestVersion.ini").string();
+    for (const auto& trap : cases) {
+        SCOPED_TRACE(trap.what);
+        const ChildResult text = lint(trap.text);
+        const ChildResult quiet = publish({"lint", "--quiet", path});
+        const ChildResult json = publish({"lint", "--json", path});
+        EXPECT_EQ(json.exitStatus, text.exitStatus);
+        const auto parsed = nlohmann::json::parse(json.standardOutput);
+        EXPECT_EQ(parsed.at("passed").get<bool>(), text.exitStatus == 0);
+        std::string findings;
+        for (const auto& finding : parsed.at("findings")) {
+            const std::size_t line = finding.at("line");
+            findings += path + (line == 0 ? "" : ":" + std::to_string(line)) + ": " +
+                        (finding.at("kind") == "note" ? "note: " : "") +
+                        finding.at("message").get<std::string>() + "\n";
+        }
+        EXPECT_EQ(findings, quiet.standardOutput);
+        EXPECT_EQ(parsed.at("reading").at("ApplicationVersion").get<std::string>(),
+                  lintReading(text.standardOutput)[0]);
+    }
+    const ChildResult missing = publish({"lint", "--json", (folder / "missing.ini").string()});
+    EXPECT_EQ(missing.exitStatus, 2);
+    EXPECT_FALSE(nlohmann::json::parse(missing.standardOutput).at("passed").get<bool>());
+}
+
+// The launcher reads at most 64 KiB of a manifest and refuses a larger one; lint reads no more.
+// Past the launcher's limit the server holds back the rest of the body until lint has ended, so
+// lint cannot have read more than the bytes of the case.
+TEST_F(ManifestLintTest, LintReadsNoMoreOfAUrlThanTheLauncher) {
+    std::mutex heldMutex;
+    std::condition_variable heldChanged;
+    bool released = false;
+    std::string body;
+    HttpTestServer http;
+    http.server().Get("/LatestVersion.ini", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider(
+            "text/plain", [&](std::size_t offset, httplib::DataSink& sink) {
+                if (offset == 0) {
+                    return sink.write(body.data(), body.size());
+                }
+                std::unique_lock lock(heldMutex);
+                heldChanged.wait(lock, [&] { return released || body.size() <= 65536; });
+                sink.done();
+                return true;
+            });
+    });
+    http.start();
+    for (const auto& [bytes, exitStatus] : {std::pair{65536u, 0}, {65537u, 2}, {1u << 20, 2}}) {
+        SCOPED_TRACE(bytes);
+        body = kClean;
+        while (body.size() < bytes) {
+            body += "; " + std::string(100, '-') + "\n";
+        }
+        body.resize(bytes);
+        body.back() = '\n';
+        released = false;
+        const ChildResult result = publish({"lint", http.url("/LatestVersion.ini")});
+        {
+            std::lock_guard lock(heldMutex);
+            released = true;
+        }
+        heldChanged.notify_all();
+        EXPECT_EQ(result.exitStatus, exitStatus) << result.standardError;
+        if (exitStatus != 0) {
+            EXPECT_NE(result.standardError.find("is larger than 65536 bytes; the launcher stops "
+                                                "reading there and takes no manifest from it"),
+                      std::string::npos)
+                << result.standardError;
+        }
+    }
 }
 
 // Up to the longest URLs whose line fits in 199 bytes, what manifest writes lints clean and

@@ -1,8 +1,7 @@
 // The publisher's signing round with launcher-publish: keygen, pack with its index, manifest
 // with hashes and signature, sign, verify and lint; and a signature made by the openssl command
 // line alone.
-#include "tests/support/temp_folder.h"
-#include "tests/tools/publish_tool.h"
+#include "tests/tools/signing_fixture.h"
 #include "update/release/sha256_stream.h"
 
 #include <gtest/gtest.h>
@@ -21,73 +20,6 @@ ChildResult shell(const std::string& script) {
 
 std::string quoted(const fs::path& path) {
     return "'" + path.string() + "'";
-}
-
-class SigningCommands : public testing::Test {
-  protected:
-    void SetUp() override {
-        const ChildResult made = publish({"keygen", "--output", key.string()});
-        ASSERT_EQ(made.exitStatus, 0) << made.standardError;
-        publicKey = made.standardOutput.substr(0, made.standardOutput.find('\n'));
-        ASSERT_EQ(publish({"bundle", "--executable", SAMPLE_GAME, "--name", "Game", "--version",
-                           "1.0", "--output-folder", (folder / "staging").string()})
-                      .exitStatus,
-                  0);
-        fs::create_symlink("MacOS/sample_game",
-                           folder / "staging" / "Game.app" / "Contents" / "run");
-        ASSERT_EQ(pack(game).exitStatus, 0);
-        ASSERT_EQ(pack(installer).exitStatus, 0);
-    }
-
-    ChildResult pack(const fs::path& archive) {
-        return publish(
-            {"pack", (folder / "staging" / "Game.app").string(), "--output", archive.string()});
-    }
-
-    // Writes the manifest; extra options follow the five keys' options.
-    ChildResult writeManifest(const std::vector<std::string>& extra) {
-        std::vector<std::string> arguments = {"manifest",
-                                              "--application-version",
-                                              "1.0",
-                                              "--application-url",
-                                              "http://127.0.0.1/game.zip",
-                                              "--executable-prefix",
-                                              "",
-                                              "--launcher-version",
-                                              "1.0",
-                                              "--launcher-url",
-                                              "http://127.0.0.1/launcher.zip",
-                                              "--output",
-                                              manifest.string()};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return publish(arguments);
-    }
-
-    std::vector<std::string> signedOptions(const std::string& serial = "7") {
-        return {"--application-archive", game.string(), "--launcher-archive",
-                installer.string(),      "--serial",    serial,
-                "--sign-with",           key.string()};
-    }
-
-    ChildResult verify(const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> arguments = {"verify", "--public-key", publicKey};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        arguments.push_back(manifest.string());
-        arguments.push_back(game.string());
-        arguments.push_back(installer.string());
-        return publish(arguments);
-    }
-
-    TempFolder folder;
-    const fs::path key = folder / "release.pem";
-    const fs::path game = folder / "game.zip";
-    const fs::path installer = folder / "launcher.zip";
-    const fs::path manifest = folder / "LatestVersion.ini";
-    std::string publicKey;
-};
-
-bool says(const ChildResult& result, const std::string& line) {
-    return result.standardOutput.find(line + "\n") != std::string::npos;
 }
 
 } // namespace
@@ -394,7 +326,18 @@ TEST_F(SigningCommands, SignRenewsTheExpiryAndKeepsTheSerial) {
 TEST_F(SigningCommands, AnExpiredManifestIsReportedByEveryCommand) {
     std::vector<std::string> options = signedOptions();
     options.insert(options.end(), {"--expires-at", "2001-01-01T00:00:00Z"});
-    const ChildResult written = writeManifest(options);
+    const ChildResult refused = writeManifest(options);
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_NE(refused.standardError.find("the manifest expired at 2001-01-01T00:00:00Z; every "
+                                         "launcher that checks signatures refuses the manifest"),
+              std::string::npos)
+        << refused.standardError;
+    EXPECT_FALSE(fs::exists(manifest));
+
+    // sign still writes it (with a warning), for a manifest meant to be stale.
+    ASSERT_EQ(writeManifest(signedOptions()).exitStatus, 0);
+    const ChildResult written = publish({"sign", "--sign-with", key.string(), "--expires-at",
+                                         "2001-01-01T00:00:00Z", manifest.string()});
     ASSERT_EQ(written.exitStatus, 0);
     EXPECT_NE(written.standardError.find("the manifest expired at 2001-01-01T00:00:00Z already"),
               std::string::npos)

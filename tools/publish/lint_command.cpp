@@ -3,17 +3,17 @@
 #include "tools/publish/archive_names.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/expiry_findings.h"
+#include "tools/publish/lint_report.h"
 #include "tools/publish/manifest_analysis.h"
+#include "tools/publish/manifest_fetch.h"
 #include "tools/publish/mirror_findings.h"
 #include "tools/publish/options.h"
-#include "update/http/curl_session.h"
 #include "update/release/manifest_expiry.h"
 #include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
 #include "update/release/sha256_stream.h"
 #include "update/release/signature_threshold.h"
 
-#include <curl/curl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kHelp =
-    "usage: launcher-publish lint [--quiet] <file or http(s) URL>\n"
+    "usage: launcher-publish lint [--quiet] [--json] <file or http(s) URL>\n"
     "       launcher-publish lint [--quiet] <archive.zip>\n"
     "\n"
     "Reads a version manifest (LatestVersion.ini) the way the launcher reads it and reports\n"
@@ -44,7 +44,8 @@ const char* const kHelp =
     "launcher ends up with.\n"
     "\n"
     "A URL is fetched like the launcher fetches it: redirects followed, the server's\n"
-    "certificate not verified.\n"
+    "certificate not verified, and no more of its body read than the launcher reads (65536\n"
+    "bytes; a larger one the launcher refuses).\n"
     "\n"
     "Given a ZIP archive (a file that starts like one) it reports every two entries that\n"
     "the launcher refuses because they would be one file on a player's disk: the same name\n"
@@ -53,27 +54,16 @@ const char* const kHelp =
     "\n"
     "options:\n"
     "  --quiet      print only the findings\n"
+    "  --json       print one JSON object instead: source, findings (line, kind, message),\n"
+    "               reading (the values the launcher ends up with), parserResult, problems\n"
+    "               and passed; or source, error and passed when it cannot be read\n"
     "  -h, --help   show this help\n"
     "\n"
     "exit status: 0 when the launcher reads the manifest as meant, 1 when it does not,\n"
     "2 when the manifest cannot be read or the command line is wrong.\n";
 
-// A manifest is a few hundred bytes; anything far larger is not one, and is not kept whole.
+// A manifest file is a few hundred bytes; anything far larger is not one, and is not kept whole.
 constexpr std::size_t kLargestManifest = 1 << 20;
-
-std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& body = *static_cast<std::string*>(user);
-    const std::size_t n = size * count;
-    if (body.size() + n > kLargestManifest) {
-        return 0; // ends the transfer with a write error
-    }
-    body.append(data, n);
-    return n;
-}
-
-bool isUrl(const std::string& source) {
-    return source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0;
-}
 
 struct Manifest {
     std::string bytes;
@@ -81,27 +71,11 @@ struct Manifest {
 };
 
 bool fetchUrl(const std::string& url, Manifest& manifest, std::string& problem) {
-    // With the launcher's own options: redirects followed, certificates not verified.
-    const CurlSession session(TransferKind::Manifest, TransferSettings{});
-    CURL* easy = session.handle();
-    if (easy == nullptr) {
-        problem = "cannot start libcurl";
-        return false;
-    }
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &manifest.bytes);
-    const CURLcode result = curl_easy_perform(easy);
-    if (result != CURLE_OK) {
-        problem = "cannot fetch " + url + ": " + curl_easy_strerror(result);
-        if (manifest.bytes.size() >= kLargestManifest) {
-            problem = url + " is larger than " + std::to_string(kLargestManifest) +
-                      " bytes; that is no manifest";
-        }
-        return false;
-    }
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &manifest.httpStatus);
-    return true;
+    FetchedManifest fetched;
+    const bool done = fetchManifestUrl(url, fetched, problem);
+    manifest.bytes = std::move(fetched.bytes);
+    manifest.httpStatus = fetched.httpStatus;
+    return done;
 }
 
 bool readFileBytes(const std::string& path, Manifest& manifest, std::string& problem) {
@@ -213,28 +187,29 @@ bool sameValues(const LatestVersionInfo& a, const LatestVersionInfo& b) {
     return a.ApplicationDownloadMirrorUrls == b.ApplicationDownloadMirrorUrls;
 }
 
-void printFindings(const std::string& source, const std::vector<ManifestFinding>& findings) {
-    for (const auto& finding : findings) {
-        std::cout << source;
-        if (finding.line != 0) {
-            std::cout << ":" << finding.line;
-        }
-        std::cout << ": " << (finding.trap ? "" : "note: ") << finding.message << "\n";
+// Every finding about the manifest read from source; none, with problem set, when the launcher's
+// parser read it in a way the analysis cannot explain (report.reading holds what it read).
+bool collectFindings(const Manifest& manifest, LintReport& report, std::string& problem) {
+    // The launcher hands the parser a NUL-terminated string; so does this.
+    const std::string text(manifest.bytes.c_str());
+    report.parseResult = parseLikeLauncher(text, report.reading);
+    const ManifestAnalysis analysis = analyseManifest(text);
+    if (!sameValues(analysis.values, report.reading) ||
+        analysis.firstMalformedLine != report.parseResult) {
+        problem = "cannot explain how the launcher's parser read this manifest; the values "
+                  "shown are what it reads";
+        return false;
     }
-}
-
-void printReading(const LatestVersionInfo& info, int parseResult) {
-    std::cout << "The launcher reads:\n";
-    for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
-        std::cout << "  " << kManifestKeys[key] << " = \"" << manifestField(info, key) << "\"\n";
-    }
-    if (!info.ApplicationDownloadMirrorUrls.empty()) {
-        std::cout << "  " << mirrorUrlsKey << " = \"" << info.ApplicationDownloadMirrorUrls
-                  << "\"\n";
-    }
-    std::cout << "Parser result: " << parseResult
-              << (parseResult == 0 ? " (no malformed line)\n"
-                                   : " (the first malformed line, counted in 199-byte pieces)\n");
+    auto& findings = report.findings;
+    findings = transportFindings(manifest);
+    findings.insert(findings.end(), analysis.findings.begin(), analysis.findings.end());
+    const auto signing = signingFindings(text);
+    findings.insert(findings.end(), signing.begin(), signing.end());
+    const auto expiry = expiryFindings(text, utcNow());
+    findings.insert(findings.end(), expiry.begin(), expiry.end());
+    const auto mirrors = mirrorFindings(text, analysis);
+    findings.insert(findings.end(), mirrors.begin(), mirrors.end());
+    return true;
 }
 
 int runLint(const ParsedArguments& parsed) {
@@ -244,53 +219,33 @@ int runLint(const ParsedArguments& parsed) {
                            kUsageError);
     }
     const std::string source = parsed.positionals.front();
+    const bool json = parsed.hasSwitch("--json");
     if (!isUrl(source) && looksLikeZipArchive(source)) {
+        if (json) {
+            return reportError("lint", "--json reads manifests, not archives", kUsageError);
+        }
         return lintArchive(source, parsed.hasSwitch("--quiet"));
     }
     Manifest manifest;
     const bool read =
         isUrl(source) ? fetchUrl(source, manifest, error) : readFileBytes(source, manifest, error);
-    if (!read) {
+    LintReport report{.source = source};
+    if (!read || !collectFindings(manifest, report, error)) {
+        if (json) {
+            printLintJsonError(source, error);
+        } else if (read) {
+            printLintReading(report);
+        }
         return reportError("lint", error, kUsageError);
     }
-
-    // The launcher hands the parser a NUL-terminated string; so does this.
-    const std::string text(manifest.bytes.c_str());
-    LatestVersionInfo launcherReading;
-    const int parseResult = parseLikeLauncher(text, launcherReading);
-    const ManifestAnalysis analysis = analyseManifest(text);
-    if (!sameValues(analysis.values, launcherReading) ||
-        analysis.firstMalformedLine != parseResult) {
-        printReading(launcherReading, parseResult);
-        return reportError("lint",
-                           "cannot explain how the launcher's parser read this manifest; the "
-                           "values above are what it reads",
-                           kUsageError);
+    if (json) {
+        printLintJson(report);
+    } else {
+        printLintText(report, parsed.hasSwitch("--quiet"));
     }
-
-    std::vector<ManifestFinding> findings = transportFindings(manifest);
-    findings.insert(findings.end(), analysis.findings.begin(), analysis.findings.end());
-    const auto signing = signingFindings(text);
-    findings.insert(findings.end(), signing.begin(), signing.end());
-    const auto expiry = expiryFindings(text, utcNow());
-    findings.insert(findings.end(), expiry.begin(), expiry.end());
-    const auto mirrors = mirrorFindings(text, analysis);
-    findings.insert(findings.end(), mirrors.begin(), mirrors.end());
-    printFindings(source, findings);
-    std::size_t traps = 0;
-    for (const auto& finding : findings) {
-        traps += finding.trap ? 1 : 0;
-    }
-    if (!parsed.hasSwitch("--quiet")) {
-        printReading(launcherReading, parseResult);
-        std::cout << source << ": "
-                  << (traps == 0 ? "the launcher reads it as written"
-                                 : std::to_string(traps) + " problem(s)")
-                  << "\n";
-    }
-    return traps == 0 ? kSuccess : kFailure;
+    return report.traps() == 0 ? kSuccess : kFailure;
 }
 
 } // namespace
 
-const Command lintCommand{{.switches = {"--quiet"}}, kHelp, runLint};
+const Command lintCommand{{.switches = {"--quiet", "--json"}}, kHelp, runLint};

@@ -4,6 +4,8 @@
 #include "tools/publish/commands.h"
 #include "tools/publish/expiry_options.h"
 #include "tools/publish/manifest_analysis.h"
+#include "tools/publish/manifest_checks.h"
+#include "tools/publish/manifest_fetch.h"
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/manifest_signing.h"
 #include "tools/publish/options.h"
@@ -41,6 +43,9 @@ const char* const kHelp =
     "                            fails (ApplicationDownloadMirrorUrls; repeatable; inside\n"
     "                            the signed text when signed)\n"
     "  --output FILE             where to write (default: LatestVersion.ini)\n"
+    "  --live-manifest URL       the manifest players fetch now: the new one is refused when\n"
+    "                            its ManifestSerial is not above the live one's, or its\n"
+    "                            ApplicationVersion is the live one's with another archive\n"
     "\n"
     "for a launcher that checks signatures (releaseSigningPublicKey in config.plist):\n"
     "  --application-archive F   the content archive made by pack: writes its SHA-256\n"
@@ -67,7 +72,11 @@ const char* const kHelp =
     "Archives are refused when launchers could not use them: a launcher installer\n"
     "without <appDisplayName>.app (the name its config.plist gives) and its executable,\n"
     "a content archive without <prefix><appDisplayName>.app and its executable. Without\n"
-    "--launcher-archive or --app-name the content archive's check is skipped.\n";
+    "--launcher-archive or --app-name the content archive's check is skipped.\n"
+    "The manifest is refused, and nothing written, when it is signed without the archives'\n"
+    "hashes (--application-archive, --launcher-archive), when its expiry has passed, and,\n"
+    "given --live-manifest, for the serial and version above; one line says what players\n"
+    "would suffer.\n";
 
 // Option name for each manifest key, in the order of kManifestKeys.
 const std::array<const char*, 5> kKeyOptions = {"--application-version", "--application-url",
@@ -198,10 +207,6 @@ std::optional<std::string> signedReleaseLines(const ParsedArguments& parsed, std
     }
     if (expires) {
         lines += "ManifestExpires=" + *expires + "\n";
-        const std::string warning = expiredAlreadyWarning(*expires, utcNow());
-        if (!warning.empty()) {
-            std::cerr << "launcher-publish manifest: " << warning << "\n";
-        }
     }
     if (parsed.has("--sign-with") && !parsed.has("--serial")) {
         problem = "--sign-with needs --serial: a checking launcher refuses a manifest without "
@@ -253,12 +258,37 @@ bool archivesHoldTheirBundles(const ParsedArguments& parsed, const LatestVersion
     return true;
 }
 
+// The mistakes no launcher reports back, each refused with its line before anything is written;
+// the serial and version against the live manifest when it is given.
+bool passesPublishingChecks(const ParsedArguments& parsed, const std::string& text) {
+    std::optional<std::string> live;
+    std::string problem;
+    if (parsed.has("--live-manifest")) {
+        live = fetchLiveManifest(parsed.value("--live-manifest"), problem);
+        if (!live) {
+            reportError("manifest", problem, kFailure);
+            return false;
+        }
+    }
+    const PublishingChecks result = checkBeforePublishing(text, live, utcNow());
+    for (const std::string& note : result.notes) {
+        std::cerr << "launcher-publish manifest: note: " << note << "\n";
+    }
+    for (const ManifestCheck& check : result.checks) {
+        if (!check.passed) {
+            reportError("manifest", check.detail, kFailure);
+        }
+    }
+    return result.passed();
+}
+
 // The five key options and the rest, all taking a value; --sign-with and --mirror-url may be
 // given again.
 AcceptedOptions manifestOptions() {
     AcceptedOptions accepted{.valued = {kKeyOptions.begin(), kKeyOptions.end()}};
-    for (const char* option : {"--output", "--application-archive", "--launcher-archive",
-                               "--serial", "--app-name", kExpiresIn, kExpiresAt}) {
+    for (const char* option :
+         {"--output", "--application-archive", "--launcher-archive", "--serial", "--app-name",
+          kExpiresIn, kExpiresAt, "--live-manifest"}) {
         accepted.valued.push_back(option);
     }
     accepted.repeated = {"--sign-with", "--mirror-url"};
@@ -301,7 +331,13 @@ int runManifest(const ParsedArguments& parsed) {
     }
     const fs::path output = parsed.has("--output") ? parsed.value("--output") : "LatestVersion.ini";
     const auto finalText = signedIfAsked(parsed, text, error);
-    if (!finalText || !writeFileAtomically(output.string(), *finalText, error)) {
+    if (!finalText) {
+        return reportError("manifest", error, kFailure);
+    }
+    if (!passesPublishingChecks(parsed, *finalText)) {
+        return kFailure;
+    }
+    if (!writeFileAtomically(output.string(), *finalText, error)) {
         return reportError("manifest", error, kFailure);
     }
     std::cout << "wrote " << output.string() << "\n";

@@ -3,8 +3,12 @@
 #include "tools/publish/archive_index.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/expiry_options.h"
+#include "tools/publish/manifest_checks.h"
+#include "tools/publish/manifest_fetch.h"
 #include "tools/publish/manifest_file.h"
+#include "tools/publish/online_verify.h"
 #include "tools/publish/options.h"
+#include "tools/publish/verify_report.h"
 #include "update/release/manifest_expiry.h"
 #include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
@@ -18,7 +22,9 @@ namespace {
 
 const char* const kHelp =
     "usage: launcher-publish verify --public-key KEY [--public-key KEY ...] [--threshold N]\n"
-    "                               [--installed-serial N] MANIFEST [ARCHIVE ...]\n"
+    "                               [--installed-serial N] [--live-manifest URL] [--json]\n"
+    "                               MANIFEST [ARCHIVE ...]\n"
+    "       launcher-publish verify --online MANIFEST_URL [--public-key KEY ...] [--json]\n"
     "\n"
     "Checks MANIFEST as a launcher whose config.plist holds releaseSigningPublicKey KEY\n"
     "(base64 of the 32-byte Ed25519 public key, as keygen prints it; several keys separated\n"
@@ -33,6 +39,18 @@ const char* const kHelp =
     "ApplicationDownloadMirrorUrls in the signed text gets a line; one that is not an\n"
     "http:// or https:// URL fails.\n"
     "\n"
+    "A signed manifest without the archives' hashes fails, and, given --live-manifest, a\n"
+    "ManifestSerial not above the live one's and an ApplicationVersion equal to the live one\n"
+    "with another archive. \"signed by KEY\" says which of the keys have a signature on it.\n"
+    "\n"
+    "--online MANIFEST_URL fetches the manifest players get and every archive it names as a\n"
+    "launcher does: the content archive at ApplicationDownloadUrl and at each mirror through\n"
+    "range requests (a whole download where the server refuses them), the launcher installer\n"
+    "whole. Each must serve the bytes of its SHA-256 in the manifest (unsigned: a mirror those\n"
+    "of ApplicationDownloadUrl), and answer range requests with 206 and an ETag or\n"
+    "Last-Modified; the keys the installer's config.plist trusts are reported, with yes or no\n"
+    "for each --public-key.\n"
+    "\n"
     "One line per check, and one saying when the manifest expires; exit status 0 only when\n"
     "every check passes.\n"
     "\n"
@@ -40,16 +58,13 @@ const char* const kHelp =
     "  --public-key KEY       a trusted public key in its config.plist form (repeatable)\n"
     "  --threshold N          how many different keys must have signed (default 0: one)\n"
     "  --installed-serial N   the serial of the installed release (default 0)\n"
+    "  --live-manifest URL    the manifest players fetch now, for the serial and version\n"
+    "  --online MANIFEST_URL  verify the published release on its servers (see above)\n"
+    "  --json                 print one JSON object instead: manifest, checks (name, result\n"
+    "                         ok/failed/note, detail), failures and passed\n"
     "  -h, --help             show this help\n";
 
-// Prints one check's line and counts the failed ones.
-struct Report {
-    int failures = 0;
-    void operator()(const std::string& name, bool passed, const std::string& detail) {
-        std::cout << name << ": " << (passed ? "ok" : "FAILED, " + detail) << "\n";
-        failures += passed ? 0 : 1;
-    }
-};
+using Report = VerifyReport;
 
 void checkHashValue(Report& report, const std::string& key, const std::string& value) {
     report(key, isSha256Hex(value),
@@ -95,70 +110,150 @@ void reportMirrors(Report& report, const std::string& signedBytes,
         if (!isHttpUrl(mirror.url)) {
             report(name, false, mirror.leftOut + "; the launcher leaves it out");
         } else if (!mirror.leftOut.empty()) {
-            std::cout << name << ": left out, " << mirror.leftOut << "\n";
+            report.note(name, "left out, " + mirror.leftOut);
         } else if (contentArchive.empty()) {
             report(name, true, "");
         } else {
-            std::cout << name << ": ok, must serve " << contentArchive << " byte for byte\n";
+            report.ok(name, "must serve " + contentArchive + " byte for byte");
         }
     }
 }
 
 // When the manifest stops being taken, for the publisher to plan the next signing by.
-void reportExpiry(const std::string& signedBytes, UtcSeconds now) {
+void reportExpiry(Report& report, const std::string& signedBytes, UtcSeconds now) {
     const auto value = readManifestExpires(signedBytes);
     if (!value) {
-        std::cout << "expires: never (no ManifestExpires)\n";
+        report.note("expires", "never (no ManifestExpires)");
         return;
     }
     const auto at = parseUtcTime(*value);
     if (!at) {
         return; // the expiry check's line says why
     }
-    std::cout << "expires: " << *value
-              << (*at > now ? ", in " + describeSpan(*at - now)
-                            : ", " + describeSpan(now - *at) + " ago")
-              << "\n";
+    report.note("expires", *value + (*at > now ? ", in " + describeSpan(*at - now)
+                                               : ", " + describeSpan(now - *at) + " ago"));
+}
+
+// The trusted keys, one --public-key each or several separated by commas.
+std::vector<std::string> publicKeysOf(const ParsedArguments& parsed) {
+    std::vector<std::string> keys;
+    const auto given = parsed.lists.find("--public-key");
+    for (const std::string& list :
+         given == parsed.lists.end() ? std::vector<std::string>{} : given->second) {
+        const std::vector<std::string> split = splitKeyList(list);
+        keys.insert(keys.end(), split.begin(), split.end());
+    }
+    return keys;
+}
+
+// The mistakes manifest refuses to write, for a manifest written otherwise; against the live
+// manifest when one is given.
+bool reportPublishingChecks(Report& report, const ParsedArguments& parsed,
+                            const std::string& manifest, std::string& problem) {
+    std::optional<std::string> live;
+    if (parsed.has("--live-manifest")) {
+        live = fetchLiveManifest(parsed.value("--live-manifest"), problem);
+        if (!live) {
+            return false;
+        }
+    }
+    PublishingChecks checks = checkBeforePublishing(manifest, live, utcNow());
+    for (const ManifestCheck& check : checks.checks) {
+        if (check.name != "expiry") { // the launcher's own checks have said it
+            report(check.name, check.passed, check.detail);
+        }
+    }
+    if (!parsed.has("--online")) {
+        for (const std::string& note : checks.notes) {
+            report.note("live manifest", note);
+        }
+    }
+    return true;
+}
+
+// The manifest to verify: the file named, or the one served at --online's URL.
+std::optional<std::string> manifestToVerify(const ParsedArguments& parsed, std::string& problem) {
+    const auto text = parsed.has("--online")
+                          ? fetchLiveManifest(parsed.value("--online"), problem)
+                          : readManifestFile(parsed.positionals.front(), problem);
+    if (!text) {
+        return std::nullopt;
+    }
+    // The launcher reads the text up to its first NUL.
+    return std::string(text->c_str());
+}
+
+int refuseVerify(const ParsedArguments& parsed, const std::string& problem, int status) {
+    if (parsed.hasSwitch("--json")) {
+        printVerifyJsonError(parsed.has("--online")       ? parsed.value("--online")
+                             : parsed.positionals.empty() ? ""
+                                                          : parsed.positionals.front(),
+                             problem);
+    }
+    return reportError("verify", problem, status);
+}
+
+// The checks a launcher with the keys makes; without a key there is nothing to check them by.
+void reportSignedChecks(Report& report, const std::string& manifest,
+                        const ManifestCheckContext& context) {
+    if (context.publicKeys.empty()) {
+        report.note("signature", "not checked, no --public-key given");
+        return;
+    }
+    for (const ManifestCheck& check : checkSignedManifest(manifest, context)) {
+        report(check.name, check.passed, check.detail);
+    }
+}
+
+int printVerify(const ParsedArguments& parsed, const Report& report) {
+    if (parsed.hasSwitch("--json")) {
+        printVerifyJson(report, parsed.has("--online") ? parsed.value("--online")
+                                                       : parsed.positionals.front());
+    } else {
+        printVerifyText(report);
+    }
+    return report.failures == 0 ? kSuccess : kFailure;
 }
 
 int runVerify(const ParsedArguments& parsed) {
     std::string problem;
-    if (parsed.positionals.empty() || !parsed.has("--public-key")) {
-        return reportError("verify", "give --public-key KEY and a manifest (see --help)",
-                           kUsageError);
+    const bool online = parsed.has("--online");
+    if (online ? !parsed.positionals.empty()
+               : parsed.positionals.empty() || !parsed.has("--public-key")) {
+        return refuseVerify(parsed,
+                            online ? "--online fetches the manifest and its archives itself; give "
+                                     "no file (see --help)"
+                                   : "give --public-key KEY and a manifest (see --help)",
+                            kUsageError);
     }
     const auto installed = parsed.has("--installed-serial")
                                ? parseManifestSerial(parsed.value("--installed-serial"))
                                : std::optional<std::uint64_t>(0);
     if (!installed) {
-        return reportError("verify", "--installed-serial must be a decimal number", kUsageError);
+        return refuseVerify(parsed, "--installed-serial must be a decimal number", kUsageError);
     }
     const auto threshold = parsed.has("--threshold")
                                ? parseManifestSerial(parsed.value("--threshold"))
                                : std::optional<std::uint64_t>(0);
     if (!threshold || *threshold > 1000) {
-        return reportError("verify", "--threshold must be a decimal number up to 1000",
-                           kUsageError);
+        return refuseVerify(parsed, "--threshold must be a decimal number up to 1000", kUsageError);
     }
-    const auto text = readManifestFile(parsed.positionals.front(), problem);
-    if (!text) {
-        return reportError("verify", problem, kUsageError);
+    const auto manifest = manifestToVerify(parsed, problem);
+    if (!manifest) {
+        return refuseVerify(parsed, problem, online ? kFailure : kUsageError);
     }
-    // The launcher reads the text up to its first NUL.
-    const std::string manifest(text->c_str());
     ManifestCheckContext context;
-    for (const std::string& key : parsed.lists.at("--public-key")) {
+    const std::vector<std::string> keys = publicKeysOf(parsed);
+    for (const std::string& key : keys) {
         context.publicKeys += (context.publicKeys.empty() ? "" : ",") + key;
     }
     context.threshold = static_cast<std::int32_t>(*threshold);
     context.installedSerial = *installed;
     context.now = utcNow();
     Report report;
-    for (const ManifestCheck& check : checkSignedManifest(manifest, context)) {
-        report(check.name, check.passed, check.detail);
-    }
-    const std::string signedBytes = splitAtSignatureBlock(manifest).signedBytes;
-    reportExpiry(signedBytes, context.now);
+    reportSignedChecks(report, *manifest, context);
+    const std::string signedBytes = splitAtSignatureBlock(*manifest).signedBytes;
+    reportExpiry(report, signedBytes, context.now);
     const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
     checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
@@ -169,16 +264,25 @@ int runVerify(const ParsedArguments& parsed) {
         checkArchive(report, parsed.positionals[i], values, archives);
     }
     for (const ArchiveCheckLine& line : checkReleaseArchives(archives)) {
-        line.skipped ? void(std::cout << line.name << ": skipped, " << line.problem << "\n")
+        line.skipped ? report.note(line.name, "skipped, " + line.problem)
                      : report(line.name, line.problem.empty(), line.problem);
     }
     reportMirrors(report, signedBytes, values, archives.contentArchive);
-    return report.failures == 0 ? kSuccess : kFailure;
+    if (!reportPublishingChecks(report, parsed, *manifest, problem)) {
+        return refuseVerify(parsed, problem, kFailure);
+    }
+    reportSigners(*manifest, keys, report);
+    if (online) {
+        verifyOnline(*manifest, keys, report);
+    }
+    return printVerify(parsed, report);
 }
 
 } // namespace
 
 const Command verifyCommand{
-    {.valued = {"--threshold", "--installed-serial"}, .repeated = {"--public-key"}},
+    {.valued = {"--threshold", "--installed-serial", "--live-manifest", "--online"},
+     .repeated = {"--public-key"},
+     .switches = {"--json"}},
     kHelp,
     runVerify};

@@ -1,0 +1,92 @@
+#include "tools/publish/installer_keys.h"
+
+#include "platform/property_list.h"
+#include "update/release/signature_threshold.h"
+
+#include <fstream>
+#include <memory>
+#include <zip.h>
+
+namespace {
+
+struct ZipClose {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct ZipFileClose {
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+constexpr const char* settingsPath = "/Contents/Resources/config.plist";
+// A settings file is a few kilobytes; a larger entry is read no further.
+constexpr zip_uint64_t largestSettings = 1 << 20;
+
+// The entry "<name>.app/Contents/Resources/config.plist" at the top of the archive; -1 if none.
+zip_int64_t settingsEntry(zip_t* archive, std::string& bundle) {
+    const zip_int64_t total = zip_get_num_entries(archive, 0);
+    const std::string tail = settingsPath;
+    for (zip_int64_t index = 0; index < total; ++index) {
+        const char* entry = zip_get_name(archive, static_cast<zip_uint64_t>(index), 0);
+        const std::string name = entry != nullptr ? entry : "";
+        if (name.size() <= tail.size() || !name.ends_with(tail)) {
+            continue;
+        }
+        const std::string folder = name.substr(0, name.size() - tail.size());
+        if (folder.ends_with(".app") && folder.find('/') == std::string::npos) {
+            bundle = folder;
+            return index;
+        }
+    }
+    return -1;
+}
+
+std::optional<std::string> entryBytes(zip_t* archive, zip_int64_t index) {
+    zip_stat_t status;
+    if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &status) != 0 ||
+        status.size > largestSettings) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<zip_file_t, ZipFileClose> file(
+        zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0));
+    std::string bytes(status.size, '\0');
+    if (!file ||
+        zip_fread(file.get(), bytes.data(), status.size) != static_cast<zip_int64_t>(status.size)) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+} // namespace
+
+std::optional<InstallerKeys> readInstallerKeys(const std::string& archivePath,
+                                               const std::string& workFolder,
+                                               std::string& problem) {
+    int code = 0;
+    const std::unique_ptr<zip_t, ZipClose> archive(
+        zip_open(archivePath.c_str(), ZIP_RDONLY, &code));
+    if (!archive) {
+        problem = "is no ZIP archive";
+        return std::nullopt;
+    }
+    InstallerKeys found;
+    const zip_int64_t index = settingsEntry(archive.get(), found.bundle);
+    if (index < 0) {
+        problem = "holds no <appDisplayName>.app" + std::string(settingsPath);
+        return std::nullopt;
+    }
+    const auto bytes = entryBytes(archive.get(), index);
+    const std::string copy = workFolder + "/config.plist";
+    if (bytes) {
+        std::ofstream(copy, std::ios::binary | std::ios::trunc) << *bytes;
+    }
+    const auto settings = bytes ? loadPropertyListDictionary(copy, problem) : std::nullopt;
+    if (!settings) {
+        problem = "holds a " + found.bundle + settingsPath + " that cannot be read" +
+                  (bytes ? ": " + problem : "");
+        return std::nullopt;
+    }
+    const std::string list = propertyListString(*settings, "releaseSigningPublicKey").value_or("");
+    if (!list.empty()) {
+        found.keys = splitKeyList(list);
+    }
+    return found;
+}
