@@ -6,6 +6,7 @@
 #include "tools/publish/manifest_analysis.h"
 #include "tools/publish/mirror_findings.h"
 #include "tools/publish/options.h"
+#include "tools/publish/rollout_findings.h"
 #include "update/http/curl_session.h"
 #include "update/release/manifest_expiry.h"
 #include "update/release/mirror_urls.h"
@@ -40,8 +41,10 @@ const char* const kHelp =
     "signed manifest that expires in less than a day. Of ApplicationDownloadMirrorUrls it\n"
     "notes each mirror the launcher fetches from and reports each URL it leaves out (not\n"
     "http:// or https://, ApplicationDownloadUrl again, named twice) and a mirror line after\n"
-    "the ManifestSignature line, outside the signed text. Then it shows the values the\n"
-    "launcher ends up with.\n"
+    "the ManifestSignature line, outside the signed text. Of RolloutPercent it notes the\n"
+    "share of players the release reaches and reports a value that is not a whole number\n"
+    "from 0 to 100, which the launcher takes as 0. Then it shows the values the launcher\n"
+    "ends up with.\n"
     "\n"
     "A URL is fetched like the launcher fetches it: redirects followed, the server's\n"
     "certificate not verified.\n"
@@ -223,7 +226,7 @@ void printFindings(const std::string& source, const std::vector<ManifestFinding>
     }
 }
 
-void printReading(const LatestVersionInfo& info, int parseResult) {
+void printReading(const LatestVersionInfo& info, const Rollout& rollout, int parseResult) {
     std::cout << "The launcher reads:\n";
     for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
         std::cout << "  " << kManifestKeys[key] << " = \"" << manifestField(info, key) << "\"\n";
@@ -232,6 +235,10 @@ void printReading(const LatestVersionInfo& info, int parseResult) {
         std::cout << "  " << mirrorUrlsKey << " = \"" << info.ApplicationDownloadMirrorUrls
                   << "\"\n";
     }
+    if (rollout.named) {
+        std::cout << "  " << rolloutPercentKey << " = \"" << rollout.value << "\"\n";
+    }
+    std::cout << "Rollout: " << rolloutSummary(rollout) << "\n";
     std::cout << "Parser result: " << parseResult
               << (parseResult == 0 ? " (no malformed line)\n"
                                    : " (the first malformed line, counted in 199-byte pieces)\n");
@@ -259,9 +266,10 @@ int runLint(const ParsedArguments& parsed) {
     LatestVersionInfo launcherReading;
     const int parseResult = parseLikeLauncher(text, launcherReading);
     const ManifestAnalysis analysis = analyseManifest(text);
+    const Rollout rollout = readRollout(text);
     if (!sameValues(analysis.values, launcherReading) ||
         analysis.firstMalformedLine != parseResult) {
-        printReading(launcherReading, parseResult);
+        printReading(launcherReading, rollout, parseResult);
         return reportError("lint",
                            "cannot explain how the launcher's parser read this manifest; the "
                            "values above are what it reads",
@@ -276,13 +284,15 @@ int runLint(const ParsedArguments& parsed) {
     findings.insert(findings.end(), expiry.begin(), expiry.end());
     const auto mirrors = mirrorFindings(text, analysis);
     findings.insert(findings.end(), mirrors.begin(), mirrors.end());
+    const auto rolloutNotes = rolloutFindings(text, analysis);
+    findings.insert(findings.end(), rolloutNotes.begin(), rolloutNotes.end());
     printFindings(source, findings);
     std::size_t traps = 0;
     for (const auto& finding : findings) {
         traps += finding.trap ? 1 : 0;
     }
     if (!parsed.hasSwitch("--quiet")) {
-        printReading(launcherReading, parseResult);
+        printReading(launcherReading, rollout, parseResult);
         std::cout << source << ": "
                   << (traps == 0 ? "the launcher reads it as written"
                                  : std::to_string(traps) + " problem(s)")

@@ -6,8 +6,10 @@
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/manifest_signing.h"
 #include "tools/publish/options.h"
+#include "tools/publish/rollout_option.h"
 #include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
+#include "update/release/rollout.h"
 #include "update/release/sha256_stream.h"
 
 #include <algorithm>
@@ -39,6 +41,10 @@ const char* const kHelp =
     "                            content archive, tried in order when the one before it\n"
     "                            fails (ApplicationDownloadMirrorUrls; repeatable; inside\n"
     "                            the signed text when signed)\n"
+    "  --rollout N               RolloutPercent: only N % (a whole number from 0 to 100)\n"
+    "                            of the players who have a game installed update to this\n"
+    "                            release, always the same ones first; players with nothing\n"
+    "                            installed install it whatever N is (default: all players)\n"
     "  --output FILE             where to write (default: LatestVersion.ini)\n"
     "\n"
     "for a launcher that checks signatures (releaseSigningPublicKey in config.plist):\n"
@@ -234,7 +240,7 @@ bool readsBackAsWritten(const std::string& text, const LatestVersionInfo& wanted
 AcceptedOptions manifestOptions() {
     AcceptedOptions accepted{.valued = {kKeyOptions.begin(), kKeyOptions.end()}};
     for (const char* option : {"--output", "--application-archive", "--launcher-archive",
-                               "--serial", kExpiresIn, kExpiresAt}) {
+                               "--serial", kExpiresIn, kExpiresAt, kRollout}) {
         accepted.valued.push_back(option);
     }
     accepted.repeated = {"--sign-with", "--mirror-url"};
@@ -250,6 +256,10 @@ int runManifest(const ParsedArguments& parsed) {
     const std::string missing = missingOptions(parsed, {kKeyOptions.begin(), kKeyOptions.end()});
     if (!missing.empty()) {
         return reportError("manifest", "missing " + missing + " (see --help)", kUsageError);
+    }
+    std::optional<int> rollout;
+    if (!readRolloutOption(parsed, rollout, error)) {
+        return reportError("manifest", error, kUsageError);
     }
     LatestVersionInfo info;
     for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
@@ -267,8 +277,9 @@ int runManifest(const ParsedArguments& parsed) {
     if (!releaseLines) {
         return reportError("manifest", error, kFailure);
     }
-    const std::string text = manifestText(info) + *releaseLines;
-    if (!readsBackAsWritten(text, info)) {
+    const std::string text =
+        manifestText(info) + (rollout ? rolloutPercentLine(*rollout) : "") + *releaseLines;
+    if (!readsBackAsWritten(text, info) || readRollout(text).percent != rollout.value_or(100)) {
         return reportError("manifest", "the launcher would not read these values as given",
                            kFailure);
     }

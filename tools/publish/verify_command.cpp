@@ -4,6 +4,7 @@
 #include "tools/publish/expiry_options.h"
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/options.h"
+#include "tools/publish/rollout_findings.h"
 #include "update/release/manifest_expiry.h"
 #include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
@@ -30,10 +31,11 @@ const char* const kHelp =
     "Each ARCHIVE must match ApplicationSha256 or LauncherInstallerSha256; a content\n"
     "archive's ReleaseIndex.sha256 must match ApplicationIndexSha256. Each mirror of\n"
     "ApplicationDownloadMirrorUrls in the signed text gets a line; one that is not an\n"
-    "http:// or https:// URL fails.\n"
+    "http:// or https:// URL fails, and so does a RolloutPercent in the signed text that is\n"
+    "not a whole number from 0 to 100.\n"
     "\n"
-    "One line per check, and one saying when the manifest expires; exit status 0 only when\n"
-    "every check passes.\n"
+    "One line per check, one saying when the manifest expires and one saying how far the\n"
+    "release is rolled out; exit status 0 only when every check passes.\n"
     "\n"
     "options:\n"
     "  --public-key KEY       a trusted public key in its config.plist form (repeatable)\n"
@@ -117,6 +119,16 @@ void reportExpiry(const std::string& signedBytes, UtcSeconds now) {
               << "\n";
 }
 
+// How far the release goes, as a checking launcher reads it from the signed bytes.
+void reportRollout(Report& report, const std::string& signedBytes) {
+    const Rollout rollout = readRollout(signedBytes);
+    if (rollout.malformed) {
+        report("rollout", false, rolloutProblem(rollout));
+        return;
+    }
+    std::cout << "rollout: " << rolloutSummary(rollout) << "\n";
+}
+
 int runVerify(const ParsedArguments& parsed) {
     std::string problem;
     if (parsed.positionals.empty() || !parsed.has("--public-key")) {
@@ -155,6 +167,7 @@ int runVerify(const ParsedArguments& parsed) {
     }
     const std::string signedBytes = splitAtSignatureBlock(manifest).signedBytes;
     reportExpiry(signedBytes, context.now);
+    reportRollout(report, signedBytes);
     const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
     checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
