@@ -9,6 +9,7 @@
 
 #include <ini.h>
 #include <mutex>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -150,6 +151,42 @@ class ManifestLintTest : public testing::Test {
                         (folder / "LatestVersion.ini").string()});
     }
 
+    // manifest for release 1.1 with both archives at url, no prefix, into the folder; further
+    // options go after these.
+    std::vector<std::string> manifestArguments(const std::string& url) const {
+        return {"manifest",
+                "--application-version",
+                "1.1",
+                "--application-url",
+                url,
+                "--executable-prefix",
+                "",
+                "--launcher-version",
+                "2.0",
+                "--launcher-url",
+                url,
+                "--output",
+                (folder / "LatestVersion.ini").string()};
+    }
+
+    // Runs manifestArguments(url) and options: the text written when exitStatus is 0; else
+    // none, the refusal on standard error and no file written.
+    std::optional<std::string> writeOrRefuse(const std::string& url,
+                                             const std::vector<std::string>& options,
+                                             int exitStatus, const std::string& refusal) {
+        fs::remove(folder / "LatestVersion.ini");
+        std::vector<std::string> arguments = manifestArguments(url);
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const ChildResult result = publish(arguments);
+        EXPECT_EQ(result.exitStatus, exitStatus) << result.standardError;
+        if (exitStatus == 0) {
+            return readFile(folder / "LatestVersion.ini");
+        }
+        EXPECT_NE(result.standardError.find(refusal), std::string::npos) << result.standardError;
+        EXPECT_FALSE(fs::exists(folder / "LatestVersion.ini"));
+        return std::nullopt;
+    }
+
     TempFolder folder;
 };
 
@@ -242,32 +279,15 @@ TEST_F(ManifestLintTest, MirrorUrlsAreWrittenInOrderOrRefused) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
-        fs::remove(folder / "LatestVersion.ini");
-        std::vector<std::string> arguments = {"manifest",
-                                              "--application-version",
-                                              "1.1",
-                                              "--application-url",
-                                              url,
-                                              "--executable-prefix",
-                                              "",
-                                              "--launcher-version",
-                                              "2.0",
-                                              "--launcher-url",
-                                              url,
-                                              "--output",
-                                              (folder / "LatestVersion.ini").string()};
+        std::vector<std::string> options;
         for (const std::string& mirror : c.mirrors) {
-            arguments.insert(arguments.end(), {"--mirror-url", mirror});
+            options.insert(options.end(), {"--mirror-url", mirror});
         }
-        const ChildResult result = publish(arguments);
-        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
-        if (c.exitStatus != 0) {
-            EXPECT_NE(result.standardError.find(c.expected), std::string::npos)
-                << result.standardError;
-            EXPECT_FALSE(fs::exists(folder / "LatestVersion.ini"));
+        const auto written = writeOrRefuse(url, options, c.exitStatus, c.expected);
+        if (!written) {
             continue;
         }
-        const std::string text = readFile(folder / "LatestVersion.ini");
+        const std::string& text = *written;
         EXPECT_EQ(text.find("ApplicationDownloadMirrorUrls") != std::string::npos,
                   !c.mirrors.empty())
             << text;
@@ -306,32 +326,14 @@ TEST_F(ManifestLintTest, ARolloutIsWrittenAsAWholeNumberFrom0To100AndNotedOrRefu
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rollout);
-        fs::remove(folder / "LatestVersion.ini");
-        std::vector<std::string> arguments = {"manifest",
-                                              "--application-version",
-                                              "1.1",
-                                              "--application-url",
-                                              url,
-                                              "--executable-prefix",
-                                              "",
-                                              "--launcher-version",
-                                              "2.0",
-                                              "--launcher-url",
-                                              url,
-                                              "--output",
-                                              (folder / "LatestVersion.ini").string()};
-        if (!c.rollout.empty()) {
-            arguments.insert(arguments.end(), {"--rollout", c.rollout});
-        }
-        const ChildResult result = publish(arguments);
-        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
-        if (c.exitStatus != 0) {
-            EXPECT_NE(result.standardError.find(c.expected), std::string::npos)
-                << result.standardError;
-            EXPECT_FALSE(fs::exists(folder / "LatestVersion.ini"));
+        const std::vector<std::string> options =
+            c.rollout.empty() ? std::vector<std::string>{}
+                              : std::vector<std::string>{"--rollout", c.rollout};
+        const auto written = writeOrRefuse(url, options, c.exitStatus, c.expected);
+        if (!written) {
             continue;
         }
-        const std::string text = readFile(folder / "LatestVersion.ini");
+        const std::string& text = *written;
         EXPECT_EQ(text.find("RolloutPercent") == std::string::npos, c.rollout.empty()) << text;
         EXPECT_EQ(readRollout(text).percent, c.rollout.empty() ? 100 : std::stoi(c.rollout));
         const ChildResult linted = publish({"lint", (folder / "LatestVersion.ini").string()});
