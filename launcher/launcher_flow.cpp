@@ -4,6 +4,7 @@
 #include "launcher/game_repair.h"
 #include "launcher/launcher_config.h"
 #include "launcher/offline_start.h"
+#include "launcher/rollout_gate.h"
 #include "launcher/run_log.h"
 #include "launcher/run_preparation.h"
 #include "launcher/running_game.h"
@@ -98,13 +99,16 @@ bool asksForUninstall(int argc, char** argv) {
 }
 
 int launchOrUpdateContent(const std::string& latestIndexSha256,
-                          const std::string& installedIndexSha256) {
+                          const std::string& installedIndexSha256, const Rollout& rollout) {
     const LatestVersionInfo& latest = latestVersionInfo;
     writeToLog("comparing latest endpoint version: " + latest.ApplicationVersion +
                " to app CurrentVersion appVersion: " + currentAppVersion);
     int result = 0;
     const bool sameIndex = latestIndexSha256.empty() || latestIndexSha256 == installedIndexSha256;
-    if (latest.ApplicationVersion == currentAppVersion && sameIndex) {
+    const bool current = latest.ApplicationVersion == currentAppVersion && sameIndex;
+    // A player the rollout has not reached yet plays on as if the installed release were current.
+    if (current || staysOnInstalledRelease(appSupportFolder, rollout, latest.ApplicationVersion,
+                                           currentAppVersion)) {
         // Gone before the game's window can appear; the launcher ends right after the start.
         closeSplashIfShown();
         result = startOrRepairInstalledGame(contentApplicationPath());
@@ -138,6 +142,8 @@ int takeTheContentRoad(const std::string& dataFolder, const CheckedManifest& man
         return 0;
     }
 
+    // Read, and a malformed value logged, whatever the road: a new player installs in any case.
+    const Rollout rollout = acceptedRollout(manifest);
     const bool contentPresent = fileExistsAtPath(contentApplicationPath());
     const bool versionRecorded = fileExistsAtPath(dataFolder + "/CurrentVersion.ini");
     if (!contentPresent || !versionRecorded) {
@@ -150,7 +156,7 @@ int takeTheContentRoad(const std::string& dataFolder, const CheckedManifest& man
     writeToLog("CurrentVersion.ini loaded from '" + dataFolder +
                "': appVersion=" + currentAppVersion);
     return launchOrUpdateContent(readSignedReleaseValues(manifest.text).ApplicationIndexSha256,
-                                 installedIndexSha256(dataFolder));
+                                 installedIndexSha256(dataFolder), rollout);
 }
 
 // The manifest decides the road: the installed game unchecked (offline), the self-update, or

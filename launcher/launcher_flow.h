@@ -1,4 +1,6 @@
 #pragma once
+#include "update/release/rollout.h"
+
 #include <string>
 
 // The result of the road the launcher took, and whether its content step has ended.
@@ -21,9 +23,11 @@ int launcherMain(int argc, char** argv);
 // Starts the installed game when it is current, else runs the content installer. The installed
 // release is current when its version is the manifest's and, when the manifest names its release
 // index (latestIndexSha256 not empty), so is the installed one's: a release republished under
-// the same version with other content is installed too.
+// the same version with other content is installed too. A release that the rollout has not
+// brought to this player yet leaves the installed game to start as if it were current.
 int launchOrUpdateContent(const std::string& latestIndexSha256 = {},
-                          const std::string& installedIndexSha256 = {});
+                          const std::string& installedIndexSha256 = {},
+                          const Rollout& rollout = {});
 
 // Whether any argument after the program name is exactly "-u".
 bool asksForUninstall(int argc, char** argv);

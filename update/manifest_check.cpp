@@ -63,3 +63,8 @@ void logManifestHttpStatus(const CheckedManifest& manifest) {
                    std::to_string(manifest.httpStatus));
     }
 }
+
+Rollout manifestRollout(const CheckedManifest& manifest) {
+    return readRollout(manifest.signatureChecked ? splitAtSignatureBlock(manifest.text).signedBytes
+                                                 : manifest.text);
+}

@@ -2,6 +2,7 @@
 #include "update/http/curl_session.h"
 #include "update/manifest_trust.h"
 #include "update/release/release_signature.h"
+#include "update/release/rollout.h"
 #include "update/release/version_manifest.h"
 
 #include <optional>
@@ -49,3 +50,7 @@ void logManifestHttpStatus(const CheckedManifest& manifest);
 // (one of its signedValues), where an empty one (the key was missing) matches no archive.
 std::optional<std::string> requiredArchiveSha256(const CheckedManifest& manifest,
                                                  const std::string& value);
+
+// The rollout of an accepted manifest: a checking launcher reads it from the signed bytes only, as
+// it reads the archives' hashes; without a key, from the whole text.
+Rollout manifestRollout(const CheckedManifest& manifest);

@@ -3,27 +3,11 @@
 #include "tests/support/temp_folder.h"
 
 #include <algorithm>
-#include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::vector<std::string> messagesOf(const std::string& logText) {
-    static const std::regex stamp(R"(^\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}:)");
-    std::vector<std::string> messages;
-    std::istringstream lines(logText);
-    for (std::string line; std::getline(lines, line);) {
-        messages.push_back(std::regex_replace(line, stamp, ""));
-    }
-    return messages;
-}
-
-} // namespace
 
 void runPublish(const std::vector<std::string>& arguments) {
     const ChildResult result = runChild(PUBLISH_TOOL, arguments);
@@ -98,13 +82,25 @@ std::string AcceptanceTest::publishManifest(const std::string& applicationVersio
                                             const std::string& gameArchivePath,
                                             const std::string& prefix,
                                             const std::string& launcherVersion,
-                                            const std::string& installerArchivePath) {
+                                            const std::string& installerArchivePath,
+                                            const std::vector<std::string>& extra) {
     const std::string gameUrl =
         gameArchivePath.starts_with("/") ? server->url(gameArchivePath) : gameArchivePath;
-    runPublish({"manifest", "--application-version", applicationVersion, "--application-url",
-                gameUrl, "--executable-prefix", prefix, "--launcher-version", launcherVersion,
-                "--launcher-url", server->url(installerArchivePath), "--output",
-                (releases / "LatestVersion.ini").string()});
+    std::vector<std::string> arguments = {"manifest",
+                                          "--application-version",
+                                          applicationVersion,
+                                          "--application-url",
+                                          gameUrl,
+                                          "--executable-prefix",
+                                          prefix,
+                                          "--launcher-version",
+                                          launcherVersion,
+                                          "--launcher-url",
+                                          server->url(installerArchivePath),
+                                          "--output",
+                                          (releases / "LatestVersion.ini").string()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    runPublish(arguments);
     return readFile(releases / "LatestVersion.ini");
 }
 
@@ -182,7 +178,7 @@ ChildResult AcceptanceTest::runLauncher(const std::vector<std::string>& argument
     const std::size_t before = sandbox.logText().size();
     const ChildResult result = sandbox.run(arguments, launcherEnvironment());
     const std::string log = sandbox.logText();
-    lastRunMessages = messagesOf(log.size() >= before ? log.substr(before) : log);
+    lastRunMessages = logMessagesOf(log.size() >= before ? log.substr(before) : log);
     return result;
 }
 

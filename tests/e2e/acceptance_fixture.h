@@ -33,11 +33,13 @@ class AcceptanceTest : public testing::Test {
     std::string publishLauncherInstaller(const std::string& version,
                                          const std::string& bundleName = "");
     // releases/LatestVersion.ini written by launcher-publish manifest; returns its text. The
-    // archives are named by their URL paths on the server, the game's also by a whole URL.
+    // archives are named by their URL paths on the server, the game's also by a whole URL; extra
+    // options of launcher-publish manifest follow (a rollout).
     std::string publishManifest(const std::string& applicationVersion,
                                 const std::string& gameArchivePath, const std::string& prefix,
                                 const std::string& launcherVersion,
-                                const std::string& installerArchivePath = "/none.zip");
+                                const std::string& installerArchivePath = "/none.zip",
+                                const std::vector<std::string>& extra = {});
     // The same for a game and a launcher installer published as they stand in releases, with
     // their archives' hashes and serial, signed with the private key in privateKey; extra
     // options of launcher-publish manifest follow (another --sign-with, an expiry).

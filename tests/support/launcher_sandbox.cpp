@@ -62,14 +62,18 @@ std::string LauncherSandbox::logText() const {
     return readFile(dataFolder / "out.log");
 }
 
-std::vector<std::string> LauncherSandbox::logMessages() const {
+std::vector<std::string> logMessagesOf(const std::string& logText) {
     static const std::regex stamp(R"(^\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}:)");
     std::vector<std::string> messages;
-    std::istringstream lines(logText());
+    std::istringstream lines(logText);
     for (std::string line; std::getline(lines, line);) {
         messages.push_back(std::regex_replace(line, stamp, ""));
     }
     return messages;
+}
+
+std::vector<std::string> LauncherSandbox::logMessages() const {
+    return logMessagesOf(logText());
 }
 
 bool LauncherSandbox::logHas(const std::string& message) const {

@@ -7,6 +7,9 @@
 #include "tests/support/plist_files.h"
 #include "tests/support/temp_folder.h"
 
+// The messages of a run log's text without their time stamps; continuation lines as they stand.
+std::vector<std::string> logMessagesOf(const std::string& logText);
+
 // The built launcher bundle copied into a folder of its own (whose name holds a blank and a
 // quote), run as a child process with its own HOME, XDG_DATA_HOME and TMPDIR, so that nothing it
 // does reaches the real user's folders.

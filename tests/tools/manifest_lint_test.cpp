@@ -3,6 +3,7 @@
 #include "tests/support/temp_folder.h"
 #include "tests/tools/publish_tool.h"
 #include "update/manifest_check.h"
+#include "update/release/rollout.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <ini.h>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -121,6 +123,20 @@ std::vector<Trap> traps() {
          kClean +
              "ApplicationDownloadMirrorUrls=https://a.example/g.zip ;https://b.example/g.zip\n",
          ":7: the value of ApplicationDownloadMirrorUrls ends at the \" ;\""},
+        {"rollout that is no whole number", kClean + "RolloutPercent=5O\n",
+         ":7: RolloutPercent \"5O\" is not a whole number from 0 to 100; the launcher takes it "
+         "as 0"},
+        {"rollout above 100", kClean + "RolloutPercent=110\n",
+         ":7: RolloutPercent \"110\" is not a whole number from 0 to 100"},
+        {"rollout replaced by an indented line", kClean + "RolloutPercent=10\n  -5\n",
+         ":7: RolloutPercent \"-5\" is not a whole number from 0 to 100"},
+        {"rollout in another letter case", kClean + "Rolloutpercent=10\n",
+         ":7: \"Rolloutpercent\" is not RolloutPercent"},
+        {"rollout under a named section", kClean + "[Beta]\nRolloutPercent=10\n",
+         ":8: RolloutPercent is under the section [Beta]"},
+        {"rollout given twice", kClean + "RolloutPercent=10\nRolloutPercent=100\n",
+         ":8: RolloutPercent is given again (first on line 7); the launcher keeps the last value, "
+         "\"100\""},
     };
 }
 
@@ -136,6 +152,42 @@ class ManifestLintTest : public testing::Test {
                         applicationUrl, "--executable-prefix", "Quillmere-", "--launcher-version",
                         "2.0", "--launcher-url", launcherUrl, "--output",
                         (folder / "LatestVersion.ini").string()});
+    }
+
+    // manifest for release 1.1 with both archives at url, no prefix, into the folder; further
+    // options go after these.
+    std::vector<std::string> manifestArguments(const std::string& url) const {
+        return {"manifest",
+                "--application-version",
+                "1.1",
+                "--application-url",
+                url,
+                "--executable-prefix",
+                "",
+                "--launcher-version",
+                "2.0",
+                "--launcher-url",
+                url,
+                "--output",
+                (folder / "LatestVersion.ini").string()};
+    }
+
+    // Runs manifestArguments(url) and options: the text written when exitStatus is 0; else
+    // none, the refusal on standard error and no file written.
+    std::optional<std::string> writeOrRefuse(const std::string& url,
+                                             const std::vector<std::string>& options,
+                                             int exitStatus, const std::string& refusal) {
+        fs::remove(folder / "LatestVersion.ini");
+        std::vector<std::string> arguments = manifestArguments(url);
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const ChildResult result = publish(arguments);
+        EXPECT_EQ(result.exitStatus, exitStatus) << result.standardError;
+        if (exitStatus == 0) {
+            return readFile(folder / "LatestVersion.ini");
+        }
+        EXPECT_NE(result.standardError.find(refusal), std::string::npos) << result.standardError;
+        EXPECT_FALSE(fs::exists(folder / "LatestVersion.ini"));
+        return std::nullopt;
     }
 
     TempFolder folder;
@@ -230,32 +282,15 @@ TEST_F(ManifestLintTest, MirrorUrlsAreWrittenInOrderOrRefused) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
-        fs::remove(folder / "LatestVersion.ini");
-        std::vector<std::string> arguments = {"manifest",
-                                              "--application-version",
-                                              "1.1",
-                                              "--application-url",
-                                              url,
-                                              "--executable-prefix",
-                                              "",
-                                              "--launcher-version",
-                                              "2.0",
-                                              "--launcher-url",
-                                              url,
-                                              "--output",
-                                              (folder / "LatestVersion.ini").string()};
+        std::vector<std::string> options;
         for (const std::string& mirror : c.mirrors) {
-            arguments.insert(arguments.end(), {"--mirror-url", mirror});
+            options.insert(options.end(), {"--mirror-url", mirror});
         }
-        const ChildResult result = publish(arguments);
-        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
-        if (c.exitStatus != 0) {
-            EXPECT_NE(result.standardError.find(c.expected), std::string::npos)
-                << result.standardError;
-            EXPECT_FALSE(fs::exists(folder / "LatestVersion.ini"));
+        const auto written = writeOrRefuse(url, options, c.exitStatus, c.expected);
+        if (!written) {
             continue;
         }
-        const std::string text = readFile(folder / "LatestVersion.ini");
+        const std::string& text = *written;
         EXPECT_EQ(text.find("ApplicationDownloadMirrorUrls") != std::string::npos,
                   !c.mirrors.empty())
             << text;
@@ -270,6 +305,44 @@ TEST_F(ManifestLintTest, MirrorUrlsAreWrittenInOrderOrRefused) {
                       std::string::npos)
                 << linted.standardOutput;
         }
+    }
+}
+
+// --rollout: written as the launcher reads it and noted by lint, or refused as a usage error.
+TEST_F(ManifestLintTest, ARolloutIsWrittenAsAWholeNumberFrom0To100AndNotedOrRefused) {
+    const std::string url = "http://127.0.0.1:8080/Game.zip";
+    struct Case {
+        std::string rollout; // empty: no --rollout at all
+        int exitStatus;
+        std::string expected; // the lint line, or the refusal
+    };
+    const std::vector<Case> cases = {
+        {"", 0, "Rollout: rolled out to all players (no RolloutPercent)"},
+        {"0", 0, ":6: note: the release is rolled out to 0 % of players who have a game installed"},
+        {"10", 0, ":6: note: the release is rolled out to 10 % of players"},
+        {"100", 0, ":6: note: the release is rolled out to 100 % of players"},
+        {"101", 2, "--rollout \"101\" is not a whole number from 0 to 100"},
+        {"-1", 2, "--rollout \"-1\" is not a whole number from 0 to 100"},
+        {"5O", 2, "--rollout \"5O\" is not a whole number from 0 to 100"},
+        {"12.5", 2, "is not a whole number from 0 to 100"},
+        {" 7", 2, "is not a whole number from 0 to 100"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rollout);
+        const std::vector<std::string> options =
+            c.rollout.empty() ? std::vector<std::string>{}
+                              : std::vector<std::string>{"--rollout", c.rollout};
+        const auto written = writeOrRefuse(url, options, c.exitStatus, c.expected);
+        if (!written) {
+            continue;
+        }
+        const std::string& text = *written;
+        EXPECT_EQ(text.find("RolloutPercent") == std::string::npos, c.rollout.empty()) << text;
+        EXPECT_EQ(readRollout(text).percent, c.rollout.empty() ? 100 : std::stoi(c.rollout));
+        const ChildResult linted = publish({"lint", (folder / "LatestVersion.ini").string()});
+        EXPECT_EQ(linted.exitStatus, 0) << linted.standardOutput;
+        EXPECT_NE(linted.standardOutput.find(c.expected), std::string::npos)
+            << linted.standardOutput;
     }
 }
 

@@ -60,6 +60,41 @@ TEST_F(SigningCommands, ASignedManifestAndItsArchivesVerify) {
               readFile(manifest).rfind("ManifestSignature="));
 }
 
+// RolloutPercent goes inside the signed text; verify says how far the release goes, and fails a
+// value that a checking launcher would take as 0.
+TEST_F(SigningCommands, VerifySaysHowFarTheReleaseIsRolledOut) {
+    struct Case {
+        std::vector<std::string> options;
+        std::string byHand; // a line put on top of the manifest before it is signed again
+        int exitStatus;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {{}, "", 0, "rollout: rolled out to all players (no RolloutPercent)"},
+        {{"--rollout", "0"}, "", 0, "rollout: rolled out to 0 % of players"},
+        {{"--rollout", "25"}, "", 0, "rollout: rolled out to 25 % of players"},
+        {{},
+         "RolloutPercent=5O\n",
+         1,
+         "rollout: FAILED, RolloutPercent \"5O\" is not a whole number from 0 to 100; the "
+         "launcher takes it as 0, and no player with a game installed updates to this release"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> options = signedOptions();
+        options.insert(options.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(writeManifest(options).exitStatus, 0);
+        if (!c.byHand.empty()) {
+            writeFile(manifest, c.byHand + readFile(manifest));
+            ASSERT_EQ(publish({"sign", "--sign-with", key.string(), manifest.string()}).exitStatus,
+                      0);
+        }
+        const ChildResult result = verify();
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardOutput;
+        EXPECT_TRUE(says(result, c.line)) << result.standardOutput;
+    }
+}
+
 // Mirrors go inside the signed text; verify names each one, and a mirror added after signing is
 // refused by verify and flagged by lint.
 TEST_F(SigningCommands, MirrorUrlsAreSignedAndReported) {

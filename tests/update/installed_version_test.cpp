@@ -1,11 +1,18 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
+#include "update/release/install_number_record.h"
 #include "update/release/installed_version.h"
+#include "update/release/rollout.h"
+#include "update/unpack/launcher_records.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -93,4 +100,60 @@ TEST(InstalledVersion, UnwritableFolderIsAFailureAndKeepsTheOldRecord) {
     EXPECT_EQ(readFile(data / "CurrentVersion.ini"), "ApplicationVersion=1.0\n");
     EXPECT_NE(log.contents().find(":failed to save CurrentVersion.ini! contentAppPath: "),
               std::string::npos);
+}
+
+TEST(InstallNumberRecord, HoldsOneNumberBelowTheRangeWrittenWholeAndReadFromARegularFileOnly) {
+    TempFolder folder;
+    const fs::path record = folder / ".launcher-install-number";
+    InstallNumberReading reading = readInstallNumber(folder.str());
+    EXPECT_FALSE(reading.number);
+    EXPECT_EQ(reading.problem, "") << "no record is no damage";
+
+    std::string problem;
+    ASSERT_TRUE(writeInstallNumber(folder.str(), 9999, problem)) << problem;
+    EXPECT_EQ(readFile(record), "9999\n");
+    EXPECT_FALSE(fs::exists(folder / ".launcher-install-number.partial"));
+    EXPECT_EQ(readInstallNumber(folder.str()).number, 9999u);
+    writeFile(record, "0");
+    EXPECT_EQ(readInstallNumber(folder.str()).number, 0u);
+
+    for (const char* damaged : {"", "\n", "10000\n", "-1\n", "12a\n", "1 2\n", "7\n\n", "+7\n",
+                                "99999999999999999999\n"}) {
+        writeFile(record, damaged);
+        reading = readInstallNumber(folder.str());
+        EXPECT_FALSE(reading.number) << damaged;
+        EXPECT_EQ(reading.problem, record.string() + " holds no install number") << damaged;
+    }
+    // Neither a link nor a pipe is read (nor waited on).
+    fs::remove(record);
+    writeFile(folder / "elsewhere", "5\n");
+    fs::create_symlink(folder / "elsewhere", record);
+    EXPECT_FALSE(readInstallNumber(folder.str()).number);
+    fs::remove(record);
+    ASSERT_EQ(mkfifo(record.c_str(), 0600), 0);
+    reading = readInstallNumber(folder.str());
+    EXPECT_FALSE(reading.number);
+    EXPECT_NE(reading.problem, "");
+
+    for (const char* name : {".launcher-install-number", ".LAUNCHER-INSTALL-NUMBER",
+                             ".launcher-install-number.partial"}) {
+        EXPECT_TRUE(isLauncherRecordName(name)) << name;
+    }
+}
+
+TEST(InstallNumberRecord, DrawnNumbersSpreadOverTheWholeRange) {
+    std::set<std::uint32_t> drawn;
+    bool low = false;
+    bool high = false;
+    for (int i = 0; i < 1000; ++i) {
+        const auto number = drawInstallNumber();
+        ASSERT_TRUE(number);
+        ASSERT_LT(*number, installNumberCount);
+        drawn.insert(*number);
+        low = low || *number < installNumberCount / 2;
+        high = high || *number >= installNumberCount / 2;
+    }
+    // 1000 draws from 10000 numbers repeat some, but nowhere near half of them.
+    EXPECT_GT(drawn.size(), 500u);
+    EXPECT_TRUE(low && high);
 }

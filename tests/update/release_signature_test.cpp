@@ -342,3 +342,33 @@ TEST_F(SignedFetch, ArchivePlacesAreTheDownloadUrlThenEachMirrorAnHttpUrlCovered
         EXPECT_EQ(leavingOut, c.leftOut.size()) << lines;
     }
 }
+
+TEST_F(SignedFetch, TheRolloutOfAnAcceptedManifestOnlyAndFromTheSignedText) {
+    struct Case {
+        std::string manifest;
+        bool checkingLauncher;
+        bool accepted;
+        int percent;
+    };
+    const std::string signedTen = key.sign(body + "RolloutPercent=10\n");
+    const Case cases[] = {
+        {signedTen, true, true, 10},
+        {key.sign(body), true, true, 100},
+        {key.sign(body + "RolloutPercent=5O\n"), true, true, 0},
+        // Raised after signing: the manifest is refused, so no value of it counts.
+        {signedTen + "RolloutPercent=100\n", true, false, 100},
+        {body + "RolloutPercent=10\n", true, false, 100},
+        // A launcher without a key reads the whole text.
+        {body + "RolloutPercent=10\n", false, true, 10},
+        {signedTen, false, true, 10},
+    };
+    for (const Case& c : cases) {
+        trust.publicKey = c.checkingLauncher ? key.publicBase64() : "";
+        LatestVersionInfo info;
+        std::string raw;
+        fetch(c.manifest, info, raw);
+        EXPECT_EQ(last.failure == ManifestFailure::None, c.accepted) << c.manifest;
+        EXPECT_EQ(last.signatureChecked, c.checkingLauncher && c.accepted) << c.manifest;
+        EXPECT_EQ(manifestRollout(last).percent, c.percent) << c.manifest;
+    }
+}

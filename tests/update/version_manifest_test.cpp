@@ -5,6 +5,7 @@
 #include "update/http/curl_session.h"
 #include "update/http/transfer_progress.h"
 #include "update/manifest_check.h"
+#include "update/release/rollout.h"
 
 #include <gtest/gtest.h>
 
@@ -253,4 +254,52 @@ TEST_F(ManifestTest, RecordsWhyTheLastFetchFailed) {
     const CheckedManifest again = check("ApplicationVersion=2\n");
     EXPECT_EQ(again.status, 0);
     EXPECT_EQ(again.failure, ManifestFailure::None);
+}
+
+TEST(RolloutPercent, AWholeNumberFrom0To100ElseTakenAs0AndAbsentMeansAll) {
+    struct Case {
+        const char* manifest;
+        bool named;
+        int percent;
+        bool malformed;
+    };
+    const Case cases[] = {
+        {"ApplicationVersion=2.0\n", false, 100, false},
+        {"RolloutPercent=0\n", true, 0, false},
+        {"RolloutPercent=100\n", true, 100, false},
+        {"RolloutPercent: 37 ; a third or so\n", true, 37, false},
+        {"RolloutPercent=007\n", true, 7, false},
+        {"RolloutPercent=5\nRolloutPercent=60\n", true, 60, false},
+        {"RolloutPercent=101\n", true, 0, true},
+        {"RolloutPercent=-1\n", true, 0, true},
+        {"RolloutPercent=5O\n", true, 0, true},
+        {"RolloutPercent=\n", true, 0, true},
+        {"RolloutPercent=+5\n", true, 0, true},
+        {"RolloutPercent=50%\n", true, 0, true},
+        {"RolloutPercent=12.5\n", true, 0, true},
+        {"RolloutPercent=99999999999999999999\n", true, 0, true},
+        // Read by the manifest's rules: top level only, the exact name.
+        {"[beta]\nRolloutPercent=5\n", false, 100, false},
+        {"rolloutpercent=5\n", false, 100, false},
+    };
+    for (const Case& c : cases) {
+        const Rollout rollout = readRollout(c.manifest);
+        EXPECT_EQ(rollout.named, c.named) << c.manifest;
+        EXPECT_EQ(rollout.percent, c.percent) << c.manifest;
+        EXPECT_EQ(rollout.malformed, c.malformed) << c.manifest;
+    }
+}
+
+TEST(RolloutPercent, RaisingItOnlyEverAddsPlayersAHundredthOfTheNumbersAPercent) {
+    for (int percent = 0; percent <= 100; ++percent) {
+        std::uint32_t within = 0;
+        for (std::uint32_t number = 0; number < installNumberCount; ++number) {
+            const bool in = installNumberIsWithin(number, percent);
+            within += in ? 1 : 0;
+            if (in && percent < 100) {
+                ASSERT_TRUE(installNumberIsWithin(number, percent + 1)) << number << " " << percent;
+            }
+        }
+        EXPECT_EQ(within, static_cast<std::uint32_t>(percent) * 100) << percent;
+    }
 }

@@ -8,6 +8,7 @@
 #include "tools/publish/manifest_fetch.h"
 #include "tools/publish/mirror_findings.h"
 #include "tools/publish/options.h"
+#include "tools/publish/rollout_findings.h"
 #include "update/release/manifest_expiry.h"
 #include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
@@ -40,8 +41,10 @@ const char* const kHelp =
     "signed manifest that expires in less than a day. Of ApplicationDownloadMirrorUrls it\n"
     "notes each mirror the launcher fetches from and reports each URL it leaves out (not\n"
     "http:// or https://, ApplicationDownloadUrl again, named twice) and a mirror line after\n"
-    "the ManifestSignature line, outside the signed text. Then it shows the values the\n"
-    "launcher ends up with.\n"
+    "the ManifestSignature line, outside the signed text. Of RolloutPercent it notes the\n"
+    "share of players the release reaches and reports a value that is not a whole number\n"
+    "from 0 to 100, which the launcher takes as 0. Then it shows the values the launcher\n"
+    "ends up with.\n"
     "\n"
     "A URL is fetched like the launcher fetches it: redirects followed, the server's\n"
     "certificate not verified, and no more of its body read than the launcher reads (65536\n"
@@ -209,6 +212,9 @@ bool collectFindings(const Manifest& manifest, LintReport& report, std::string& 
     findings.insert(findings.end(), expiry.begin(), expiry.end());
     const auto mirrors = mirrorFindings(text, analysis);
     findings.insert(findings.end(), mirrors.begin(), mirrors.end());
+    report.rollout = readRollout(text);
+    const auto rollout = rolloutFindings(text, analysis);
+    findings.insert(findings.end(), rollout.begin(), rollout.end());
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/publish/lint_report.h"
 
+#include "tools/publish/rollout_findings.h"
 #include "update/release/mirror_urls.h"
 
 #include <iostream>
@@ -15,7 +16,7 @@ std::size_t LintReport::traps() const {
 
 namespace {
 
-void printReadingOf(const LatestVersionInfo& info, int parseResult) {
+void printReadingOf(const LatestVersionInfo& info, const Rollout& rollout, int parseResult) {
     std::cout << "The launcher reads:\n";
     for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
         std::cout << "  " << kManifestKeys[key] << " = \"" << manifestField(info, key) << "\"\n";
@@ -24,6 +25,10 @@ void printReadingOf(const LatestVersionInfo& info, int parseResult) {
         std::cout << "  " << mirrorUrlsKey << " = \"" << info.ApplicationDownloadMirrorUrls
                   << "\"\n";
     }
+    if (rollout.named) {
+        std::cout << "  " << rolloutPercentKey << " = \"" << rollout.value << "\"\n";
+    }
+    std::cout << "Rollout: " << rolloutSummary(rollout) << "\n";
     std::cout << "Parser result: " << parseResult
               << (parseResult == 0 ? " (no malformed line)\n"
                                    : " (the first malformed line, counted in 199-byte pieces)\n");
@@ -32,7 +37,7 @@ void printReadingOf(const LatestVersionInfo& info, int parseResult) {
 } // namespace
 
 void printLintReading(const LintReport& report) {
-    printReadingOf(report.reading, report.parseResult);
+    printReadingOf(report.reading, report.rollout, report.parseResult);
 }
 
 void printLintText(const LintReport& report, bool quiet) {
@@ -68,9 +73,16 @@ void printLintJson(const LintReport& report) {
     if (!report.reading.ApplicationDownloadMirrorUrls.empty()) {
         reading[mirrorUrlsKey] = report.reading.ApplicationDownloadMirrorUrls;
     }
-    const nlohmann::json out = {{"source", report.source},    {"findings", findings},
-                                {"reading", reading},         {"parserResult", report.parseResult},
-                                {"problems", report.traps()}, {"passed", report.traps() == 0}};
+    if (report.rollout.named) {
+        reading[rolloutPercentKey] = report.rollout.value;
+    }
+    const nlohmann::json out = {{"source", report.source},
+                                {"findings", findings},
+                                {"reading", reading},
+                                {"rollout", rolloutSummary(report.rollout)},
+                                {"parserResult", report.parseResult},
+                                {"problems", report.traps()},
+                                {"passed", report.traps() == 0}};
     // Bytes that are not UTF-8 (a manifest may hold any) are replaced, never a failed print.
     std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "tools/publish/manifest_analysis.h"
+#include "update/release/rollout.h"
 #include "update/release/version_manifest.h"
 
 #include <string>
@@ -12,6 +13,7 @@ struct LintReport {
     std::vector<ManifestFinding> findings;
     LatestVersionInfo reading; // the launcher's own reading
     int parseResult = 0;       // 0, or the first malformed line in the parser's pieces
+    Rollout rollout;           // RolloutPercent as the launcher takes it
 
     std::size_t traps() const;
 };

@@ -3,6 +3,7 @@
 #include "tools/publish/manifest_pieces.h"
 
 #include "update/release/mirror_urls.h"
+#include "update/release/rollout.h"
 
 #include <algorithm>
 #include <cctype>
@@ -42,10 +43,13 @@ std::optional<std::size_t> keyInAnyCase(std::string_view name) {
     return std::nullopt;
 }
 
-// The optional key of further archive places: read like the five, never missing.
+// The optional keys (further archive places, the rollout): read like the five, never missing.
 std::optional<std::string_view> otherKeyInAnyCase(std::string_view name) {
-    if (sameInAnyCase(mirrorUrlsKey, name)) {
-        return mirrorUrlsKey;
+    for (std::string_view key :
+         {std::string_view(mirrorUrlsKey), std::string_view(rolloutPercentKey)}) {
+        if (sameInAnyCase(key, name)) {
+            return key;
+        }
     }
     if (const auto key = keyInAnyCase(name)) {
         return kManifestKeys[*key];
@@ -102,7 +106,8 @@ class Walker {
                      int number);
     void deliver(std::string_view name, std::string_view value, std::size_t line,
                  bool continuation);
-    void deliverMirrors(std::string_view value, std::size_t line, bool continuation);
+    void deliverOptional(std::string_view name, std::size_t& keptLine, std::string_view value,
+                         std::size_t line, bool continuation);
     void checkValueText(const std::string& name, std::optional<std::size_t> key,
                         std::string_view rawValue, std::string_view value, std::size_t line);
     void reportMissingKeys();
@@ -260,7 +265,12 @@ void Walker::deliver(std::string_view name, std::string_view value, std::size_t 
         return;
     }
     if (name == mirrorUrlsKey) {
-        deliverMirrors(value, line, continuation);
+        deliverOptional(name, result.mirrorLine, value, line, continuation);
+        result.values.ApplicationDownloadMirrorUrls = std::string(value);
+        return;
+    }
+    if (name == rolloutPercentKey) {
+        deliverOptional(name, result.rolloutLine, value, line, continuation);
         return;
     }
     const auto key = exactKey(name);
@@ -294,16 +304,17 @@ void Walker::deliver(std::string_view name, std::string_view value, std::size_t 
     manifestField(result.values, *key) = std::string(value);
 }
 
-void Walker::deliverMirrors(std::string_view value, std::size_t line, bool continuation) {
-    if (result.mirrorLine != 0 && !continuation) {
-        trap(line, std::string(mirrorUrlsKey) + " is given again (first on line " +
-                       std::to_string(result.mirrorLine) +
-                       "); the launcher keeps the last value, " + quoted(value));
+// An optional key given again is a trap; keptLine follows the value the launcher ends up with.
+void Walker::deliverOptional(std::string_view name, std::size_t& keptLine, std::string_view value,
+                             std::size_t line, bool continuation) {
+    if (keptLine != 0 && !continuation) {
+        trap(line, std::string(name) + " is given again (first on line " +
+                       std::to_string(keptLine) + "); the launcher keeps the last value, " +
+                       quoted(value));
     }
     if (!continuation) {
-        result.mirrorLine = line;
+        keptLine = line;
     }
-    result.values.ApplicationDownloadMirrorUrls = std::string(value);
 }
 
 void Walker::malformed(std::size_t line, int number, const std::string& why) {

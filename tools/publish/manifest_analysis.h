@@ -32,6 +32,8 @@ struct ManifestAnalysis {
     int firstMalformedLine = 0; // counted in the parser's pieces, as the parser reports it
     // The line of the ApplicationDownloadMirrorUrls the launcher reads; 0 when there is none.
     std::size_t mirrorLine = 0;
+    // The same for RolloutPercent.
+    std::size_t rolloutLine = 0;
 };
 
 // Walks text (already cut at its first NUL) the way the launcher's INI parser does and

@@ -9,8 +9,10 @@
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/manifest_signing.h"
 #include "tools/publish/options.h"
+#include "tools/publish/rollout_option.h"
 #include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
+#include "update/release/rollout.h"
 #include "update/release/sha256_stream.h"
 
 #include <algorithm>
@@ -42,6 +44,10 @@ const char* const kHelp =
     "                            content archive, tried in order when the one before it\n"
     "                            fails (ApplicationDownloadMirrorUrls; repeatable; inside\n"
     "                            the signed text when signed)\n"
+    "  --rollout N               RolloutPercent: only N % (a whole number from 0 to 100)\n"
+    "                            of the players who have a game installed update to this\n"
+    "                            release, always the same ones first; players with nothing\n"
+    "                            installed install it whatever N is (default: all players)\n"
     "  --output FILE             where to write (default: LatestVersion.ini)\n"
     "  --live-manifest URL       the manifest players fetch now: the new one is refused when\n"
     "                            its ManifestSerial is not above the live one's, or its\n"
@@ -288,7 +294,7 @@ AcceptedOptions manifestOptions() {
     AcceptedOptions accepted{.valued = {kKeyOptions.begin(), kKeyOptions.end()}};
     for (const char* option :
          {"--output", "--application-archive", "--launcher-archive", "--serial", "--app-name",
-          kExpiresIn, kExpiresAt, "--live-manifest"}) {
+          kExpiresIn, kExpiresAt, "--live-manifest", kRollout}) {
         accepted.valued.push_back(option);
     }
     accepted.repeated = {"--sign-with", "--mirror-url"};
@@ -304,6 +310,10 @@ int runManifest(const ParsedArguments& parsed) {
     const std::string missing = missingOptions(parsed, {kKeyOptions.begin(), kKeyOptions.end()});
     if (!missing.empty()) {
         return reportError("manifest", "missing " + missing + " (see --help)", kUsageError);
+    }
+    std::optional<int> rollout;
+    if (!readRolloutOption(parsed, rollout, error)) {
+        return reportError("manifest", error, kUsageError);
     }
     LatestVersionInfo info;
     for (std::size_t key = 0; key < kManifestKeys.size(); ++key) {
@@ -321,8 +331,9 @@ int runManifest(const ParsedArguments& parsed) {
     if (!releaseLines || !archivesHoldTheirBundles(parsed, info, error)) {
         return reportError("manifest", error, kFailure);
     }
-    const std::string text = manifestText(info) + *releaseLines;
-    if (!readsBackAsWritten(text, info)) {
+    const std::string text =
+        manifestText(info) + (rollout ? rolloutPercentLine(*rollout) : "") + *releaseLines;
+    if (!readsBackAsWritten(text, info) || readRollout(text).percent != rollout.value_or(100)) {
         return reportError("manifest", "the launcher would not read these values as given",
                            kFailure);
     }

@@ -8,6 +8,7 @@
 #include "tools/publish/manifest_file.h"
 #include "tools/publish/online_verify.h"
 #include "tools/publish/options.h"
+#include "tools/publish/rollout_findings.h"
 #include "tools/publish/verify_report.h"
 #include "update/release/manifest_expiry.h"
 #include "update/release/mirror_urls.h"
@@ -37,7 +38,8 @@ const char* const kHelp =
     "Each ARCHIVE must match ApplicationSha256 or LauncherInstallerSha256; a content\n"
     "archive's ReleaseIndex.sha256 must match ApplicationIndexSha256. Each mirror of\n"
     "ApplicationDownloadMirrorUrls in the signed text gets a line; one that is not an\n"
-    "http:// or https:// URL fails.\n"
+    "http:// or https:// URL fails, and so does a RolloutPercent in the signed text that is\n"
+    "not a whole number from 0 to 100.\n"
     "\n"
     "A signed manifest without the archives' hashes fails, and, given --live-manifest, a\n"
     "ManifestSerial not above the live one's and an ApplicationVersion equal to the live one\n"
@@ -51,8 +53,8 @@ const char* const kHelp =
     "Last-Modified; the keys the installer's config.plist trusts are reported, with yes or no\n"
     "for each --public-key.\n"
     "\n"
-    "One line per check, and one saying when the manifest expires; exit status 0 only when\n"
-    "every check passes.\n"
+    "One line per check, one saying when the manifest expires and one saying how far the\n"
+    "release is rolled out; exit status 0 only when every check passes.\n"
     "\n"
     "options:\n"
     "  --public-key KEY       a trusted public key in its config.plist form (repeatable)\n"
@@ -215,6 +217,16 @@ int printVerify(const ParsedArguments& parsed, const Report& report) {
     return report.failures == 0 ? kSuccess : kFailure;
 }
 
+// How far the release goes, as a checking launcher reads it from the signed bytes.
+void reportRollout(Report& report, const std::string& signedBytes) {
+    const Rollout rollout = readRollout(signedBytes);
+    if (rollout.malformed) {
+        report("rollout", false, rolloutProblem(rollout));
+        return;
+    }
+    report.note("rollout", rolloutSummary(rollout));
+}
+
 int runVerify(const ParsedArguments& parsed) {
     std::string problem;
     const bool online = parsed.has("--online");
@@ -254,6 +266,7 @@ int runVerify(const ParsedArguments& parsed) {
     reportSignedChecks(report, *manifest, context);
     const std::string signedBytes = splitAtSignatureBlock(*manifest).signedBytes;
     reportExpiry(report, signedBytes, context.now);
+    reportRollout(report, signedBytes);
     const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
     checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);

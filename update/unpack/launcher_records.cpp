@@ -1,6 +1,7 @@
 #include "update/unpack/launcher_records.h"
 
 #include "update/release/highest_serial_record.h"
+#include "update/release/install_number_record.h"
 
 #include <algorithm>
 #include <array>
@@ -9,11 +10,20 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 12> recordNames{
-    "out.log",          "CurrentVersion.ini",      "CurrentVersion.ini.partial",
-    "launcher.lock",    highestSerialRecordName,   highestSerialPartialName,
-    stagingFolderName,  commitJournalName,         commitJournalPartialName,
-    installedFilesName, installedFilesPartialName, unsyncedInstalledFilesName};
+constexpr std::array<std::string_view, 14> recordNames{"out.log",
+                                                       "CurrentVersion.ini",
+                                                       "CurrentVersion.ini.partial",
+                                                       "launcher.lock",
+                                                       highestSerialRecordName,
+                                                       highestSerialPartialName,
+                                                       stagingFolderName,
+                                                       commitJournalName,
+                                                       commitJournalPartialName,
+                                                       installedFilesName,
+                                                       installedFilesPartialName,
+                                                       unsyncedInstalledFilesName,
+                                                       installNumberRecordName,
+                                                       installNumberPartialName};
 
 // The data folder of a Mac is usually on a volume that ignores letter case: "OUT.LOG" would
 // land on the run log there.

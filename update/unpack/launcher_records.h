@@ -15,8 +15,8 @@ constexpr char unsyncedInstalledFilesName[] = ".launcher-installed-files.unsynce
 // Whether a top-level name in the data folder belongs to the launcher itself: its run log, its
 // installed-version record (and that record's temporary file), the highest accepted serial (and
 // its temporary file), its run lock, the update's staging folder, commit journal and record of
-// installed files (each with its temporary file, the record with its unsynced copy too) and the
-// unpacker's unfinished files. An archive
+// installed files (each with its temporary file, the record with its unsynced copy too), the
+// install number (and its temporary file) and the unpacker's unfinished files. An archive
 // never gets to write, replace or link these; the launcher would lock itself out with a record it
 // cannot use.
 bool isLauncherRecordName(const std::string& topLevelName);
