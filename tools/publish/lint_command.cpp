@@ -235,7 +235,8 @@ int runLint(const ParsedArguments& parsed) {
     Manifest manifest;
     const bool read =
         isUrl(source) ? fetchUrl(source, manifest, error) : readFileBytes(source, manifest, error);
-    LintReport report{.source = source};
+    LintReport report;
+    report.source = source;
     if (!read || !collectFindings(manifest, report, error)) {
         if (json) {
             printLintJsonError(source, error);
