@@ -242,3 +242,57 @@ TEST_F(ReleasePatchesInstall, APatchFrameNotOfTheEntrysSizeIsRefusedBeforeAnythi
         EXPECT_TRUE(installedTree() == expected);
     }
 }
+
+// A studio's round with the release command alone: 1.0 installs, 2.0 (patched from 1.0's
+// archive) updates by its patch, and 2.1, which carries launcher 2.0's installer, reaches the
+// player's launcher through its self-update.
+TEST_F(ReleasePatchesInstall, ReleasesFromTheirDescriptionsInstallPatchAndUpdateTheLauncher) {
+    SKIP_WITHOUT_DISPLAY();
+    const fs::path assets = staging / "assets";
+    fs::create_directories(assets);
+    const std::string levels = packedLevels(5);
+    writeFile(assets / "levels.pak", levels);
+    const std::string installer = publishLauncherInstaller("2.0");
+    // release <version> into releases/r<version>, naming the launcher (1.0 by URL, or a newer
+    // one by its installer) and the older archives it patches from.
+    const auto release = [&](const std::string& version, const std::string& launcher,
+                             const std::vector<std::string>& older) {
+        std::string text =
+            "[game]\nname = " + displayName + "\nversion = " + version +
+            "\nprefix =\nexecutable = " + SAMPLE_GAME +
+            "\nresource = assets\n[server]\nbase_url = " + server->url("/r" + version + "/") +
+            "\n[launcher]\n" + launcher +
+            "\n[release]\narchive = game.zip\noutput = " + (releases / ("r" + version)).string() +
+            "\n[patches]\n";
+        for (const std::string& from : older) {
+            text += "from = " + (releases / from / "game.zip").string() + "\n";
+        }
+        writeFile(staging / "RELEASE.ini", text);
+        runPublish({"release", (staging / "RELEASE.ini").string()});
+        configure("1.0", "/r" + version + "/LatestVersion.ini");
+    };
+    release("1.0", "version = 1.0\nurl = " + server->url("/none.zip"), {});
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    ASSERT_EQ(gameStarts(1).size(), 1u);
+    started.stopAll();
+
+    const std::string changed = onePercentChanged(levels, 21);
+    writeFile(assets / "levels.pak", changed);
+    release("2.0", "version = 1.0\nurl = " + server->url("/none.zip"), {"r1.0"});
+    ASSERT_EQ(runLauncher().exitStatus, 0);
+    ASSERT_EQ(gameStarts(2).size(), 2u);
+    started.stopAll();
+    const fs::path installed =
+        dataFolder / gameBundleName() / "Contents/Resources/assets/levels.pak";
+    EXPECT_TRUE(readFile(installed) == changed); // not printed: megabytes
+    EXPECT_TRUE(lastRunMentions(" bytes (1 as patches)"));
+
+    release("2.1", "version = 2.0\ninstaller = " + (releases / installer.substr(1)).string(),
+            {"r1.0", "r2.0"});
+    EXPECT_EQ(runLauncher().exitStatus, 0);
+    EXPECT_TRUE(lastRunMentions("comparing endpoint launcher version:2.0 to config installer "
+                                "version:1.0..."));
+    const auto starts = gameStarts(3);
+    ASSERT_EQ(starts.size(), 3u);
+    EXPECT_EQ(starts[2].version, "2.0"); // the installer's bundle, started by the self-update
+}

@@ -25,6 +25,7 @@ extern const Command keygenCommand;
 extern const Command signCommand;
 extern const Command verifyCommand;
 extern const Command launcherCommand;
+extern const Command releaseCommand;
 
 // "launcher-publish <command>: <message>" on standard error; returns status for chaining.
 int reportError(const std::string& command, const std::string& message, int status);

@@ -13,6 +13,8 @@ const char* const kUsage =
     "usage: launcher-publish <command> [options]\n"
     "\n"
     "commands:\n"
+    "  release   publish a whole release from its description (RELEASE.ini): bundle, pack\n"
+    "            with patches, manifest, every check, and what players will fetch\n"
     "  bundle    assemble an application bundle (<prefix><name>.app) around an executable\n"
     "  pack      pack an application bundle folder into a ZIP archive (game content or the\n"
     "            launcher's installer)\n"
@@ -66,9 +68,9 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     const std::map<std::string, const Command*> commands = {
-        {"bundle", &bundleCommand}, {"pack", &packCommand},        {"manifest", &manifestCommand},
-        {"lint", &lintCommand},     {"keygen", &keygenCommand},    {"sign", &signCommand},
-        {"verify", &verifyCommand}, {"launcher", &launcherCommand}};
+        {"bundle", &bundleCommand}, {"pack", &packCommand},         {"manifest", &manifestCommand},
+        {"lint", &lintCommand},     {"keygen", &keygenCommand},     {"sign", &signCommand},
+        {"verify", &verifyCommand}, {"launcher", &launcherCommand}, {"release", &releaseCommand}};
     const auto found = commands.find(command);
     if (found == commands.end()) {
         std::cerr << "launcher-publish: unknown command '" << command << "'\n\n" << kUsage;
