@@ -106,8 +106,10 @@ TEST_F(ReleaseCommand, AReleaseIsPackedPatchedSignedCheckedAndItsDownloadsAreSho
     const ChildResult second =
         publish({"release",
                  describe("2.0", {"out/1.0/Moor-Game-1.0.zip", server.url("/game.zip")}).string(),
-                 "--json"});
+                 "--json", "--rollout", "25"});
     ASSERT_EQ(second.exitStatus, 0) << second.standardOutput << second.standardError;
+    EXPECT_NE(readFile(folder / "out" / "2.0" / "LatestVersion.ini").find("\nRolloutPercent=25\n"),
+              std::string::npos);
     const auto report = nlohmann::json::parse(second.standardOutput);
     EXPECT_EQ(report["serial"], 6);
     EXPECT_EQ(report["serial_from"], "the live manifest");
