@@ -227,6 +227,25 @@ void reportRollout(Report& report, const std::string& signedBytes) {
     report.note("rollout", rolloutSummary(rollout));
 }
 
+// The hashes the manifest names, the archives given after it (their hashes and the bundles the
+// launcher starts from them) and the mirrors that must serve the content archive.
+void reportArchives(Report& report, const ParsedArguments& parsed, const std::string& signedBytes) {
+    const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
+    checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
+    checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
+    LatestVersionInfo info;
+    parseLatestVersionInfo(signedBytes, info);
+    ReleaseArchives archives{.executablePrefix = info.ApplicationExecutablePrefix};
+    for (std::size_t i = 1; i < parsed.positionals.size(); ++i) {
+        checkArchive(report, parsed.positionals[i], values, archives);
+    }
+    for (const ArchiveCheckLine& line : checkReleaseArchives(archives)) {
+        line.skipped ? report.note(line.name, "skipped, " + line.problem)
+                     : report(line.name, line.problem.empty(), line.problem);
+    }
+    reportMirrors(report, signedBytes, values, archives.contentArchive);
+}
+
 int runVerify(const ParsedArguments& parsed) {
     std::string problem;
     const bool online = parsed.has("--online");
@@ -267,20 +286,7 @@ int runVerify(const ParsedArguments& parsed) {
     const std::string signedBytes = splitAtSignatureBlock(*manifest).signedBytes;
     reportExpiry(report, signedBytes, context.now);
     reportRollout(report, signedBytes);
-    const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
-    checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
-    checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
-    LatestVersionInfo info;
-    parseLatestVersionInfo(signedBytes, info);
-    ReleaseArchives archives{.executablePrefix = info.ApplicationExecutablePrefix};
-    for (std::size_t i = 1; i < parsed.positionals.size(); ++i) {
-        checkArchive(report, parsed.positionals[i], values, archives);
-    }
-    for (const ArchiveCheckLine& line : checkReleaseArchives(archives)) {
-        line.skipped ? report.note(line.name, "skipped, " + line.problem)
-                     : report(line.name, line.problem.empty(), line.problem);
-    }
-    reportMirrors(report, signedBytes, values, archives.contentArchive);
+    reportArchives(report, parsed, signedBytes);
     if (!reportPublishingChecks(report, parsed, *manifest, problem)) {
         return refuseVerify(parsed, problem, kFailure);
     }
