@@ -130,7 +130,25 @@ TEST_F(ReleaseCommand, AReleaseIsPackedPatchedSignedCheckedAndItsDownloadsAreSho
                  (folder / "out" / "2.0" / "Moor-Game-2.0.zip").string()});
     EXPECT_EQ(verified.exitStatus, 0) << verified.standardOutput;
 
-    const ChildResult dry = publish({"release", describe("3.0").string(), "--dry-run"});
+    // The same inputs make the same archive, so a rollout is raised by releasing them again.
+    server.serve(readFile(folder / "out" / "2.0" / "LatestVersion.ini"));
+    const ChildResult again =
+        publish({"release",
+                 describe("2.0", {"out/1.0/Moor-Game-1.0.zip"}, {"[release] output = out/2.0-all"})
+                     .string(),
+                 "--rollout", "100"});
+    ASSERT_EQ(again.exitStatus, 0) << again.standardOutput << again.standardError;
+    EXPECT_TRUE(readFile(folder / "out" / "2.0-all" / "Moor-Game-2.0.zip") ==
+                readFile(folder / "out" / "2.0" / "Moor-Game-2.0.zip"));
+
+    // An installer already served is fetched, hashed into the manifest and checked.
+    server.serveArchive(readFile(folder / "studio" / "Moor Game.zip"));
+    const ChildResult dry =
+        publish({"release",
+                 describe("3.0", {},
+                          {"-[launcher] installer", "[launcher] url = " + server.url("/game.zip")})
+                     .string(),
+                 "--dry-run"});
     EXPECT_EQ(dry.exitStatus, 0) << dry.standardOutput << dry.standardError;
     EXPECT_NE(dry.standardOutput.find("new players: "), std::string::npos) << dry.standardOutput;
     EXPECT_FALSE(fs::exists(folder / "out" / "3.0"));
@@ -177,6 +195,11 @@ TEST_F(ReleaseCommand, MistakesAreRefusedWithNothingLeftAtTheOutput) {
         EXPECT_EQ(refused.exitStatus, c.status) << refused.standardOutput << refused.standardError;
         EXPECT_NE((refused.standardOutput + refused.standardError).find(c.says), std::string::npos)
             << refused.standardOutput << refused.standardError;
+        if (c.status == 1) { // a step's refusal, named on standard error with its own words
+            EXPECT_NE(refused.standardError.find("launcher-publish release: refused at its "),
+                      std::string::npos)
+                << refused.standardError;
+        }
         EXPECT_FALSE(fs::exists(folder / "out" / "2.0"));
         EXPECT_FALSE(scratchLeft());
     }

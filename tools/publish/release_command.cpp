@@ -54,7 +54,19 @@ int runRelease(const ParsedArguments& parsed) {
         return reportError("release", problem, kFailure);
     }
     printRelease(*made, options, std::cout);
-    return made->checksPassed ? kSuccess : kFailure;
+    if (!made->checksPassed) {
+        // The failed step's own words, where a script reading standard error finds them.
+        std::string words = made->steps.empty() ? "" : made->steps.back().errors;
+        while (!words.empty() && words.back() == '\n') {
+            words.pop_back();
+        }
+        return reportError("release",
+                           "refused at its " +
+                               (made->steps.empty() ? "first" : made->steps.back().step) + " step" +
+                               (words.empty() ? ", as its lines above say" : ": " + words),
+                           kFailure);
+    }
+    return kSuccess;
 }
 
 } // namespace

@@ -28,6 +28,7 @@ void printText(const MadeRelease& made, std::ostream& out) {
     for (const StepOutput& step : made.steps) {
         out << step.step << (step.status == 0 ? "" : " (FAILED)") << ":\n";
         printIndented(step.text, out);
+        printIndented(step.errors, out);
     }
     if (!made.checksPassed) {
         out << "release refused: nothing was written to " << made.output.string() << "\n";
@@ -46,14 +47,20 @@ void printText(const MadeRelease& made, std::ostream& out) {
         return;
     }
     out << "release written to " << made.output.string() << ": upload its files to "
-        << made.applicationUrl.substr(0, made.applicationUrl.size() - made.archive.size())
-        << ", LatestVersion.ini last\n";
+        << made.applicationUrl.substr(0, made.applicationUrl.size() - made.archive.size());
+    for (const std::string& mirror : made.mirrors) {
+        out << " and " << mirror;
+    }
+    out << ", LatestVersion.ini last\n";
 }
 
 nlohmann::json asJson(const MadeRelease& made) {
     nlohmann::json steps = nlohmann::json::array();
     for (const StepOutput& step : made.steps) {
-        steps.push_back({{"step", step.step}, {"passed", step.status == 0}, {"output", step.text}});
+        steps.push_back({{"step", step.step},
+                         {"passed", step.status == 0},
+                         {"output", step.text},
+                         {"errors", step.errors}});
     }
     nlohmann::json downloads = nlohmann::json::array();
     for (const PlayersDownload& download : made.downloads) {
@@ -69,6 +76,7 @@ nlohmann::json asJson(const MadeRelease& made) {
             {"archive_bytes", made.archiveBytes},
             {"application_url", made.applicationUrl},
             {"launcher_url", made.launcherUrl},
+            {"mirrors", made.mirrors},
             {"serial", made.serial},
             {"serial_from", made.serialFrom},
             {"live_manifest_problem", made.liveProblem},

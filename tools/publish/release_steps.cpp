@@ -2,6 +2,7 @@
 
 #include "tools/publish/archive_fetch.h"
 #include "tools/publish/archive_index.h"
+#include "tools/publish/bundle_times.h"
 #include "tools/publish/commands.h"
 #include "tools/publish/manifest_fetch.h"
 #include "tools/publish/signing_keys.h"
@@ -29,17 +30,21 @@ struct ScratchFolder {
 // One release being made: what it is made from, where, and what it has come to so far.
 struct Making {
     const ReleaseDescription& d;
+    bool dryRun;
     fs::path scratch;
-    fs::path out; // becomes the output folder
+    fs::path out;       // becomes the output folder
+    fs::path installer; // the launcher installer to hash and check: in out, or fetched
     MadeRelease made;
 };
 
-// std::cout sent into text while a step runs: the steps are the single commands, which print.
-struct CapturedOutput {
+// A stream sent into text while a step runs: the steps are the single commands, which print
+// their lines and their refusals.
+struct CapturedStream {
+    std::ostream& stream;
     std::ostringstream text;
     std::streambuf* kept;
-    CapturedOutput() : kept(std::cout.rdbuf(text.rdbuf())) {}
-    ~CapturedOutput() { std::cout.rdbuf(kept); }
+    explicit CapturedStream(std::ostream& s) : stream(s), kept(s.rdbuf(text.rdbuf())) {}
+    ~CapturedStream() { stream.rdbuf(kept); }
 };
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -53,18 +58,24 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 // are made.
 bool runStep(Making& making, const std::string& name, const Command& command,
              const ParsedArguments& arguments) {
-    StepOutput step{name, {}, kSuccess};
+    StepOutput step{name, {}, {}, kSuccess};
     {
-        const CapturedOutput captured;
+        const CapturedStream output(std::cout);
+        const CapturedStream errors(std::cerr);
         try {
             step.status = command.run(arguments);
         } catch (const std::exception& error) {
             step.status = reportError(name, error.what(), kFailure);
         }
-        step.text = captured.text.str();
+        step.text = output.text.str();
+        step.errors = errors.text.str();
     }
-    replaceAll(step.text, making.out.string(), making.d.output.string());
-    replaceAll(step.text, making.scratch.string(), "(scratch)");
+    for (std::string* text : {&step.text, &step.errors}) {
+        if (!making.dryRun) {
+            replaceAll(*text, making.out.string(), making.d.output.string());
+        }
+        replaceAll(*text, making.scratch.string(), "(scratch)");
+    }
     making.made.steps.push_back(step);
     return step.status == kSuccess;
 }
@@ -109,7 +120,15 @@ std::optional<fs::path> prepareBundle(Making& making) {
                  arguments({}, values, {{"--resource", strings(d.resources)}}))) {
         return std::nullopt;
     }
-    return making.scratch / "bundle" / (d.prefix + d.name + ".app");
+    const fs::path bundle = making.scratch / "bundle" / (d.prefix + d.name + ".app");
+    std::vector<fs::path> inputs = d.resources;
+    inputs.push_back(*d.executable);
+    std::string problem;
+    if (!stampBundleTimes(bundle, inputs, problem)) {
+        making.made.steps.push_back({"bundle", {}, "cannot set its times: " + problem, kFailure});
+        return std::nullopt;
+    }
+    return bundle;
 }
 
 // The older archives as local files: a URL is fetched into the scratch folder.
@@ -162,7 +181,7 @@ std::map<std::string, std::string> manifestValues(const Making& making) {
         {"--app-name", d.name},
         {"--output", (making.out / "LatestVersion.ini").string()}};
     const std::pair<bool, std::pair<const char*, std::string>> optional[] = {
-        {!made.installer.empty(), {"--launcher-archive", (making.out / made.installer).string()}},
+        {!making.installer.empty(), {"--launcher-archive", making.installer.string()}},
         {made.liveManifestRead, {"--live-manifest", d.liveManifest}},
         {d.rollout.has_value(), {"--rollout", std::to_string(d.rollout.value_or(100))}},
         {!d.expiresIn.empty(), {"--expires-in", d.expiresIn}},
@@ -201,8 +220,8 @@ bool checkRelease(Making& making) {
         return linted;
     }
     std::vector<std::string> files = {manifest, (making.out / making.made.archive).string()};
-    if (!making.made.installer.empty()) {
-        files.push_back((making.out / making.made.installer).string());
+    if (!making.installer.empty()) {
+        files.push_back(making.installer.string());
     }
     std::map<std::string, std::string> values = {
         {"--threshold", std::to_string(publicKeys.size())}};
@@ -259,13 +278,29 @@ bool moveIntoPlace(const Making& making, std::string& problem) {
     return true;
 }
 
-// The installer goes beside the content under a name its URL carries as it is.
-bool copyInstaller(const Making& making, std::string& problem) {
+// The installer goes beside the content under a name its URL carries as it is; one that is
+// already served is fetched, so that the manifest carries its hash and it is checked like the
+// rest.
+bool takeInstaller(Making& making, std::string& problem) {
+    const ReleaseDescription& d = making.d;
+    if (!d.launcherInstaller) {
+        making.installer = making.scratch / "installer.zip";
+        const WholeFetch fetched = fetchWhole(d.launcherUrl, making.installer.string());
+        if (fetched.failed || fetched.httpStatus != 200) {
+            problem =
+                "cannot fetch the launcher's installer " + d.launcherUrl + ": " +
+                (fetched.failed ? fetched.why
+                                : "the server answered " + std::to_string(fetched.httpStatus));
+            return false;
+        }
+        return true;
+    }
+    making.installer = making.out / making.made.installer;
     std::error_code error;
-    fs::copy_file(*making.d.launcherInstaller, making.out / making.made.installer, error);
+    fs::copy_file(*d.launcherInstaller, making.installer, error);
     if (error) {
-        problem = "cannot copy the launcher's installer " + making.d.launcherInstaller->string() +
-                  ": " + error.message();
+        problem = "cannot copy the launcher's installer " + d.launcherInstaller->string() + ": " +
+                  error.message();
         return false;
     }
     return true;
@@ -284,13 +319,14 @@ bool startMaking(Making& making, std::string& problem) {
     made.output = d.output;
     made.archive = d.archive;
     made.applicationUrl = d.baseUrl + d.archive;
+    made.mirrors = d.mirrors;
     if (d.launcherInstaller) {
         made.installer = urlSafeName(d.name + "-launcher-" + d.launcherVersion) + ".zip";
         made.launcherUrl = d.baseUrl + made.installer;
     } else {
         made.launcherUrl = d.launcherUrl;
     }
-    return !d.launcherInstaller || copyInstaller(making, problem);
+    return takeInstaller(making, problem);
 }
 
 } // namespace
@@ -314,7 +350,7 @@ std::optional<MadeRelease> makeRelease(const ReleaseDescription& d, const Releas
     const fs::path parent = d.output.parent_path().empty() ? "." : d.output.parent_path();
     const ScratchFolder scratch{
         parent / ("." + d.output.filename().string() + ".release-" + std::to_string(getpid()))};
-    Making making{d, scratch.path, scratch.path / "out", {}};
+    Making making{d, options.dryRun, scratch.path, scratch.path / "out", {}, {}};
     if (!startMaking(making, problem)) {
         return std::nullopt;
     }

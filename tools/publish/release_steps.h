@@ -21,6 +21,7 @@ struct ReleaseOptions {
 struct StepOutput {
     std::string step; // "bundle", "pack", "manifest", "verify", "lint"
     std::string text;
+    std::string errors; // its refusals and notes
     int status = 0;
 };
 
@@ -31,6 +32,7 @@ struct MadeRelease {
     std::uint64_t archiveBytes = 0;
     std::string applicationUrl;
     std::string launcherUrl;
+    std::vector<std::string> mirrors; // where the output's files are also served
     std::uint64_t serial = 0;
     std::string serialFrom;        // "the live manifest" or "the description"
     bool liveManifestRead = false; // so the manifest's checks compare with it
