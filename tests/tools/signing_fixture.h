@@ -26,6 +26,13 @@ class SigningCommands : public testing::Test {
         ASSERT_EQ(pack(installer).exitStatus, 0);
     }
 
+    // Makes another key at file; returns its public key as keygen prints it.
+    std::string makeKey(const std::filesystem::path& file) {
+        const ChildResult made = publish({"keygen", "--output", file.string()});
+        EXPECT_EQ(made.exitStatus, 0) << made.standardError;
+        return made.standardOutput.substr(0, made.standardOutput.find('\n'));
+    }
+
     ChildResult pack(const std::filesystem::path& archive) {
         return publish(
             {"pack", (folder / "staging" / "Game.app").string(), "--output", archive.string()});
