@@ -64,19 +64,18 @@ std::int32_t readConfigInt(const ConfigFile& file, const std::string& key) {
     return 0;
 }
 
-namespace {
-
 // A key of another kind must not leave the compiled-in empty value standing, which would turn
 // the checks off: it is kept as a value no key decodes from, so every manifest is refused.
-void readSigningKey(const ConfigFile& file, std::string& field) {
+void readConfigSigningKey(const ConfigFile& file, std::string& field) {
+    if (!file.dictionary) {
+        return;
+    }
     readConfigString(file, "releaseSigningPublicKey", field);
     const auto kind = propertyListValueKind(*file.dictionary, "releaseSigningPublicKey");
     if (kind != PropertyListValueKind::Absent && kind != PropertyListValueKind::String) {
         field = "(not a string)";
     }
 }
-
-} // namespace
 
 void loadLauncherConfig(const std::string& code) {
     loadLauncherConfigFrom(configFilePath(), code);
@@ -108,7 +107,7 @@ void loadSettings(const std::string& path, const std::string& code, bool withLau
     readConfigString(file, "companyFolderName", c.companyFolderName);
     readConfigString(file, "appFolderName", c.appFolderName);
     readConfigString(file, "appDisplayName", c.appDisplayName);
-    readSigningKey(file, c.releaseSigningPublicKey);
+    readConfigSigningKey(file, c.releaseSigningPublicKey);
     c.releaseSigningThreshold = readConfigInt(file, "releaseSigningThreshold");
     c.verifyServerCertificates = readConfigInt(file, "verifyServerCertificates");
     c.contentTransferConnections = readConfigInt(file, "contentTransferConnections");

@@ -89,6 +89,9 @@ ConfigFile openConfigFile(const std::string& path);
 void readConfigString(const ConfigFile& file, const std::string& key, std::string& field);
 // An integer key reads as 0 when absent; a kind without an integer reading is noted and reads 0.
 std::int32_t readConfigInt(const ConfigFile& file, const std::string& key);
+// releaseSigningPublicKey as the launcher checks manifests by it; a value that is no string
+// reads as a list no key decodes from.
+void readConfigSigningKey(const ConfigFile& file, std::string& field);
 
 // Settings problems waiting for the run log.
 extern std::vector<std::string> configProblems;

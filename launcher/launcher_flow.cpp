@@ -184,7 +184,7 @@ int takeTheRoad(const PreparedRun& run) {
     }
     writeToLog("comparing endpoint launcher version:" + latestVersionInfo.LauncherVersion +
                " to config installer version:" + config.launcherVersion + "...");
-    if (latestVersionInfo.LauncherVersion != config.launcherVersion) {
+    if (launcherUpdatesItself(latestVersionInfo.LauncherVersion, config.launcherVersion)) {
         closeSplashIfShown(); // the new launcher shows windows of its own
         launcherResult =
             selfUpdateLauncher(manifest, config.appFolderName, config.appDisplayName, transfer);

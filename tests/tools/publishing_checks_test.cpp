@@ -2,6 +2,7 @@
 // says what players would suffer; verify reports the same; both in JSON too.
 #include "tests/support/http_test_server.h"
 #include "tests/tools/signing_fixture.h"
+#include "update/release/sha256_stream.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -137,5 +138,154 @@ TEST_F(SigningCommands, VerifyReportsThePublishingMistakesInTextAndJson) {
                      "\n";
         }
         EXPECT_EQ(lines, text.standardOutput);
+    }
+}
+
+namespace {
+
+// A launcher installer for the game "Game" made by the launcher command with extra options.
+std::filesystem::path studioInstaller(const fs::path& folder, const std::string& name,
+                                      const std::vector<std::string>& extra) {
+    const fs::path installer = folder / (name + ".zip");
+    std::vector<std::string> arguments = {"launcher",
+                                          "--bundle",
+                                          LAUNCHER_BUNDLE_DIR,
+                                          "--output-folder",
+                                          (folder / name).string(),
+                                          "--name",
+                                          "Game",
+                                          "--endpoint",
+                                          "http://127.0.0.1/LatestVersion.ini",
+                                          "--company",
+                                          "Q",
+                                          "--app-folder",
+                                          "G",
+                                          "--installer",
+                                          installer.string()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    const ChildResult made = publish(arguments);
+    EXPECT_EQ(made.exitStatus, 0) << made.standardError;
+    return installer;
+}
+
+} // namespace
+
+// The launcher a release ships must take its manifest, or players who take the self-update
+// update themselves on every run or are stuck: manifest writes nothing, verify fails the line.
+TEST_F(SigningCommands, TheLauncherAReleaseShipsMustTakeItsManifest) {
+    const fs::path second = folder / "second.pem";
+    const std::string secondKey = makeKey(second);
+    const fs::path keyless =
+        studioInstaller(folder.path(), "keyless", {"--launcher-version", "1.0"});
+    const fs::path oneKey = studioInstaller(
+        folder.path(), "one-key", {"--launcher-version", "1.0", "--public-key", publicKey});
+    const fs::path twoKeys =
+        studioInstaller(folder.path(), "two-keys",
+                        {"--launcher-version", "1.0", "--public-key", publicKey, "--public-key",
+                         secondKey, "--threshold", "2"});
+    // The game's bundle changed, so that it is no copy of the content archive.
+    const fs::path unconfigured = folder / "unconfigured.zip";
+    writeFile(folder / "staging" / "Game.app" / "Contents" / "extra.txt", "installer\n");
+    ASSERT_EQ(pack(unconfigured).exitStatus, 0);
+    const std::string stuck = "the launcher this release ships would refuse this manifest: ";
+    struct Case {
+        std::string what;
+        fs::path installer;
+        std::string launcherVersion; // the manifest's
+        std::vector<fs::path> signers;
+        std::string check; // the verify line's name; empty: skipped
+        std::string line;  // empty: accepted
+    };
+    const std::vector<Case> cases = {
+        {"launcherVersion 1.0, LauncherVersion 1.1",
+         keyless,
+         "1.1",
+         {key},
+         "installer version",
+         "Game.app/Contents/Resources/config.plist names launcherVersion \"1.0\" but the "
+         "manifest's LauncherVersion is \"1.1\": players' launchers would see another version "
+         "after every self-update and update themselves on every run"},
+        {"the same launcher version, signed for a launcher without keys",
+         keyless,
+         "1.0",
+         {key},
+         "installer version",
+         ""},
+        {"threshold 2, signed by one of the keys",
+         twoKeys,
+         "1.0",
+         {key},
+         "installer trust",
+         stuck + "1 of the 2 required signatures verify; players who take the self-update would "
+                 "be stuck on the installed game"},
+        {"threshold 2, signed by both keys", twoKeys, "1.0", {key, second}, "installer trust", ""},
+        {"a key, an unsigned manifest", oneKey, "1.0", {}, "installer trust", stuck},
+        {"an installer without config.plist", unconfigured, "1.1", {key}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(manifest);
+        launcherVersion = c.launcherVersion;
+        std::vector<std::string> options = {
+            "--application-archive", game.string(), "--launcher-archive",
+            c.installer.string(),    "--serial",    "7"};
+        for (const fs::path& signer : c.signers) {
+            options.insert(options.end(), {"--sign-with", signer.string()});
+        }
+        const ChildResult written = writeManifest(options);
+        EXPECT_EQ(written.exitStatus, c.line.empty() ? 0 : 1) << written.standardError;
+        EXPECT_NE(written.standardError.find("launcher-publish manifest: " + c.line),
+                  std::string::npos)
+            << written.standardError;
+        EXPECT_EQ(fs::exists(manifest), c.line.empty());
+        const std::string skipped = "LauncherVersion and the signatures were not checked "
+                                    "against the launcher in " +
+                                    c.installer.string() +
+                                    ": it holds no <appDisplayName>.app/Contents/Resources/"
+                                    "config.plist";
+        EXPECT_EQ(c.check.empty(),
+                  written.standardError.find("note: " + skipped + "\n") != std::string::npos)
+            << written.standardError;
+
+        // verify, given a manifest written as refused: over the installer without config.plist,
+        // then naming this installer's hash and signed by the case's signers.
+        ASSERT_EQ(writeManifest({"--application-archive", game.string(), "--launcher-archive",
+                                 installer.string(), "--serial", "7"})
+                      .exitStatus,
+                  0);
+        std::string text = readFile(manifest);
+        const std::size_t hash = text.find("LauncherInstallerSha256=") + 24;
+        text.replace(hash, 64, *sha256FileHex(c.installer.string()));
+        writeFile(manifest, text);
+        std::vector<std::string> sign = {"sign"};
+        for (const fs::path& signer : c.signers) {
+            sign.insert(sign.end(), {"--sign-with", signer.string()});
+        }
+        sign.push_back(manifest.string());
+        if (!c.signers.empty()) {
+            ASSERT_EQ(publish(sign).exitStatus, 0);
+        }
+        const ChildResult verified =
+            publish({"verify", "--public-key", publicKey, manifest.string(), game.string(),
+                     c.installer.string()});
+        if (c.check.empty()) {
+            EXPECT_TRUE(says(verified, "installer checks: skipped, " + skipped))
+                << verified.standardOutput;
+            continue;
+        }
+        EXPECT_EQ(verified.exitStatus, c.line.empty() ? 0 : 1) << verified.standardOutput;
+        EXPECT_NE(verified.standardOutput.find("\n" + c.check +
+                                               (c.line.empty() ? ": ok\n" : ": FAILED, " + c.line)),
+                  std::string::npos)
+            << verified.standardOutput;
+    }
+    // Both helps say so; verify's --online takes a --threshold for its own check.
+    const std::pair<std::string, std::string> helps[] = {
+        {"manifest", "when the launcher in it would not\ntake it"},
+        {"verify", "--online MANIFEST_URL [--public-key KEY ...]\n" + std::string(31, ' ') +
+                       "[--threshold N]"}};
+    for (const auto& [command, part] : helps) {
+        EXPECT_NE(publish({command, "--help"}).standardOutput.find(part), std::string::npos)
+            << command;
     }
 }

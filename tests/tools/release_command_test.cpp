@@ -165,6 +165,7 @@ TEST_F(ReleaseCommand, MistakesAreRefusedWithNothingLeftAtTheOutput) {
                        (folder / "other.zip").string()})
                   .exitStatus,
               0);
+    ASSERT_EQ(publish({"keygen", "--output", (folder / "other.pem").string()}).exitStatus, 0);
     struct Case {
         const char* name;
         std::vector<std::string> extra;
@@ -184,6 +185,15 @@ TEST_F(ReleaseCommand, MistakesAreRefusedWithNothingLeftAtTheOutput) {
          {"[launcher] installer = other.zip"},
          1,
          "never update themselves"},
+        {"a launcher version other than the installer's",
+         {"[launcher] version = 2.6"},
+         1,
+         "update themselves on every run"},
+        {"a key the installer's launcher does not trust",
+         {"[signing] key = other.pem"},
+         1,
+         "the launcher this release ships would refuse this manifest: the signature does not "
+         "verify"},
         {"an expiry in the past",
          {"-[signing] expires_in", "[signing] expires_at = 2020-01-01T00:00:00Z"},
          1,

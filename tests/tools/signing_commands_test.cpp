@@ -274,9 +274,7 @@ std::size_t countOf(const std::string& text, const std::string& part) {
 
 TEST_F(SigningCommands, TwoKeysSignAndVerifyUnderAThresholdOfTwo) {
     const fs::path second = folder / "second.pem";
-    const ChildResult made = publish({"keygen", "--output", second.string()});
-    ASSERT_EQ(made.exitStatus, 0) << made.standardError;
-    const std::string secondKey = made.standardOutput.substr(0, made.standardOutput.find('\n'));
+    const std::string secondKey = makeKey(second);
     std::vector<std::string> options = signedOptions();
     options.insert(options.end(), {"--sign-with", second.string(), "--expires-in", "7d"});
     ASSERT_EQ(writeManifest(options).exitStatus, 0);
@@ -443,9 +441,7 @@ TEST_F(SigningCommands, LintCallsNoKeyOfASignedManifestIgnored) {
 // or two machines would; the first signature must stay good for the second to count with it.
 TEST_F(SigningCommands, SignAddGivesAManifestThatTwoKeysSign) {
     const fs::path second = folder / "second.pem";
-    const ChildResult made = publish({"keygen", "--output", second.string()});
-    ASSERT_EQ(made.exitStatus, 0) << made.standardError;
-    const std::string secondKey = made.standardOutput.substr(0, made.standardOutput.find('\n'));
+    const std::string secondKey = makeKey(second);
     std::vector<std::string> options = signedOptions();
     options.insert(options.end(), {"--expires-in", "7d"});
     ASSERT_EQ(writeManifest(options).exitStatus, 0);

@@ -26,6 +26,13 @@ class SigningCommands : public testing::Test {
         ASSERT_EQ(pack(installer).exitStatus, 0);
     }
 
+    // Makes another key at file; returns its public key as keygen prints it.
+    std::string makeKey(const std::filesystem::path& file) {
+        const ChildResult made = publish({"keygen", "--output", file.string()});
+        EXPECT_EQ(made.exitStatus, 0) << made.standardError;
+        return made.standardOutput.substr(0, made.standardOutput.find('\n'));
+    }
+
     ChildResult pack(const std::filesystem::path& archive) {
         return publish(
             {"pack", (folder / "staging" / "Game.app").string(), "--output", archive.string()});
@@ -35,19 +42,11 @@ class SigningCommands : public testing::Test {
     ChildResult writeManifest(const std::vector<std::string>& extra,
                               const std::string& gameUrl = "http://127.0.0.1/game.zip",
                               const std::string& launcherUrl = "http://127.0.0.1/launcher.zip") {
-        std::vector<std::string> arguments = {"manifest",
-                                              "--application-version",
-                                              "1.0",
-                                              "--application-url",
-                                              gameUrl,
-                                              "--executable-prefix",
-                                              "",
-                                              "--launcher-version",
-                                              "1.0",
-                                              "--launcher-url",
-                                              launcherUrl,
-                                              "--output",
-                                              manifest.string()};
+        std::vector<std::string> arguments = {
+            "manifest",       "--application-version", "1.0",       "--application-url",
+            gameUrl,          "--executable-prefix",   "",          "--launcher-version",
+            launcherVersion,  "--launcher-url",        launcherUrl, "--output",
+            manifest.string()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         return publish(arguments);
     }
@@ -73,6 +72,7 @@ class SigningCommands : public testing::Test {
     const std::filesystem::path installer = folder / "launcher.zip";
     const std::filesystem::path manifest = folder / "LatestVersion.ini";
     std::string publicKey;
+    std::string launcherVersion = "1.0"; // the manifest's LauncherVersion
 };
 
 // Whether the output holds line as a whole line.

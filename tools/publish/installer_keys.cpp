@@ -1,9 +1,9 @@
 #include "tools/publish/installer_keys.h"
 
+#include "launcher/launcher_config.h"
 #include "platform/property_list.h"
 #include "update/release/signature_threshold.h"
 
-#include <fstream>
 #include <memory>
 #include <zip.h>
 
@@ -58,7 +58,6 @@ std::optional<std::string> entryBytes(zip_t* archive, zip_int64_t index) {
 } // namespace
 
 std::optional<InstallerKeys> readInstallerKeys(const std::string& archivePath,
-                                               const std::string& workFolder,
                                                std::string& problem) {
     int code = 0;
     const std::unique_ptr<zip_t, ZipClose> archive(
@@ -73,20 +72,20 @@ std::optional<InstallerKeys> readInstallerKeys(const std::string& archivePath,
         problem = "holds no <appDisplayName>.app" + std::string(settingsPath);
         return std::nullopt;
     }
+    const std::string name = found.bundle + settingsPath;
     const auto bytes = entryBytes(archive.get(), index);
-    const std::string copy = workFolder + "/config.plist";
-    if (bytes) {
-        std::ofstream(copy, std::ios::binary | std::ios::trunc) << *bytes;
-    }
-    const auto settings = bytes ? loadPropertyListDictionary(copy, problem) : std::nullopt;
-    if (!settings) {
-        problem = "holds a " + found.bundle + settingsPath + " that cannot be read" +
-                  (bytes ? ": " + problem : "");
+    std::vector<std::string> ignored; // the launcher only logs what it could not use
+    const ConfigFile config{
+        bytes ? propertyListDictionaryFromBytes(*bytes, name, problem) : std::nullopt, &ignored};
+    if (!config.dictionary) {
+        problem = "holds a " + name + " that cannot be read" + (bytes ? ": " + problem : "");
         return std::nullopt;
     }
-    const std::string list = propertyListString(*settings, "releaseSigningPublicKey").value_or("");
-    if (!list.empty()) {
-        found.keys = splitKeyList(list);
+    readConfigString(config, "launcherVersion", found.launcherVersion);
+    readConfigSigningKey(config, found.keyList);
+    found.threshold = readConfigInt(config, "releaseSigningThreshold");
+    if (!found.keyList.empty()) {
+        found.keys = splitKeyList(found.keyList);
     }
     return found;
 }

@@ -1,17 +1,20 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-// The keys a launcher installer trusts: releaseSigningPublicKey of the config.plist in its
-// bundle (<appDisplayName>.app/Contents/Resources/config.plist), as the launcher splits the list.
+// What the launcher in an installer checks a manifest by: the config.plist in its bundle
+// (<appDisplayName>.app/Contents/Resources/config.plist), read as the launcher reads it.
 struct InstallerKeys {
-    std::string bundle; // the bundle's folder in the archive, such as "Drift Moor.app"
-    std::vector<std::string> keys;
+    std::string bundle;            // the bundle's folder in the archive, such as "Drift Moor.app"
+    std::vector<std::string> keys; // releaseSigningPublicKey as the launcher splits the list
+    std::string keyList;           // releaseSigningPublicKey whole; empty: it checks nothing
+    std::int32_t threshold = 0;    // releaseSigningThreshold
+    std::string launcherVersion;   // empty when it names none, as the launcher then has it
 };
 
-// Reads them from the installer archive at path; workFolder takes the settings file while it is
-// read. None, with problem set, when the archive holds no such bundle or its settings cannot be
-// read.
+// Reads them from the installer archive at path. None, with problem set, when the archive holds
+// no such bundle or its settings cannot be read.
 std::optional<InstallerKeys> readInstallerKeys(const std::string& archivePath,
-                                               const std::string& workFolder, std::string& problem);
+                                               std::string& problem);

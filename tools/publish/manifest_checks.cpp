@@ -117,6 +117,49 @@ ManifestCheck liveVersionCheck(const std::string& manifestText, const std::strin
                 "give the release a new version"};
 }
 
+std::vector<ManifestCheck> shippedLauncherChecks(const std::string& manifestText,
+                                                 const InstallerKeys& launcher, UtcSeconds now) {
+    std::vector<ManifestCheck> checks = {{"installer version", true, ""},
+                                         {"installer trust", true, ""}};
+    LatestVersionInfo info; // as the launcher reads it: the whole text
+    parseLatestVersionInfo(manifestText, info);
+    if (launcherUpdatesItself(info.LauncherVersion, launcher.launcherVersion)) {
+        checks[0] = {checks[0].name, false,
+                     launcher.bundle + "/Contents/Resources/config.plist names launcherVersion \"" +
+                         launcher.launcherVersion + "\" but the manifest's LauncherVersion is \"" +
+                         info.LauncherVersion +
+                         "\": players' launchers would see another version after every "
+                         "self-update and update themselves on every run"};
+    }
+    if (launcher.keyList.empty()) {
+        return checks; // that launcher checks no signature
+    }
+    const ManifestCheckContext context{launcher.keyList, launcher.threshold, 0, 0, now};
+    for (const ManifestCheck& check : checkSignedManifest(manifestText, context)) {
+        if (!check.passed) {
+            checks[1] = {
+                checks[1].name, false,
+                "the launcher this release ships would refuse this manifest: " + check.detail +
+                    "; players who take the self-update would be stuck on the installed "
+                    "game"};
+            break;
+        }
+    }
+    return checks;
+}
+
+ShippedLauncherChecks checkShippedLauncher(const std::string& manifestText,
+                                           const std::string& installerPath, UtcSeconds now) {
+    std::string problem;
+    const auto launcher = readInstallerKeys(installerPath, problem);
+    if (!launcher) {
+        return {{},
+                "LauncherVersion and the signatures were not checked against the launcher in " +
+                    installerPath + ": it " + problem};
+    }
+    return {shippedLauncherChecks(manifestText, *launcher, now), ""};
+}
+
 bool PublishingChecks::passed() const {
     for (const ManifestCheck& check : checks) {
         if (!check.passed) {

@@ -1,4 +1,5 @@
 #pragma once
+#include "tools/publish/installer_keys.h"
 #include "update/release/manifest_expiry.h"
 #include "update/release/release_signature.h"
 
@@ -25,6 +26,24 @@ ManifestCheck liveSerialCheck(const std::string& manifestText, const std::string
 // An ApplicationVersion equal to the live one must name the same content: the launcher compares
 // versions only, so players who installed it would never get the other archive.
 ManifestCheck liveVersionCheck(const std::string& manifestText, const std::string& liveText);
+
+// The launcher a release ships must take its manifest. LauncherVersion must be the
+// launcherVersion of its config.plist, compared as the launcher compares them, else players'
+// launchers see another version after every self-update and update themselves on every run. With
+// releaseSigningPublicKey, the manifest must pass the launcher's checks by exactly those keys and
+// releaseSigningThreshold (installed and highest serials 0), else players who take the
+// self-update are stuck on the installed game.
+std::vector<ManifestCheck> shippedLauncherChecks(const std::string& manifestText,
+                                                 const InstallerKeys& launcher, UtcSeconds now);
+
+// The same for the installer archive at installerPath; skipped, saying why, when it holds no
+// launcher bundle with a config.plist to read.
+struct ShippedLauncherChecks {
+    std::vector<ManifestCheck> checks;
+    std::string skipped; // empty when the checks were made
+};
+ShippedLauncherChecks checkShippedLauncher(const std::string& manifestText,
+                                           const std::string& installerPath, UtcSeconds now);
 
 // Every check above, the live ones only when the live manifest is given (a note says so when
 // not).

@@ -82,7 +82,9 @@ const char* const kHelp =
     "The manifest is refused, and nothing written, when it is signed without the archives'\n"
     "hashes (--application-archive, --launcher-archive), when its expiry has passed, and,\n"
     "given --live-manifest, for the serial and version above; one line says what players\n"
-    "would suffer.\n";
+    "would suffer. Given --launcher-archive, it is refused when the launcher in it would not\n"
+    "take it: LauncherVersion other than its config.plist's launcherVersion, or a manifest\n"
+    "its releaseSigningPublicKey and releaseSigningThreshold refuse.\n";
 
 // Option name for each manifest key, in the order of kManifestKeys.
 const std::array<const char*, 5> kKeyOptions = {"--application-version", "--application-url",
@@ -265,7 +267,8 @@ bool archivesHoldTheirBundles(const ParsedArguments& parsed, const LatestVersion
 }
 
 // The mistakes no launcher reports back, each refused with its line before anything is written;
-// the serial and version against the live manifest when it is given.
+// the serial and version against the live manifest when it is given, and the launcher the
+// installer ships when it is given.
 bool passesPublishingChecks(const ParsedArguments& parsed, const std::string& text) {
     std::optional<std::string> live;
     std::string problem;
@@ -276,7 +279,15 @@ bool passesPublishingChecks(const ParsedArguments& parsed, const std::string& te
             return false;
         }
     }
-    const PublishingChecks result = checkBeforePublishing(text, live, utcNow());
+    PublishingChecks result = checkBeforePublishing(text, live, utcNow());
+    if (parsed.has("--launcher-archive")) {
+        ShippedLauncherChecks shipped =
+            checkShippedLauncher(text, parsed.value("--launcher-archive"), utcNow());
+        result.checks.insert(result.checks.end(), shipped.checks.begin(), shipped.checks.end());
+        if (!shipped.skipped.empty()) {
+            result.notes.push_back(shipped.skipped);
+        }
+    }
     for (const std::string& note : result.notes) {
         std::cerr << "launcher-publish manifest: note: " << note << "\n";
     }

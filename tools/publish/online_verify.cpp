@@ -2,6 +2,7 @@
 
 #include "tools/publish/archive_fetch.h"
 #include "tools/publish/installer_keys.h"
+#include "tools/publish/manifest_checks.h"
 #include "update/release/base64_text.h"
 #include "update/release/mirror_urls.h"
 #include "update/release/release_signature.h"
@@ -106,10 +107,11 @@ std::string checkContentPlace(VerifyReport& report, const std::string& url,
     return fetched.sha256;
 }
 
-void reportInstallerKeys(VerifyReport& report, const std::string& archive, const std::string& work,
-                         const std::vector<std::string>& publicKeys) {
+// The keys and threshold the live installer's launcher trusts, and whether it takes the manifest.
+void reportInstallerKeys(VerifyReport& report, const std::string& manifestText,
+                         const std::string& archive, const std::vector<std::string>& publicKeys) {
     std::string problem;
-    const auto installer = readInstallerKeys(archive, work, problem);
+    const auto installer = readInstallerKeys(archive, problem);
     if (!installer) {
         report.note("installer keys", "cannot be told: the installer " + problem);
         return;
@@ -118,8 +120,14 @@ void reportInstallerKeys(VerifyReport& report, const std::string& archive, const
     for (const std::string& key : installer->keys) {
         list += (list.empty() ? "" : ", ") + key;
     }
-    report.note("installer keys", installer->bundle + " trusts " +
-                                      (list.empty() ? "no key: it checks no signature" : list));
+    report.note("installer keys",
+                installer->bundle + " trusts " +
+                    (list.empty()
+                         ? "no key: it checks no signature"
+                         : list + " (threshold " + std::to_string(installer->threshold) + ")"));
+    for (const ManifestCheck& check : shippedLauncherChecks(manifestText, *installer, utcNow())) {
+        report(check.name, check.passed, check.detail);
+    }
     for (const std::string& key : publicKeys) {
         const bool trusted =
             std::find(installer->keys.begin(), installer->keys.end(), key) != installer->keys.end();
@@ -127,8 +135,8 @@ void reportInstallerKeys(VerifyReport& report, const std::string& archive, const
     }
 }
 
-void checkInstaller(VerifyReport& report, const std::string& url, const std::string& expected,
-                    const std::vector<std::string>& publicKeys) {
+void checkInstaller(VerifyReport& report, const std::string& manifestText, const std::string& url,
+                    const std::string& expected, const std::vector<std::string>& publicKeys) {
     const WorkFolder work;
     const std::string name = "installer " + url;
     if (work.path.empty()) {
@@ -149,7 +157,7 @@ void checkInstaller(VerifyReport& report, const std::string& url, const std::str
                "serves " + served + ", not the LauncherInstallerSha256 " + expected +
                    ": launchers that check signatures delete it and cannot update themselves");
     }
-    reportInstallerKeys(report, archive, work.path, publicKeys);
+    reportInstallerKeys(report, manifestText, archive, publicKeys);
 }
 
 } // namespace
@@ -171,8 +179,8 @@ void verifyOnline(const std::string& manifestText, const std::vector<std::string
                               named ? "ApplicationSha256" : "ApplicationDownloadUrl's");
         }
     }
-    checkInstaller(report, info.LauncherInstallerDownloadUrl, values.LauncherInstallerSha256,
-                   publicKeys);
+    checkInstaller(report, manifestText, info.LauncherInstallerDownloadUrl,
+                   values.LauncherInstallerSha256, publicKeys);
 }
 
 void reportSigners(const std::string& manifestText, const std::vector<std::string>& publicKeys,

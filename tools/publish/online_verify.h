@@ -8,8 +8,9 @@
 // archive at ApplicationDownloadUrl and at every mirror is fetched as a launcher fetches it
 // (range requests carrying the first answer's validator; a whole GET where ranges fail) and its
 // SHA-256 compared with ApplicationSha256 (unsigned: with ApplicationDownloadUrl's); the launcher
-// installer is fetched whole, compared with LauncherInstallerSha256, and the keys its config.plist
-// trusts are reported, each of publicKeys with yes or no.
+// installer is fetched whole, compared with LauncherInstallerSha256, the keys and threshold its
+// config.plist trusts are reported, each of publicKeys with yes or no, and the launcher it ships
+// must take the manifest (shippedLauncherChecks).
 void verifyOnline(const std::string& manifestText, const std::vector<std::string>& publicKeys,
                   VerifyReport& report);
 

@@ -25,7 +25,8 @@ const char* const kHelp =
     "usage: launcher-publish verify --public-key KEY [--public-key KEY ...] [--threshold N]\n"
     "                               [--installed-serial N] [--live-manifest URL] [--json]\n"
     "                               MANIFEST [ARCHIVE ...]\n"
-    "       launcher-publish verify --online MANIFEST_URL [--public-key KEY ...] [--json]\n"
+    "       launcher-publish verify --online MANIFEST_URL [--public-key KEY ...]\n"
+    "                               [--threshold N] [--json]\n"
     "\n"
     "Checks MANIFEST as a launcher whose config.plist holds releaseSigningPublicKey KEY\n"
     "(base64 of the 32-byte Ed25519 public key, as keygen prints it; several keys separated\n"
@@ -44,14 +45,18 @@ const char* const kHelp =
     "A signed manifest without the archives' hashes fails, and, given --live-manifest, a\n"
     "ManifestSerial not above the live one's and an ApplicationVersion equal to the live one\n"
     "with another archive. \"signed by KEY\" says which of the keys have a signature on it.\n"
+    "Given the launcher installer, the launcher it ships must take the manifest: its\n"
+    "config.plist's launcherVersion must be LauncherVersion, and the manifest must pass the\n"
+    "checks by its releaseSigningPublicKey and releaseSigningThreshold, when it names keys.\n"
     "\n"
     "--online MANIFEST_URL fetches the manifest players get and every archive it names as a\n"
     "launcher does: the content archive at ApplicationDownloadUrl and at each mirror through\n"
     "range requests (a whole download where the server refuses them), the launcher installer\n"
     "whole. Each must serve the bytes of its SHA-256 in the manifest (unsigned: a mirror those\n"
     "of ApplicationDownloadUrl), and answer range requests with 206 and an ETag or\n"
-    "Last-Modified; the keys the installer's config.plist trusts are reported, with yes or no\n"
-    "for each --public-key.\n"
+    "Last-Modified; the keys the installer's config.plist trusts and its threshold are\n"
+    "reported, with yes or no for each --public-key, and the launcher it ships must take the\n"
+    "manifest as above.\n"
     "\n"
     "One line per check, one saying when the manifest expires and one saying how far the\n"
     "release is rolled out; exit status 0 only when every check passes.\n"
@@ -151,7 +156,8 @@ std::vector<std::string> publicKeysOf(const ParsedArguments& parsed) {
 // The mistakes manifest refuses to write, for a manifest written otherwise; against the live
 // manifest when one is given.
 bool reportPublishingChecks(Report& report, const ParsedArguments& parsed,
-                            const std::string& manifest, std::string& problem) {
+                            const std::string& manifest, const std::string& launcherArchive,
+                            std::string& problem) {
     std::optional<std::string> live;
     if (parsed.has("--live-manifest")) {
         live = fetchLiveManifest(parsed.value("--live-manifest"), problem);
@@ -168,6 +174,16 @@ bool reportPublishingChecks(Report& report, const ParsedArguments& parsed,
     if (!parsed.has("--online")) {
         for (const std::string& note : checks.notes) {
             report.note("live manifest", note);
+        }
+    }
+    if (!launcherArchive.empty()) {
+        const ShippedLauncherChecks shipped =
+            checkShippedLauncher(manifest, launcherArchive, utcNow());
+        for (const ManifestCheck& check : shipped.checks) {
+            report(check.name, check.passed, check.detail);
+        }
+        if (!shipped.skipped.empty()) {
+            report.note("installer checks", "skipped, " + shipped.skipped);
         }
     }
     return true;
@@ -228,8 +244,10 @@ void reportRollout(Report& report, const std::string& signedBytes) {
 }
 
 // The hashes the manifest names, the archives given after it (their hashes and the bundles the
-// launcher starts from them) and the mirrors that must serve the content archive.
-void reportArchives(Report& report, const ParsedArguments& parsed, const std::string& signedBytes) {
+// launcher starts from them) and the mirrors that must serve the content archive. Returns the
+// launcher installer among the archives; empty when none is.
+std::string reportArchives(Report& report, const ParsedArguments& parsed,
+                           const std::string& signedBytes) {
     const SignedReleaseValues values = readSignedReleaseValues(signedBytes);
     checkHashValue(report, "ApplicationSha256", values.ApplicationSha256);
     checkHashValue(report, "LauncherInstallerSha256", values.LauncherInstallerSha256);
@@ -244,6 +262,7 @@ void reportArchives(Report& report, const ParsedArguments& parsed, const std::st
                      : report(line.name, line.problem.empty(), line.problem);
     }
     reportMirrors(report, signedBytes, values, archives.contentArchive);
+    return archives.launcherArchive;
 }
 
 int runVerify(const ParsedArguments& parsed) {
@@ -286,8 +305,8 @@ int runVerify(const ParsedArguments& parsed) {
     const std::string signedBytes = splitAtSignatureBlock(*manifest).signedBytes;
     reportExpiry(report, signedBytes, context.now);
     reportRollout(report, signedBytes);
-    reportArchives(report, parsed, signedBytes);
-    if (!reportPublishingChecks(report, parsed, *manifest, problem)) {
+    const std::string launcherArchive = reportArchives(report, parsed, signedBytes);
+    if (!reportPublishingChecks(report, parsed, *manifest, launcherArchive, problem)) {
         return refuseVerify(parsed, problem, kFailure);
     }
     reportSigners(*manifest, keys, report);

@@ -10,6 +10,11 @@ int parseLatestVersionInfo(const std::string& text, LatestVersionInfo& info) {
     return ini_parse_string(text.c_str(), latestVersionKeyHandler, &info);
 }
 
+bool launcherUpdatesItself(const std::string& manifestLauncherVersion,
+                           const std::string& installedLauncherVersion) {
+    return manifestLauncherVersion != installedLauncherVersion;
+}
+
 int latestVersionKeyHandler(void* user, const char* section, const char* name, const char* value) {
     if (section[0] != '\0') {
         return 1;

@@ -20,6 +20,11 @@ extern LatestVersionInfo latestVersionInfo;
 // number of the first malformed line (the line kept in 199-byte pieces).
 int parseLatestVersionInfo(const std::string& text, LatestVersionInfo& info);
 
+// Whether a launcher whose config.plist names installedLauncherVersion updates itself to a
+// manifest's LauncherVersion: on any difference of bytes, so that a release can also go back.
+bool launcherUpdatesItself(const std::string& manifestLauncherVersion,
+                           const std::string& installedLauncherVersion);
+
 // inih's key handler for the manifest: top-level keys only, the names above exactly. Returns 1
 // always, so that no line is malformed on its account.
 int latestVersionKeyHandler(void* info, const char* section, const char* name, const char* value);
