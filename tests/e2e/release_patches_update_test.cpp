@@ -252,6 +252,7 @@ TEST_F(ReleasePatchesInstall, ReleasesFromTheirDescriptionsInstallPatchAndUpdate
     fs::create_directories(assets);
     const std::string levels = packedLevels(5);
     writeFile(assets / "levels.pak", levels);
+    const std::string current = publishLauncherInstaller("1.0");
     const std::string installer = publishLauncherInstaller("2.0");
     // release <version> into releases/r<version>, naming the launcher (1.0 by URL, or a newer
     // one by its installer) and the older archives it patches from.
@@ -271,14 +272,15 @@ TEST_F(ReleasePatchesInstall, ReleasesFromTheirDescriptionsInstallPatchAndUpdate
         runPublish({"release", (staging / "RELEASE.ini").string()});
         configure("1.0", "/r" + version + "/LatestVersion.ini");
     };
-    release("1.0", "version = 1.0\nurl = " + server->url("/none.zip"), {});
+    // The installer already served is fetched and checked; the launcher (1.0) stays as it is.
+    release("1.0", "version = 1.0\nurl = " + server->url(current), {});
     ASSERT_EQ(runLauncher().exitStatus, 0);
     ASSERT_EQ(gameStarts(1).size(), 1u);
     started.stopAll();
 
     const std::string changed = onePercentChanged(levels, 21);
     writeFile(assets / "levels.pak", changed);
-    release("2.0", "version = 1.0\nurl = " + server->url("/none.zip"), {"r1.0"});
+    release("2.0", "version = 1.0\nurl = " + server->url(current), {"r1.0"});
     ASSERT_EQ(runLauncher().exitStatus, 0);
     ASSERT_EQ(gameStarts(2).size(), 2u);
     started.stopAll();
