@@ -131,6 +131,19 @@ std::optional<fs::path> prepareBundle(Making& making) {
     return bundle;
 }
 
+// The archive at url fetched whole into path; false with problem naming what it is.
+bool fetchInto(const std::string& url, const fs::path& path, const std::string& what,
+               std::string& problem) {
+    const WholeFetch fetched = fetchWhole(url, path.string());
+    if (!fetched.failed && fetched.httpStatus == 200) {
+        return true;
+    }
+    problem = "cannot fetch " + what + " " + url + ": " +
+              (fetched.failed ? fetched.why
+                              : "the server answered " + std::to_string(fetched.httpStatus));
+    return false;
+}
+
 // The older archives as local files: a URL is fetched into the scratch folder.
 std::optional<std::vector<std::string>> olderArchives(const Making& making, std::string& problem) {
     std::vector<std::string> paths;
@@ -140,12 +153,7 @@ std::optional<std::vector<std::string>> olderArchives(const Making& making, std:
             continue;
         }
         const fs::path local = making.scratch / ("older-" + std::to_string(paths.size()) + ".zip");
-        const WholeFetch fetched = fetchWhole(older, local.string());
-        if (fetched.failed || fetched.httpStatus != 200) {
-            problem =
-                "cannot fetch the older release " + older + ": " +
-                (fetched.failed ? fetched.why
-                                : "the server answered " + std::to_string(fetched.httpStatus));
+        if (!fetchInto(older, local, "the older release", problem)) {
             return std::nullopt;
         }
         paths.push_back(local.string());
@@ -285,15 +293,7 @@ bool takeInstaller(Making& making, std::string& problem) {
     const ReleaseDescription& d = making.d;
     if (!d.launcherInstaller) {
         making.installer = making.scratch / "installer.zip";
-        const WholeFetch fetched = fetchWhole(d.launcherUrl, making.installer.string());
-        if (fetched.failed || fetched.httpStatus != 200) {
-            problem =
-                "cannot fetch the launcher's installer " + d.launcherUrl + ": " +
-                (fetched.failed ? fetched.why
-                                : "the server answered " + std::to_string(fetched.httpStatus));
-            return false;
-        }
-        return true;
+        return fetchInto(d.launcherUrl, making.installer, "the launcher's installer", problem);
     }
     making.installer = making.out / making.made.installer;
     std::error_code error;
