@@ -444,10 +444,10 @@ TEST_F(ManifestLintTest, LintReadsNoMoreOfAUrlThanTheLauncher) {
     http.server().Get("/LatestVersion.ini", [&](const httplib::Request&, httplib::Response& res) {
         res.set_chunked_content_provider(
             "text/plain", [&](std::size_t offset, httplib::DataSink& sink) {
+                std::unique_lock lock(heldMutex);
                 if (offset == 0) {
                     return sink.write(body.data(), body.size());
                 }
-                std::unique_lock lock(heldMutex);
                 heldChanged.wait(lock, [&] { return released || body.size() <= 65536; });
                 sink.done();
                 return true;
@@ -456,13 +456,17 @@ TEST_F(ManifestLintTest, LintReadsNoMoreOfAUrlThanTheLauncher) {
     http.start();
     for (const auto& [bytes, exitStatus] : {std::pair{65536u, 0}, {65537u, 2}, {1u << 20, 2}}) {
         SCOPED_TRACE(bytes);
-        body = kClean;
-        while (body.size() < bytes) {
-            body += "; " + std::string(100, '-') + "\n";
+        {
+            // The answer of the case before may still be finishing on the server's thread.
+            std::lock_guard lock(heldMutex);
+            body = kClean;
+            while (body.size() < bytes) {
+                body += "; " + std::string(100, '-') + "\n";
+            }
+            body.resize(bytes);
+            body.back() = '\n';
+            released = false;
         }
-        body.resize(bytes);
-        body.back() = '\n';
-        released = false;
         const ChildResult result = publish({"lint", http.url("/LatestVersion.ini")});
         {
             std::lock_guard lock(heldMutex);
